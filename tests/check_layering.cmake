@@ -1,0 +1,13 @@
+# Fails when a file under src/engine or src/files includes a Qt or X11 header.
+file(GLOB_RECURSE sources ${ROOT}/engine/* ${ROOT}/files/*)
+set(bad "")
+foreach(f ${sources})
+  file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]|Qt|X11/|xcb|xkbcommon)")
+  if(lines)
+    list(APPEND bad "${f}: ${lines}")
+  endif()
+endforeach()
+if(bad)
+  message(FATAL_ERROR "engine/ and files/ must use the standard library only:\n${bad}")
+endif()
+message(STATUS "engine/ and files/ include no Qt or X11 header")
