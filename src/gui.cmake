@@ -1,0 +1,14 @@
+# The X11 platform layer and, on top of it, the Qt program.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(X11DEPS REQUIRED IMPORTED_TARGET GLOBAL x11 xtst xi xkbcommon)
+
+add_library(kq_platform_x11 STATIC
+  platform/x11/x11keyboard.cpp platform/x11/x11typer.cpp)
+target_link_libraries(kq_platform_x11 PUBLIC kq_engine PkgConfig::X11DEPS)
+
+add_library(kq_platform_fake STATIC platform/fake/fakekeyboard.cpp)
+target_link_libraries(kq_platform_fake PUBLIC kq_engine)
+
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/app.cmake)
+  include(app.cmake)
+endif()

@@ -55,22 +55,30 @@ void RunHookActions(MacroState& state, const HookDecision& decision, HookHost& h
     for (int n = 0; n < decision.yields; ++n) host.YieldEvents();
     switch (decision.action) {
     case HookAction::None: break;
-    case HookAction::Playback:
+    case HookAction::Playback: {
         // The latch is read here, after the yields, and set only once playback has returned:
         // a press that arrives in a nested call during playback still finds it clear.
+        const uint32_t keyUpsBefore = state.KeyUpsTaken;
         if (!state.HotkeyDown) {
             if (decision.mode == ModeSingleList)
                 host.NextCommand();
             else
                 host.NextCommand2(decision.functionKey);
         }
-        state.HotkeyDown = true;
+        // A key-up taken while playback yielded means the key is no longer down: latching now
+        // would swallow the next press without typing.
+        if (state.KeyUpsTaken == keyUpsBefore) state.HotkeyDown = true;
         break;
+    }
     case HookAction::SelectAndClear:
+        ++state.KeyUpsTaken;
         host.SelectListIndex(state.CommandIndex);
         state.HotkeyDown = false;
         break;
-    case HookAction::ClearLatch: state.HotkeyDown = false; break;
+    case HookAction::ClearLatch:
+        ++state.KeyUpsTaken;
+        state.HotkeyDown = false;
+        break;
     }
 }
 
@@ -85,4 +93,17 @@ int32_t KeyboardHookProc(MacroState& state, const HookEvent& event, HookHost& ho
     return 0;
 }
 
+} // namespace kq
+
+namespace kq {
+std::vector<uint32_t> KeysThatMaySwallow(const MacroState& state) {
+    std::vector<uint32_t> keys;
+    if (state.MacroMode != ModeSingleList && state.MacroMode != ModeMultiSlot) return keys;
+    keys.push_back(VkCapsLock);
+    if (state.MacroMode == ModeSingleList && state.MacroEnabled && state.BindKey != VkCapsLock)
+        keys.push_back(state.BindKey);
+    if (state.MacroMode == ModeMultiSlot)
+        for (uint32_t vk = VkF1; vk <= VkF12; ++vk) keys.push_back(vk);
+    return keys;
+}
 } // namespace kq

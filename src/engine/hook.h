@@ -6,6 +6,7 @@
 #include "engine/macrostate.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kq {
 
@@ -58,4 +59,10 @@ void RunHookActions(MacroState& state, const HookDecision& decision, HookHost& h
 // passOnResult when the event goes to the next filter, 0 when no mode is active.
 int32_t KeyboardHookProc(MacroState& state, const HookEvent& event, HookHost& host, int32_t passOnResult = 0);
 
+} // namespace kq
+
+namespace kq {
+// The keys whose events the dispatch may swallow in the current state; every other key would be
+// passed on, so a filter need not watch it.
+std::vector<uint32_t> KeysThatMaySwallow(const MacroState& state);
 } // namespace kq

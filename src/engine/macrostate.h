@@ -15,6 +15,8 @@ struct MacroState {
     uint32_t BindKey = 0;    // virtual-key code of the single-list hotkey; 9 after start-up
     bool MacroEnabled = false;
     bool HotkeyDown = false; // latch against auto-repeat and a second hotkey while one is held
+    // Counts taken hotkey key-ups, so playback can tell whether the key came up while it ran.
+    uint32_t KeyUpsTaken = 0;
     int16_t CommandIndex = 0;
     // Working copy of the list's lines. "Not allocated" until the first rebuild; its upper bound
     // is Commands.size() - 1 once allocated.

@@ -1,0 +1,43 @@
+#pragma once
+// The platform's keyboard services, as the rest of the program sees them. No window-system
+// header appears here; x11/ implements them for X servers, fake/ for tests.
+#include "engine/hook.h"
+#include "engine/keystroke.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace kq {
+
+// A global filter that sees the candidate keys before any application, swallows or passes
+// each event, and calls back on the UI thread.
+class KeyFilter {
+public:
+    struct Callbacks {
+        // Pure: swallow or pass, from the state at entry. Runs while the keyboard may be frozen.
+        std::function<HookDecision(const HookEvent&)> decide;
+        // Side effects of the decision (playback, selection, latch). Runs after the keyboard
+        // has been released, so typing, yields and message boxes never find it frozen.
+        std::function<void(const HookDecision&)> act;
+    };
+    virtual ~KeyFilter() = default;
+    virtual bool install(Callbacks callbacks) = 0;
+    virtual void remove() = 0;
+    virtual bool installed() const = 0;
+    // The virtual-key codes the filter must watch right now (Caps Lock always; the bound key
+    // while it is enabled; F1..F12 in multi-slot mode). Keys outside the set reach the
+    // applications untouched, which is what the dispatch would decide for them anyway.
+    virtual void setWatchedKeys(const std::vector<uint32_t>& vks) = 0;
+};
+
+class CapsLockControl {
+public:
+    virtual ~CapsLockControl() = default;
+    // True exactly when Caps Lock is locked on and the key is not held down at this moment.
+    virtual bool CapsLockOn() = 0;
+    // Switches the lock off without sending any key event to applications.
+    virtual void switchCapsLockOff() = 0;
+};
+
+} // namespace kq

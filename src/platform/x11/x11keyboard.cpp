@@ -1,0 +1,268 @@
+#include "platform/x11/x11keyboard.h"
+
+#include "engine/keytable.h"
+#include "platform/x11/x11typer.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace kq {
+
+struct X11Keyboard::Impl {
+    Display* dpy = nullptr;
+    Window root = 0;
+    int xiOpcode = 0;
+    int xkbEventBase = 0;
+    std::unique_ptr<X11Typer> typer;
+    Callbacks callbacks;
+    std::vector<uint32_t> watched;              // virtual-key codes wanted
+    std::map<KeyCode, uint32_t> grabbed;        // keycode -> virtual-key code, as grabbed now
+    std::set<KeyCode> awaitingRelease;          // swallowed presses whose key-up is still owed
+    unsigned capsLockBefore = 0;                // lock state when a swallowed Caps press began
+
+    ~Impl() {
+        if (dpy) XCloseDisplay(dpy);
+    }
+
+    static KeySym keysymForVk(uint32_t vk) {
+        if (vk == VkTab) return XK_Tab;
+        if (vk == VkCapsLock) return XK_Caps_Lock;
+        if (IsFunctionKey(vk)) return XK_F1 + (vk - VkF1);
+        return NoSymbol;
+    }
+
+    // Quirk: a passive grab matches the exact modifier state, so every combination of the lock
+    // modifiers (Caps, Num, Scroll) must be grabbed too. Alt and Super are left out on purpose:
+    // those events belong to the applications and the window manager (Alt+F4).
+    std::vector<unsigned> grabModifierSets() const {
+        const unsigned num = XkbKeysymToModifiers(dpy, XK_Num_Lock);
+        const unsigned scroll = XkbKeysymToModifiers(dpy, XK_Scroll_Lock);
+        std::vector<unsigned> locks{0};
+        for (unsigned lockBit : {static_cast<unsigned>(LockMask), num, scroll}) {
+            if (!lockBit) continue;
+            const size_t n = locks.size();
+            for (size_t i = 0; i < n; ++i)
+                if (!(locks[i] & lockBit)) locks.push_back(locks[i] | lockBit);
+        }
+        std::set<unsigned> sets;
+        for (unsigned base : {0u, static_cast<unsigned>(ShiftMask), static_cast<unsigned>(ControlMask),
+                              static_cast<unsigned>(ShiftMask | ControlMask)})
+            for (unsigned l : locks) sets.insert(base | l);
+        return {sets.begin(), sets.end()};
+    }
+
+    void ungrabAll() {
+        const auto mods = grabModifierSets();
+        for (const auto& [kc, vk] : grabbed)
+            for (unsigned m : mods) XUngrabKey(dpy, kc, m, root);
+        grabbed.clear();
+    }
+
+    void grabWatched() {
+        const auto mods = grabModifierSets();
+        for (uint32_t vk : watched) {
+            const KeyCode kc = XKeysymToKeycode(dpy, keysymForVk(vk));
+            if (!kc || grabbed.count(kc)) continue;
+            for (unsigned m : mods) XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
+            grabbed[kc] = vk;
+        }
+        XFlush(dpy);
+    }
+
+    uint32_t vkFor(KeyCode kc) const {
+        const auto it = grabbed.find(kc);
+        if (it != grabbed.end()) return it->second;
+        const KeySym sym = XkbKeycodeToKeysym(dpy, kc, 0, 0);
+        if (sym == XK_Tab) return VkTab;
+        if (sym == XK_Caps_Lock) return VkCapsLock;
+        if (sym >= XK_F1 && sym <= XK_F12) return VkF1 + static_cast<uint32_t>(sym - XK_F1);
+        return 0;
+    }
+
+    void onKeyPress(const XKeyEvent& ev, bool installed) {
+        const uint32_t vk = vkFor(static_cast<KeyCode>(ev.keycode));
+        if (!installed || !vk) {
+            XAllowEvents(dpy, ReplayKeyboard, ev.time);
+            XFlush(dpy);
+            return;
+        }
+        const HookEvent he{0, (ev.state & Mod1Mask) ? MsgSysKeyDown : MsgKeyDown, vk};
+        const HookDecision d = callbacks.decide(he);
+        if (d.verdict != Verdict::Swallow) {
+            XAllowEvents(dpy, ReplayKeyboard, ev.time);
+        } else if (vk == VkCapsLock) {
+            // Quirk: XKB toggles the lock even for a grabbed, swallowed press. The event's state
+            // is the state before the press: put it back. The grab stays active so that the
+            // release comes here too and can be undone the same way.
+            capsLockBefore = ev.state & LockMask;
+            XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, capsLockBefore);
+            XAllowEvents(dpy, AsyncKeyboard, ev.time);
+        } else {
+            // Release the freeze and the grab before any typing: keys typed while the grab is
+            // active would come back here. The key-up then reaches us as a raw XInput event.
+            XAllowEvents(dpy, AsyncKeyboard, ev.time);
+            XUngrabKeyboard(dpy, ev.time);
+            awaitingRelease.insert(static_cast<KeyCode>(ev.keycode));
+        }
+        XFlush(dpy);
+        callbacks.act(d);
+    }
+
+    void deliverRelease(KeyCode kc, unsigned state, bool installed) {
+        const uint32_t vk = vkFor(kc);
+        if (vk == VkCapsLock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, capsLockBefore);
+        if (!installed || !vk) return;
+        const HookDecision d = callbacks.decide({0, (state & Mod1Mask) ? MsgSysKeyUp : MsgKeyUp, vk});
+        callbacks.act(d);
+    }
+
+    void onCoreRelease(const XKeyEvent& ev, bool installed) {
+        const auto kc = static_cast<KeyCode>(ev.keycode);
+        if (vkFor(kc) == VkCapsLock) {
+            XFlush(dpy);
+            deliverRelease(kc, ev.state, installed);
+            XFlush(dpy);
+            return;
+        }
+        if (awaitingRelease.erase(kc)) deliverRelease(kc, ev.state, installed);
+    }
+
+    void onGeneric(XEvent& ev, bool installed) {
+        XGenericEventCookie* cookie = &ev.xcookie;
+        if (cookie->extension != xiOpcode || !XGetEventData(dpy, cookie)) return;
+        if (cookie->evtype == XI_RawKeyRelease) {
+            const auto* raw = static_cast<XIRawEvent*>(cookie->data);
+            const auto kc = static_cast<KeyCode>(raw->detail);
+            // Caps Lock keeps its grab until release, so its key-up comes as a core event.
+            if (vkFor(kc) != VkCapsLock && awaitingRelease.erase(kc)) {
+                XkbStateRec st{};
+                XkbGetState(dpy, XkbUseCoreKbd, &st);
+                deliverRelease(kc, st.mods, installed);
+            }
+        }
+        XFreeEventData(dpy, cookie);
+    }
+
+    void onMappingChanged(XEvent& ev) {
+        if (ev.type == MappingNotify) XRefreshKeyboardMapping(&ev.xmapping);
+        typer->invalidate();
+        // Keycodes may have moved: grab again from the new map.
+        ungrabAll();
+        grabWatched();
+    }
+};
+
+std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::string* error) {
+    auto fail = [&](const char* why) -> std::unique_ptr<X11Keyboard> {
+        if (error) *error = why;
+        return nullptr;
+    };
+    int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion, xkbError = 0, xkbOpcode = 0, reason = 0;
+    auto impl = std::make_unique<Impl>();
+    impl->dpy = XkbOpenDisplay(const_cast<char*>(displayName), &impl->xkbEventBase, &xkbError, &xkbMajor,
+                               &xkbMinor, &reason);
+    if (!impl->dpy) return fail("cannot open the X display (or it has no XKB)");
+    (void)xkbOpcode;
+    int ev = 0, err = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(impl->dpy, &ev, &err, &major, &minor)) return fail("the X server has no XTest");
+    if (!XQueryExtension(impl->dpy, "XInputExtension", &impl->xiOpcode, &ev, &err))
+        return fail("the X server has no XInput");
+    int xiMajor = 2, xiMinor = 2;
+    if (XIQueryVersion(impl->dpy, &xiMajor, &xiMinor) != Success || xiMinor < 2)
+        return fail("the X server has no XInput 2.2");
+    impl->root = DefaultRootWindow(impl->dpy);
+    // Held hotkeys must not look like release+press pairs (each would be a new press).
+    XkbSetDetectableAutoRepeat(impl->dpy, True, nullptr);
+    XkbSelectEvents(impl->dpy, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
+    impl->typer = std::make_unique<X11Typer>(impl->dpy);
+    return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
+}
+
+X11Keyboard::X11Keyboard(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+
+X11Keyboard::~X11Keyboard() { remove(); }
+
+int X11Keyboard::connectionFd() const { return ConnectionNumber(m_impl->dpy); }
+
+KeystrokeSink& X11Keyboard::typer() { return *m_impl->typer; }
+
+bool X11Keyboard::install(Callbacks callbacks) {
+    Impl& d = *m_impl;
+    d.callbacks = std::move(callbacks);
+    // Master-device raw events are held in the same freeze as core events, so a raw release
+    // never overtakes its press; slave-device ones can.
+    unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(mask, XI_RawKeyRelease);
+    XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
+    XISelectEvents(d.dpy, d.root, &em, 1);
+    m_installed = true;
+    d.grabWatched();
+    XSync(d.dpy, False);
+    return true;
+}
+
+void X11Keyboard::remove() {
+    if (!m_installed) return;
+    m_installed = false;
+    Impl& d = *m_impl;
+    d.ungrabAll();
+    d.awaitingRelease.clear();
+    unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+    XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
+    XISelectEvents(d.dpy, d.root, &em, 1);
+    XSync(d.dpy, False);
+}
+
+void X11Keyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
+    Impl& d = *m_impl;
+    std::vector<uint32_t> sorted = vks;
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted == d.watched) return;
+    d.watched = std::move(sorted);
+    if (!m_installed) return;
+    d.ungrabAll();
+    d.grabWatched();
+    XSync(d.dpy, False);
+}
+
+void X11Keyboard::processPendingEvents() {
+    Impl& d = *m_impl;
+    while (XPending(d.dpy)) {
+        XEvent ev;
+        XNextEvent(d.dpy, &ev);
+        switch (ev.type) {
+        case KeyPress: d.onKeyPress(ev.xkey, m_installed); break;
+        case KeyRelease: d.onCoreRelease(ev.xkey, m_installed); break;
+        case GenericEvent: d.onGeneric(ev, m_installed); break;
+        case MappingNotify: d.onMappingChanged(ev); break;
+        default:
+            if (ev.type == d.xkbEventBase) d.onMappingChanged(ev);
+            break;
+        }
+    }
+}
+
+bool X11Keyboard::CapsLockOn() {
+    XkbStateRec st{};
+    if (XkbGetState(m_impl->dpy, XkbUseCoreKbd, &st) != Success) return false;
+    if (!(st.locked_mods & LockMask)) return false;
+    // Held down at this moment: not "exactly on".
+    char keys[32];
+    XQueryKeymap(m_impl->dpy, keys);
+    const KeyCode kc = XKeysymToKeycode(m_impl->dpy, XK_Caps_Lock);
+    return !(kc && (keys[kc / 8] & (1 << (kc % 8))));
+}
+
+void X11Keyboard::switchCapsLockOff() {
+    XkbLockModifiers(m_impl->dpy, XkbUseCoreKbd, LockMask, 0);
+    XSync(m_impl->dpy, False);
+}
+
+} // namespace kq

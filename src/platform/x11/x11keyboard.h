@@ -1,0 +1,40 @@
+#pragma once
+// The keyboard filter, Caps Lock control and typing on an X server, on a connection of their own.
+// The owner watches connectionFd() and calls processPendingEvents() when it is readable and
+// before its event loop blocks (a round trip can queue events without making the fd readable).
+#include "platform/keyboard.h"
+
+#include <memory>
+#include <string>
+
+namespace kq {
+
+class X11Typer;
+
+class X11Keyboard : public KeyFilter, public CapsLockControl {
+public:
+    // nullptr when the display cannot be opened or lacks XTest, XKB or XInput 2.2.
+    static std::unique_ptr<X11Keyboard> open(const char* displayName, std::string* error = nullptr);
+    ~X11Keyboard() override;
+
+    int connectionFd() const;
+    void processPendingEvents();
+    KeystrokeSink& typer();
+
+    bool install(Callbacks callbacks) override;
+    void remove() override;
+    bool installed() const override { return m_installed; }
+    void setWatchedKeys(const std::vector<uint32_t>& vks) override;
+
+    bool CapsLockOn() override;
+    void switchCapsLockOff() override;
+
+    struct Impl;
+
+private:
+    explicit X11Keyboard(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+    bool m_installed = false;
+};
+
+} // namespace kq

@@ -1,0 +1,30 @@
+#pragma once
+// A private Xvfb for end-to-end tests: started on a free display number, stopped at the end.
+#include <string>
+#include <vector>
+#include <sys/types.h>
+
+namespace kq::e2e {
+
+class PrivateXvfb {
+public:
+    // Starts Xvfb (-noreset so the keymap and repeat settings survive clients leaving) and sets
+    // DISPLAY. Returns false with a reason when it cannot.
+    bool start(std::string* error);
+    void stop();
+    ~PrivateXvfb() { stop(); }
+    const std::string& display() const { return m_display; }
+
+private:
+    pid_t m_pid = 0;
+    std::string m_display;
+};
+
+// Starts a program with arguments; returns its pid (0 on failure).
+pid_t spawn(const std::string& program, const std::vector<std::string>& args);
+void terminate(pid_t pid);
+// Runs a shell command and returns its standard output.
+std::string runCapture(const std::string& command);
+std::string readFile(const std::string& path);
+
+} // namespace kq::e2e

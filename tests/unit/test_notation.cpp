@@ -1,0 +1,121 @@
+#include "engine/escape.h"
+#include "engine/notation.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+using namespace kq;
+
+namespace {
+
+KeyStroke ch(char32_t c, uint8_t mods = ModNone) { return KeyStroke::character(c, mods); }
+KeyStroke key(NamedKey k, uint8_t mods = ModNone) { return KeyStroke::namedKey(k, mods); }
+constexpr uint8_t kShiftCtrl = ModShift | ModControl;
+
+TEST(Notation, ParsesValidText) {
+    struct Case {
+        const char* text;
+        KeyStrokes strokes;
+    };
+    using K = NamedKey;
+    const Case cases[] = {
+        {"", {}},
+        {"ab 1", {ch('a'), ch('b'), ch(' '), ch('1')}},
+        {"a\rb~", {ch('a'), key(K::Enter), ch('b'), key(K::Enter)}},
+        {"\t{TAB}", {key(K::Tab), key(K::Tab)}},
+        {"{del}{Bs}{bksp}{pgdn}{PgUp}{prtsc}{f16}{Divide}",
+         {key(K::Delete), key(K::Backspace), key(K::Backspace), key(K::PageDown), key(K::PageUp),
+          key(K::PrintScreen), key(K::F16), key(K::Divide)}},
+        {"{LEFT 3}", {key(K::Left), key(K::Left), key(K::Left)}},
+        {"{x 2}{ENTER 0}{y 0}", {ch('x'), ch('x')}},
+        // Inside braces the characters the notation interprets are typed as themselves.
+        {"{+}{^}{%}{~}{(}{)}{{}{}}{[}{]}",
+         {ch('+'), ch('^'), ch('%'), ch('~'), ch('('), ch(')'), ch('{'), ch('}'), ch('['), ch(']')}},
+        {"{} 2}{ }", {ch('}'), ch('}'), ch(' ')}},
+        {"+a^b%c", {ch('a', ModShift), ch('b', ModControl), ch('c', ModAlt)}},
+        {"^+a+^b", {ch('a', kShiftCtrl), ch('b', kShiftCtrl)}},
+        // A modifier holds for the whole group and not for what follows it.
+        {"+(ab)c", {ch('a', ModShift), ch('b', ModShift), ch('c')}},
+        {"%(^a b)", {ch('a', ModAlt | ModControl), ch(' ', ModAlt), ch('b', ModAlt)}},
+        {"((a))()", {ch('a')}},
+        {"+{TAB}^{a 2}%~",
+         {key(K::Tab, ModShift), ch('a', ModControl), ch('a', ModControl), key(K::Enter, ModAlt)}},
+        {"\xC3\xA9{\xE2\x82\xAC 2}", {ch(U'\u00E9'), ch(U'\u20AC'), ch(U'\u20AC')}},
+    };
+    for (const Case& c : cases) {
+        const NotationResult r = ParseNotation(c.text);
+        EXPECT_TRUE(r.ok()) << c.text << ": " << (r.error ? r.error->reason : "");
+        EXPECT_EQ(r.strokes, c.strokes) << c.text;
+    }
+}
+
+TEST(Notation, RepeatCountUpToTheLimit) {
+    EXPECT_EQ(ParseNotation("{LEFT 10000}").strokes, KeyStrokes(kMaxRepeat, key(NamedKey::Left)));
+    EXPECT_FALSE(ParseNotation("{LEFT 10001}").ok());
+}
+
+// A bad line must not type the keys before its fault, so every failure comes without strokes.
+TEST(Notation, RejectsBadTextWithoutAnyStrokes) {
+    struct Case {
+        const char* text;
+        size_t position; // in characters
+    };
+    const Case cases[] = {
+        {"ab{FOO}", 2},    {"{F17}", 0},       {"ab{LEFT", 2},      {"a{", 1},          {"{}", 0},
+        {"ab}", 2},        {"ab)", 2},         {"a(b(c)", 1},       {"{LEFT 10001}", 6}, {"{a -1}", 3},
+        {"{a 1x}", 3},     {"{LEFT }", 6},     {"ab+", 2},          {"(a^%)", 3},       {"a\nb", 1},
+        {"\x07", 0},       {"\x7F", 0},        {"\xC2\x85", 0},     {"\xC3\xA9\n", 1},  {"\xC3\xA9{FOO}", 1},
+        {"ab\xFF", 2},     {"a\xC0\x80", 1},   {"x\xED\xA0\x80", 1},
+    };
+    for (const Case& c : cases) {
+        const NotationResult r = ParseNotation(c.text);
+        ASSERT_FALSE(r.ok()) << c.text;
+        EXPECT_TRUE(r.strokes.empty()) << c.text;
+        EXPECT_EQ(r.error->position, c.position) << c.text;
+        EXPECT_FALSE(r.error->reason.empty()) << c.text;
+    }
+}
+
+TEST(Notation, NamedKeysAreCaseInsensitive) {
+    using K = NamedKey;
+    const std::pair<const char*, K> names[] = {
+        {"backspace", K::Backspace}, {"BS", K::Backspace},  {"Bksp", K::Backspace}, {"break", K::Break},
+        {"CapsLock", K::CapsLock},   {"delete", K::Delete}, {"DEL", K::Delete},     {"down", K::Down},
+        {"End", K::End},             {"enter", K::Enter},   {"Esc", K::Esc},        {"help", K::Help},
+        {"HOME", K::Home},           {"insert", K::Insert}, {"ins", K::Insert},     {"left", K::Left},
+        {"numlock", K::NumLock},     {"pgdn", K::PageDown}, {"PGUP", K::PageUp},    {"Right", K::Right},
+        {"prtsc", K::PrintScreen},   {"tab", K::Tab},       {"up", K::Up},          {"add", K::Add},
+        {"scrolllock", K::ScrollLock}, {"Subtract", K::Subtract},
+        {"MULTIPLY", K::Multiply},     {"divide", K::Divide},
+    };
+    for (const auto& [name, k] : names) EXPECT_EQ(NamedKeyFromName(name), k) << name;
+    for (int n = 1; n <= 16; ++n) {
+        const auto expected = static_cast<NamedKey>(static_cast<int>(NamedKey::F1) + n - 1);
+        EXPECT_EQ(NamedKeyFromName("F" + std::to_string(n)), expected) << n;
+        EXPECT_EQ(NamedKeyFromName("f" + std::to_string(n)), expected) << n;
+    }
+    for (const char* unknown : {"", "F0", "F17", "DE", "DELX", "PG DN", "a"})
+        EXPECT_FALSE(NamedKeyFromName(unknown).has_value()) << unknown;
+}
+
+TEST(EscapeParentheses, EscapesEveryParenthesisAndNothingElse) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a(b)c", "a{(}b{)}c"}, {")(", "{)}{(}"},         {"((", "{(}{(}"},
+        {"", ""},               {"{DEL}x~+", "{DEL}x~+"}, {"\xC3\xA9(", "\xC3\xA9{(}"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(EscapeParentheses(in), out) << in;
+}
+
+// The reason for escaping: a line with parentheses is typed as written, not grouped.
+TEST(EscapeParentheses, EscapedLineTypesItsParentheses) {
+    const std::string line = "f(x) = (a))(";
+    const NotationResult r = ParseNotation(EscapeParentheses(line));
+    ASSERT_TRUE(r.ok());
+    KeyStrokes expected;
+    for (char c : line) expected.push_back(ch(static_cast<char32_t>(c)));
+    EXPECT_EQ(r.strokes, expected);
+}
+
+} // namespace

@@ -1,0 +1,238 @@
+// Playback: what one press types, and how the single list's cursor moves and wraps.
+#include "engine/playback.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kq {
+
+static void PrintTo(const KeyStroke& k, std::ostream* os) { // readable failures
+    *os << (k.named ? "key " : "U+") << (k.named ? int(k.key) : int(k.ch)) << "/" << int(k.modifiers);
+}
+
+namespace {
+
+// A list box: selecting a different line runs its click handler, which takes the selection as the
+// line to type next and rebuilds the working copy. Selecting the same line again does nothing.
+struct FakeList : SingleListView {
+    MacroState* state = nullptr;
+    Playback* playback = nullptr;
+    std::vector<std::string> lines;
+    uint64_t revision = 1;
+    int16_t selected = -1, autoBackspace = 0;
+    bool addEnter = false;
+    int clicks = 0; // times the click handler ran
+
+    int16_t AutoBackspaceValue() const override { return autoBackspace; }
+    bool AddEnterChecked() const override { return addEnter; }
+    int LineCount() const override { return static_cast<int>(lines.size()); }
+    std::string Line(int index) const override { return lines.at(static_cast<size_t>(index)); }
+    uint64_t LinesRevision() const override { return revision; }
+    void SelectLine(int16_t index) override {
+        if (index == selected) return;
+        selected = index, state->CommandIndex = index, ++clicks;
+        playback->InitiateMacro(static_cast<int16_t>(LineCount() - 1));
+    }
+    void edit(size_t index, std::string text) { lines.at(index) = std::move(text), ++revision; }
+};
+
+struct FakeRows : SlotRowsView {
+    std::array<int16_t, 12> enabled{}, addEnter{};
+    std::array<std::string, 12> text;
+    int16_t EnabledValue(int row) const override { return enabled.at(size_t(row)); }
+    int16_t AddEnterValue(int row) const override { return addEnter.at(size_t(row)); }
+    std::string CommandText(int row) const override { return text.at(size_t(row)); }
+};
+
+struct RecordingSink : KeystrokeSink {
+    std::vector<KeyStrokes> sends; // one entry per send call
+    bool refuse = false;
+    bool send(const KeyStrokes& strokes) override {
+        if (!refuse) sends.push_back(strokes);
+        return !refuse;
+    }
+    KeyStrokes typed() const {
+        KeyStrokes all;
+        for (const auto& s : sends)
+            all.insert(all.end(), s.begin(), s.end());
+        return all;
+    }
+};
+
+// Message boxes as "title|style|text".
+const std::string kIllegal = "Keyquill|16|This is usually due to illegal characters within the config";
+
+struct FakeUi : UserInterface {
+    std::vector<std::string> messages;
+    void YieldEvents() override {}
+    int ShowMessage(std::string_view text, int style, std::string_view title) override {
+        messages.push_back(std::string(title) + "|" + std::to_string(style) + "|" + std::string(text));
+        return 1;
+    }
+};
+
+const KeyStroke kDel = KeyStroke::namedKey(NamedKey::Delete), kEnter = KeyStroke::namedKey(NamedKey::Enter);
+
+KeyStrokes keys(std::u32string_view chars, std::vector<KeyStroke> then = {}) {
+    KeyStrokes out;
+    for (char32_t c : chars)
+        out.push_back(KeyStroke::character(c));
+    out.insert(out.end(), then.begin(), then.end());
+    return out;
+}
+
+struct Rig {
+    MacroState state;
+    FakeList list;
+    FakeRows rows;
+    RecordingSink sink;
+    FakeUi ui;
+    Playback playback{state, list, rows, sink, ui};
+
+    // Loads the lines the way the command list loader does: cursor at 0, then a rebuild.
+    explicit Rig(std::vector<std::string> lines = {}) {
+        list.state = &state, list.playback = &playback, list.lines = std::move(lines);
+        if (!list.lines.empty()) playback.InitiateMacro(static_cast<int16_t>(list.lines.size() - 1));
+    }
+    // A hotkey press: the key-down types, the key-up selects line CommandIndex.
+    void press() { playback.NextCommand(), list.SelectLine(state.CommandIndex); }
+};
+
+TEST(SingleListPlayback, TextOfOnePress) {
+    struct Case {
+        int16_t autoBackspace;
+        bool addEnter;
+        std::string line;
+        std::vector<KeyStrokes> sends;
+    };
+    const KeyStroke tab = KeyStroke::namedKey(NamedKey::Tab);
+    const std::vector<Case> cases = {
+        {0, false, "ab", {keys(U"ab")}},
+        {1, false, "ab", {{kDel}, keys(U"ab")}}, // Delete is a send of its own, before the line
+        {2, false, "ab", {keys(U"ab")}},         // a greyed box is not ticked
+        {1, true, "ab", {{kDel}, keys(U"ab", {kEnter})}},
+        {0, false, "a(b)c", {keys(U"a(b)c")}},
+        {0, true, "", {{kEnter}}},
+        {0, false, "x{TAB 2}é", {keys(U"x", {tab, tab, KeyStroke::character(U'é')})}}, // braces name keys
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.line << " auto " << c.autoBackspace << " enter " << c.addEnter);
+        Rig rig({c.line});
+        rig.list.autoBackspace = c.autoBackspace, rig.list.addEnter = c.addEnter;
+        rig.press();
+        EXPECT_EQ(rig.sink.sends, c.sends);
+        EXPECT_TRUE(rig.ui.messages.empty());
+    }
+}
+
+// Playback types from the working copy; edits reach it through a rebuild, which the list's edit
+// handler asks for and which the wrap after the last line does in any case.
+TEST(SingleListPlayback, AdvancesAndWrapsToARebuiltCopy) {
+    Rig rig({"A", "B", "C"});
+    rig.press();
+    rig.list.edit(1, "B2");
+    rig.playback.InitiateMacro(2);
+    rig.press();
+    EXPECT_EQ(rig.list.selected, 2);
+    rig.list.edit(0, "Z");
+    rig.playback.NextCommand(); // the last line: wraps within the same press, before any key-up
+    EXPECT_EQ(rig.state.CommandIndex, 0);
+    EXPECT_EQ(rig.list.selected, 0);
+    EXPECT_EQ(rig.state.Commands, (std::vector<std::string>{"Z", "B2", "C"}));
+    rig.press();
+    EXPECT_EQ(rig.sink.typed(), keys(U"AB2CZ"));
+}
+
+TEST(SingleListPlayback, OneLineListTypesTheSameLineEveryPress) {
+    Rig rig({"go"});
+    const int clicks = rig.list.clicks;
+    for (int n = 0; n < 3; ++n)
+        rig.press();
+    EXPECT_EQ(rig.sink.sends, (std::vector<KeyStrokes>(3, keys(U"go"))));
+    EXPECT_EQ(rig.state.CommandIndex, 0);
+    EXPECT_EQ(rig.list.clicks, clicks); // the selection never moves
+}
+
+TEST(SingleListPlayback, FailingLineIsSkippedWithOneMessage) {
+    // "x)y{" escapes to "x{)}y{": an unclosed brace on the last line, so skipping it wraps.
+    Rig rig({"one", "a{b", "three", "x)y{"});
+    rig.list.autoBackspace = 1;
+    for (int n = 0; n < 5; ++n)
+        rig.press();
+    // The Delete of a failing press was already typed and stays; nothing of the line is typed.
+    const KeyStrokes one = keys(U"one"), three = keys(U"three"), del = {kDel};
+    EXPECT_EQ(rig.sink.sends, (std::vector<KeyStrokes>{del, one, del, del, three, del, del, one}));
+    EXPECT_EQ(rig.ui.messages, (std::vector{kIllegal, kIllegal}));
+    EXPECT_EQ(rig.state.CommandIndex, 1);
+
+    rig.sink.refuse = true; // the platform could not type the keys: same message, line skipped too
+    rig.press();
+    EXPECT_EQ(rig.ui.messages, std::vector(3, kIllegal));
+    EXPECT_EQ(rig.state.CommandIndex, 2);
+}
+
+TEST(SingleListPlayback, InitiateMacroNeedsRoomForEveryLineAndOneToSelect) {
+    struct Case {
+        std::vector<std::string> lines;
+        int16_t dimention;
+        std::vector<std::string> copy;
+    };
+    const std::vector<Case> cases = {
+        {{}, -1, {}}, // no copy given: InitiateMacro fails
+        {{"a", "b", "c"}, 1, {}},
+        {{"a", "b", "c"}, 2, {"a", "b", "c"}},
+        {{"a"}, 2, {"a", "", ""}}, // the rest of the copy starts empty
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dimention);
+        Rig rig;
+        // Line 0 already selected, so the click handler does not rebuild the copy over the result.
+        rig.list.lines = c.lines, rig.list.selected = 0;
+        if (c.copy.empty()) {
+            EXPECT_THROW(rig.playback.InitiateMacro(c.dimention), PlaybackError);
+        } else {
+            rig.playback.InitiateMacro(c.dimention);
+            EXPECT_EQ(rig.state.Commands, c.copy);
+        }
+    }
+}
+
+TEST(SlotPlayback, TypesTheRowOfTheKeyWhenEnabled) {
+    struct Case {
+        int16_t enabled, addEnter;
+        std::string text;
+        KeyStrokes typed;
+        size_t messages = 0;
+        bool refuse = false;
+    };
+    const std::vector<Case> cases = {
+        {0, 1, "abc", {}},
+        {2, 1, "abc", {}}, // only exactly 1 counts as ticked
+        {1, 1, "", {kEnter}},
+        {1, 0, "", {}},
+        {1, 0, "(a)", keys(U"(a)")},
+        {1, 2, "x", keys(U"x")},
+        {1, 1, "x", keys(U"x", {kEnter})},
+        {1, 1, "a{b", {}, 1},     // unparseable
+        {1, 0, "x", {}, 1, true}, // the platform refuses the keys
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const size_t row = (i * 5) % 12; // spread over the rows; every other row would type "wrong"
+        SCOPED_TRACE(testing::Message() << "case " << i << " row " << row);
+        Rig rig;
+        rig.list.autoBackspace = 1, rig.sink.refuse = c.refuse; // no Delete before a slot's line
+        rig.rows.enabled.fill(1), rig.rows.text.fill("wrong");
+        rig.rows.enabled[row] = c.enabled, rig.rows.addEnter[row] = c.addEnter, rig.rows.text[row] = c.text;
+        rig.playback.NextCommand2(static_cast<int16_t>(row));
+        EXPECT_EQ(rig.sink.typed(), c.typed);
+        EXPECT_EQ(rig.ui.messages, std::vector<std::string>(c.messages, kIllegal));
+    }
+}
+
+} // namespace
+} // namespace kq
