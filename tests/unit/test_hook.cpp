@@ -118,6 +118,19 @@ TEST(HookBothModes, PressDuringPlaybackPlaysAgain) {
     }
 }
 
+// A key that comes up while its own playback is still yielding must not stay latched, or the
+// next press would be swallowed without typing.
+TEST(HookBothModes, KeyUpDuringPlaybackLeavesTheLatchClear) {
+    for (auto [mode, vk] : {std::pair{ModeSingleList, VkTab}, std::pair{ModeMultiSlot, 114u}}) {
+        Rig rig(mode);
+        rig.host.duringPlayback = [&, vk = vk] { EXPECT_EQ(rig.key(MsgKeyUp, vk), -1); };
+        EXPECT_EQ(rig.key(MsgKeyDown, vk), -1);
+        EXPECT_FALSE(rig.state.HotkeyDown);
+        EXPECT_EQ(rig.key(MsgKeyDown, vk), -1);
+        EXPECT_EQ(rig.host.calls.size(), mode == ModeSingleList ? 3u : 2u) << "the next press types again";
+    }
+}
+
 // Every F1..F12 down and up is taken, whatever its row holds; Alt+F4 (260) must still reach the
 // window. "Enabled" belongs to the single list and does not matter here.
 TEST(HookMultiSlot, FunctionKeysAreSwallowedAndYieldOncePerLowerKey) {

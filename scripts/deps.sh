@@ -1,0 +1,32 @@
+# Sourced by run.sh and test.sh: installs the Debian packages a step needs when they are missing.
+BUILD_PACKAGES="g++ cmake make pkg-config qt6-base-dev libx11-dev libxtst-dev libxi-dev libxkbcommon-dev"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils x11-xserver-utils x11-xkb-utils xkb-data
+  openbox trayer xcompmgr imagemagick wmctrl fonts-dejavu-core"
+DEMO_PACKAGES="xvfb xauth x11-utils x11-xkb-utils xkb-data imagemagick fonts-dejavu-core"
+
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing: ${missing[*]}"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    else
+        echo "These Debian packages are needed. Run:" >&2
+        echo "  sudo apt-get install -y ${missing[*]}" >&2
+        exit 1
+    fi
+}
+
+# Configures (once) and builds the given targets in build/.
+build_targets() {
+    local werror="${KQ_WERROR:-OFF}"
+    if [ ! -f build/CMakeCache.txt ] || ! grep -q "KQ_WERROR:BOOL=$werror" build/CMakeCache.txt; then
+        cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_WERROR="$werror" >/dev/null
+    fi
+    cmake --build build -j"$(nproc)" ${1:+--target "$@"}
+}
