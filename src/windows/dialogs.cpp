@@ -1,0 +1,59 @@
+#include "windows/dialogs.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QWidget>
+
+namespace kq {
+namespace {
+
+QString toQ(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QString askFile(QWidget* parent, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, QStringLiteral("Keyquill"), ProgramFolder(), QStringLiteral("Macro tool (*.txt)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+} // namespace
+
+int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::string_view title) {
+    QMessageBox box(parent);
+    box.setWindowTitle(toQ(title));
+    box.setText(toQ(text));
+    if (style == 36) {
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::No ? 7 : 6;
+    }
+    box.setIcon(style == 16 ? QMessageBox::Critical : style == 48 ? QMessageBox::Warning : QMessageBox::Information);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return 1;
+}
+
+QString AskOpenFileName(QWidget* parent) { return askFile(parent, QFileDialog::AcceptOpen); }
+QString AskSaveFileName(QWidget* parent) { return askFile(parent, QFileDialog::AcceptSave); }
+
+QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
+
+void ApplyProgramFont(QWidget* w, bool bold) {
+    // Tahoma's width fits the captions of the design; where it is missing a condensed sans serif
+    // keeps them unclipped, and the system's own sans serif is the last resort.
+    static const QString family = [] {
+        for (const char* candidate : {"Tahoma", "DejaVu Sans Condensed"})
+            if (QFontDatabase::hasFamily(QString::fromLatin1(candidate))) return QString::fromLatin1(candidate);
+        return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }();
+    QFont font(family);
+    font.setPointSizeF(8.25);
+    font.setBold(bold);
+    w->setFont(font);
+}
+
+} // namespace kq

@@ -1,0 +1,112 @@
+#pragma once
+// The single-list window: the command list, its hotkey and options, and the start-up and
+// shutdown of the whole program.
+#include "app/globals.h"
+#include "app/shutdown.h"
+#include "engine/hook.h"
+#include "engine/playback.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+
+namespace kq {
+
+class InstanceLock;
+class KeyboardBridge;
+class frmMultiMacro;
+
+class frmMain : public QMainWindow,
+                public SingleListView,
+                public HookHost,
+                public UserInterface,
+                public ShutdownTarget {
+public:
+    explicit frmMain(Globals& g, KeyboardBridge* bridge = nullptr);
+    ~frmMain() override;
+
+    // The start-up of the whole program. False when the user chose not to run a second copy:
+    // then nothing has been installed and the program should end.
+    bool Form_Load(InstanceLock& lock);
+
+    void InitiateMacro(int16_t Dimention);
+    void NextCommand() override;
+    void NextCommand2(int16_t functionkey) override;
+    void LoadCommandList(const QString& path);
+    void SaveCommandList(QString& path);
+    frmMultiMacro& multiMacro();
+    void shutdown() { ShutdownProgram(m_g, *this); }
+
+    // SingleListView
+    int16_t AutoBackspaceValue() const override;
+    bool AddEnterChecked() const override;
+    int LineCount() const override;
+    std::string Line(int index) const override;
+    uint64_t LinesRevision() const override { return m_revision; }
+    void SelectLine(int16_t index) override;
+    // HookHost
+    void SelectListIndex(int16_t index) override { SelectLine(index); }
+    void YieldEvents() override;
+    // UserInterface
+    int ShowMessage(std::string_view text, int style, std::string_view title) override;
+    // ShutdownTarget
+    QWidget* mainWindow() override { return this; }
+    QWidget* multiSlotWindow() override;
+    void unloadOptions() override {}
+    void unloadMultiSlot() override;
+    void unloadMain() override;
+    void removeTrayIcon() override {}
+
+    QCheckBox* chkEnabled = nullptr;
+    QCheckBox* chkAuto = nullptr;
+    QLabel* lblBind = nullptr;
+    QComboBox* cmbBind = nullptr;
+    QListWidget* lstCommands = nullptr;
+    QMenu* mnuMode = nullptr;
+    QAction *mnuLoad = nullptr, *mnuSave = nullptr, *mnuOptions = nullptr, *mnurestore = nullptr;
+    QAction *mnuCommandTool = nullptr, *mnuSpeechTool = nullptr, *mnuAddEnter = nullptr;
+    QAction *mnuSwitch = nullptr, *mnuExit = nullptr;
+
+    void chkEnabled_Click();
+    void cmbBind_Click();
+    void lstCommands_Click();
+    void lstCommands_DblClick();
+    void mnuAddEnter_Click();
+    void mnuCommandTool_Click();
+    void mnuSpeechTool_Click();
+    void mnuLoad_Click();
+    void mnuSave_Click();
+    void mnuSwitch_Click();
+    void mnurestore_Click();
+    void Form_Resize();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void setCommandTool(bool commandTool);
+
+    Globals& m_g;
+    KeyboardBridge* m_bridge;
+    std::unique_ptr<KeystrokeSink> m_nullSink;
+    std::unique_ptr<Playback> m_playback;
+    frmMultiMacro* m_multi = nullptr;
+    uint64_t m_revision = 1;
+    bool m_unloaded = false;
+    bool m_placed = false;
+};
+
+} // namespace kq
