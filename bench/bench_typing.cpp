@@ -65,7 +65,8 @@ double median(std::vector<double> v) {
 double percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::max(1.0, std::ceil(p / 100.0 * static_cast<double>(v.size()))));
+    const auto rank =
+        static_cast<size_t>(std::max(1.0, std::ceil(p / 100.0 * static_cast<double>(v.size()))));
     return v[std::min(rank, v.size()) - 1];
 }
 
@@ -118,7 +119,8 @@ struct Mismatch {
 // everything after it. The common head and tail are cut off first: typical runs are exact.
 Mismatch compareText(std::u32string_view want, std::u32string_view got) {
     size_t head = 0;
-    while (head < want.size() && head < got.size() && want[head] == got[head]) ++head;
+    while (head < want.size() && head < got.size() && want[head] == got[head])
+        ++head;
     want.remove_prefix(head);
     got.remove_prefix(head);
     while (!want.empty() && !got.empty() && want.back() == got.back())
@@ -192,7 +194,8 @@ Outcome typeWithXdotool(KeyboardWorld& world, const std::string& text, const std
 
 std::string joined(const std::vector<Outcome>& runs, const std::function<std::string(const Outcome&)>& f) {
     std::string s;
-    for (const auto& r : runs) s += (s.empty() ? "" : " ") + f(r);
+    for (const auto& r : runs)
+        s += (s.empty() ? "" : " ") + f(r);
     return s;
 }
 
@@ -203,7 +206,8 @@ void printRow(const char* tool, const std::vector<Outcome>& runs) {
         return;
     }
     std::vector<double> cps;
-    for (const auto& r : runs) cps.push_back(r.charsPerSecond);
+    for (const auto& r : runs)
+        cps.push_back(r.charsPerSecond);
     auto num = [](double v) { return std::to_string(static_cast<long>(v + 0.5)); };
     std::printf("  %-9s  %9s  %-26s  %-14s  %-14s\n", tool, num(median(cps)).c_str(),
                 joined(runs, [&](const Outcome& r) { return num(r.charsPerSecond); }).c_str(),
@@ -237,13 +241,14 @@ public:
     bool open() {
         m_dpy = XOpenDisplay(nullptr);
         if (!m_dpy) return false;
-        const Window w = XCreateSimpleWindow(m_dpy, DefaultRootWindow(m_dpy), 40, 40, 200, 100, 0, 0, 0xFFFFFF);
+        const Window w =
+            XCreateSimpleWindow(m_dpy, DefaultRootWindow(m_dpy), 40, 40, 200, 100, 0, 0, 0xFFFFFF);
         XStoreName(m_dpy, w, "kq-bench-receiver");
         XSelectInput(m_dpy, w, StructureNotifyMask);
         XMapWindow(m_dpy, w);
-        XEvent ev;
-        do XMaskEvent(m_dpy, StructureNotifyMask, &ev);
-        while (ev.type != MapNotify);
+        XEvent ev{};
+        while (ev.type != MapNotify)
+            XMaskEvent(m_dpy, StructureNotifyMask, &ev);
         XSelectInput(m_dpy, w, KeyPressMask | KeyReleaseMask);
         XSetInputFocus(m_dpy, w, RevertToParent, CurrentTime);
         XSync(m_dpy, False);
@@ -252,7 +257,8 @@ public:
     }
     void drain() {
         XEvent ev;
-        while (XPending(m_dpy)) XNextEvent(m_dpy, &ev);
+        while (XPending(m_dpy))
+            XNextEvent(m_dpy, &ev);
     }
     // When a press of `sym` was read, or nothing if none came in time.
     std::optional<Clock::time_point> awaitPress(KeySym sym, int timeoutMs) {
@@ -285,7 +291,8 @@ public:
     explicit FilterThread(KeyboardWorld& world) : m_world(world) {
         install(true);
         m_thread = std::thread([this] {
-            while (!m_stop) m_world.pump(100, [this] { return m_stop.load(); });
+            while (!m_stop)
+                m_world.pump(100, [this] { return m_stop.load(); });
         });
     }
     ~FilterThread() {
@@ -327,7 +334,8 @@ void tapAndMeasure(Display* user, KeyCode tab, Receiver& rx, FilterThread& filte
     XSync(user, False);
     // The next press must find the latch cleared by this key-up, or it would type nothing.
     const auto end = Clock::now() + std::chrono::seconds(2);
-    while (filter.keyUps() <= index && Clock::now() < end) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (filter.keyUps() <= index && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     std::this_thread::sleep_for(std::chrono::milliseconds(2)); // no person taps faster than this
     if (!out) return;
     if (!arrived) return void(++out->missed);

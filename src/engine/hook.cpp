@@ -54,7 +54,7 @@ HookDecision DecideHook(const MacroState& state, const HookEvent& event) {
 void RunHookActions(MacroState& state, const HookDecision& decision, HookHost& host) {
     for (int n = 0; n < decision.yields; ++n) host.YieldEvents();
     switch (decision.action) {
-    case HookAction::None: break;
+    case HookAction::NoAction: break;
     case HookAction::Playback: {
         // The latch is read here, after the yields, and set only once playback has returned:
         // a press that arrives in a nested call during playback still finds it clear.

@@ -28,7 +28,7 @@ enum class Verdict {
 };
 
 enum class HookAction {
-    None,
+    NoAction,
     Playback,      // key-down: unless latched, single-list or slot playback; then set the latch
     SelectAndClear, // single-list key-up: select line CommandIndex, clear the latch
     ClearLatch,    // multi-slot key-up
@@ -36,7 +36,7 @@ enum class HookAction {
 
 struct HookDecision {
     Verdict verdict = Verdict::PassOn;
-    HookAction action = HookAction::None;
+    HookAction action = HookAction::NoAction;
     int16_t mode = 0;         // the mode the decision was made in
     int16_t functionKey = -1; // 0..11 for F1..F12 in multi-slot mode
     int yields = 0;           // yields to pending events the multi-slot key test performs

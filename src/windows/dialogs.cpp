@@ -1,6 +1,7 @@
 #include "windows/dialogs.h"
 
 #include <QCoreApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QMessageBox>
@@ -35,6 +36,18 @@ int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::strin
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return 1;
+}
+
+int16_t CheckValue(const QCheckBox* box) {
+    switch (box->checkState()) {
+    case Qt::Checked: return 1;
+    case Qt::PartiallyChecked: return 2;
+    default: return 0;
+    }
+}
+
+void SetCheckValue(QCheckBox* box, int value) {
+    box->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
 }
 
 QString AskOpenFileName(QWidget* parent) { return askFile(parent, QFileDialog::AcceptOpen); }

@@ -2,8 +2,10 @@
 // Modal message box and file dialogs, in one place so every window asks the same way.
 #include <QString>
 
+#include <cstdint>
 #include <string_view>
 
+class QCheckBox;
 class QWidget;
 
 namespace kq {
@@ -18,5 +20,9 @@ QString AskSaveFileName(QWidget* parent);
 QString ProgramFolder();
 // The program's font: Tahoma 8.25 pt where installed, else the system sans serif at that size.
 void ApplyProgramFont(QWidget* w, bool bold = false);
+
+// A check box's value as the program counts it: 0 unticked, 1 ticked, 2 greyed.
+int16_t CheckValue(const QCheckBox* box);
+void SetCheckValue(QCheckBox* box, int value);
 
 } // namespace kq

@@ -124,7 +124,7 @@ bool frmMain::Form_Load(InstanceLock& lock) {
     return true;
 }
 
-int16_t frmMain::AutoBackspaceValue() const { return static_cast<int16_t>(chkAuto->checkState()); }
+int16_t frmMain::AutoBackspaceValue() const { return CheckValue(chkAuto); }
 bool frmMain::AddEnterChecked() const { return mnuAddEnter->isChecked(); }
 int frmMain::LineCount() const { return lstCommands->count(); }
 std::string frmMain::Line(int index) const { return lstCommands->item(index)->text().toStdString(); }
@@ -162,7 +162,7 @@ void frmMain::chkEnabled_Click() {
         m_g.macro.MacroEnabled = false;
         return;
     }
-    m_g.macro.MacroEnabled = chkEnabled->checkState() == Qt::Checked;
+    m_g.macro.MacroEnabled = CheckValue(chkEnabled) == 1;
 }
 
 void frmMain::cmbBind_Click() {

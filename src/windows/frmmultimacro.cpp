@@ -83,8 +83,8 @@ void frmMultiMacro::buildMenu() {
     mnuExit = file->addAction(QStringLiteral("E&xit"), this, [this] { m_main.shutdown(); });
 }
 
-int16_t frmMultiMacro::EnabledValue(int row) const { return static_cast<int16_t>(chkEnabled.at(row)->checkState()); }
-int16_t frmMultiMacro::AddEnterValue(int row) const { return static_cast<int16_t>(chkAddEnter.at(row)->checkState()); }
+int16_t frmMultiMacro::EnabledValue(int row) const { return CheckValue(chkEnabled.at(row)); }
+int16_t frmMultiMacro::AddEnterValue(int row) const { return CheckValue(chkAddEnter.at(row)); }
 std::string frmMultiMacro::CommandText(int row) const { return txtCommand.at(row)->text().toStdString(); }
 
 SlotRows frmMultiMacro::rows() const {

@@ -14,16 +14,13 @@ using namespace kq::e2e;
 
 namespace {
 
-PrivateXvfb* g_xvfb = nullptr;
-
 class XvfbEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         std::string error;
-        g_xvfb = new PrivateXvfb;
-        ASSERT_TRUE(g_xvfb->start(&error)) << error;
+        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
     }
-    void TearDown() override { delete g_xvfb; }
+    void TearDown() override { SharedXvfb().stop(); }
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
 
@@ -42,7 +39,7 @@ protected:
     bool sawPress(const char* keysym) const {
         return world.events().find(std::string("P ") + keysym + " ") != std::string::npos;
     }
-    std::string keymapDump() const { return runCapture("xkbcomp -xkb " + g_xvfb->display() + " - 2>/dev/null"); }
+    std::string keymapDump() const { return runCapture("xkbcomp -xkb " + SharedXvfb().display() + " - 2>/dev/null"); }
 
     KeyboardWorld world;
 };
@@ -155,7 +152,7 @@ TEST_F(KeyboardE2E, TypedTextIsExactOnUsGermanAndFrenchLayouts) {
     const std::string before = keymapDump();
     for (const char* layout : {"us", "de", "fr"}) {
         SCOPED_TRACE(layout);
-        ASSERT_EQ(system(("setxkbmap -display " + g_xvfb->display() + " " + layout).c_str()), 0);
+        ASSERT_EQ(system(("setxkbmap -display " + SharedXvfb().display() + " " + layout).c_str()), 0);
         world.pump(200);
         world.clearTarget();
         std::vector<std::string> lines;
@@ -169,7 +166,7 @@ TEST_F(KeyboardE2E, TypedTextIsExactOnUsGermanAndFrenchLayouts) {
             ASSERT_TRUE(world.waitForText(expected, 20000)) << "expected: " << expected << "\ngot: " << world.text();
         }
     }
-    ASSERT_EQ(system(("setxkbmap -display " + g_xvfb->display() + " us").c_str()), 0);
+    ASSERT_EQ(system(("setxkbmap -display " + SharedXvfb().display() + " us").c_str()), 0);
     world.pump(200);
     EXPECT_EQ(keymapDump(), before) << "temporary bindings must leave the keymap as it was";
 }

@@ -77,6 +77,11 @@ bool PrivateXvfb::start(std::string* error) {
     return false;
 }
 
+PrivateXvfb& SharedXvfb() {
+    static PrivateXvfb xvfb;
+    return xvfb;
+}
+
 void PrivateXvfb::stop() {
     terminate(m_pid);
     m_pid = 0;

@@ -20,6 +20,9 @@ private:
     std::string m_display;
 };
 
+// One private Xvfb for a whole test program; the tests read its display name.
+PrivateXvfb& SharedXvfb();
+
 // Starts a program with arguments; returns its pid (0 on failure).
 pid_t spawn(const std::string& program, const std::vector<std::string>& args);
 void terminate(pid_t pid);

@@ -1,0 +1,105 @@
+#include "desktop.h"
+
+#include "engine/escape.h"
+#include "engine/playback.h"
+#include "platform/x11/x11keyboard.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+namespace kq::e2e {
+
+Desktop::Desktop() : m_dpy(XOpenDisplay(nullptr)), m_typing(X11Keyboard::open(nullptr)) {}
+
+Desktop::~Desktop() {
+    m_typing.reset();
+    if (m_dpy) XCloseDisplay(m_dpy);
+}
+
+void Desktop::settle(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+Window Desktop::findWindow(const std::string& title, int timeoutMs) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned n = 0;
+        Window found = 0;
+        if (XQueryTree(m_dpy, DefaultRootWindow(m_dpy), &root, &parent, &children, &n)) {
+            for (unsigned i = 0; i < n; ++i) { // stacking order: the newest mapped one is last
+                char* name = nullptr;
+                XWindowAttributes attr{};
+                if (XFetchName(m_dpy, children[i], &name) && name) {
+                    if (title == name && XGetWindowAttributes(m_dpy, children[i], &attr) &&
+                        attr.map_state == IsViewable)
+                        found = children[i];
+                    XFree(name);
+                }
+            }
+            if (children) XFree(children);
+        }
+        if (found) return found;
+        settle(20);
+    } while (std::chrono::steady_clock::now() < end);
+    return 0;
+}
+
+Rect Desktop::geometry(Window w) const {
+    XWindowAttributes attr{};
+    XGetWindowAttributes(m_dpy, w, &attr);
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(m_dpy, w, DefaultRootWindow(m_dpy), 0, 0, &x, &y, &child);
+    return {x, y, attr.width, attr.height};
+}
+
+void Desktop::focus(Window w) const {
+    XRaiseWindow(m_dpy, w);
+    XSetInputFocus(m_dpy, w, RevertToParent, CurrentTime);
+    XSync(m_dpy, False);
+    settle(150);
+}
+
+void Desktop::click(int x, int y) const {
+    XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(m_dpy, 1, True, CurrentTime);
+    XTestFakeButtonEvent(m_dpy, 1, False, CurrentTime);
+    XSync(m_dpy, False);
+    settle(150);
+}
+
+void Desktop::key(const std::string& combo) const {
+    std::vector<KeyCode> codes;
+    std::stringstream ss(combo);
+    std::string part;
+    while (std::getline(ss, part, '+')) {
+        if (part == "alt") part = "Alt_L";
+        if (part == "ctrl") part = "Control_L";
+        if (part == "shift") part = "Shift_L";
+        codes.push_back(XKeysymToKeycode(m_dpy, XStringToKeysym(part.c_str())));
+    }
+    for (KeyCode c : codes) XTestFakeKeyEvent(m_dpy, c, True, CurrentTime);
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it) XTestFakeKeyEvent(m_dpy, *it, False, CurrentTime);
+    XSync(m_dpy, False);
+    settle(60);
+}
+
+void Desktop::keys(const std::vector<std::string>& combos) const {
+    for (const auto& c : combos) key(c);
+}
+
+bool Desktop::type(const std::string& text) const {
+    if (!m_typing) return false;
+    try {
+        SendKeys(m_typing->typer(), EscapeParentheses(text));
+    } catch (const PlaybackError&) {
+        return false;
+    }
+    settle(100);
+    return true;
+}
+
+} // namespace kq::e2e

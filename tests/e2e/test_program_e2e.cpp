@@ -1,0 +1,152 @@
+// The real keyquill under Xvfb, driven like a person drives it: menus, the file dialog, check
+// boxes, and hotkeys pressed while another application has the focus.
+#include <gtest/gtest.h>
+
+#include "desktop.h"
+#include "xvfb.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kq::e2e;
+
+namespace {
+
+class XvfbEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
+    }
+    void TearDown() override { SharedXvfb().stop(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+
+bool waitExit(pid_t pid, int ms) {
+    for (int i = 0; i < ms / 10; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+        Desktop::settle(10);
+    }
+    return false;
+}
+
+class ProgramE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() / ("kq-program-e2e-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+        std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1); // a lock of its own: no second-instance question
+        ASSERT_TRUE(desk.ok());
+        target = spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"});
+        targetWindow = desk.findWindow("kq-target");
+        ASSERT_NE(targetWindow, 0u);
+        keyquill = spawn(KQ_KEYQUILL, {});
+        mainWindow = desk.findWindow("Keyquill");
+        ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
+        const Rect r = desk.geometry(mainWindow);
+        origin = {r.x, r.y + r.h - 201, 0, 0}; // the client area starts under the menu bar
+    }
+    void TearDown() override {
+        terminate(keyquill);
+        terminate(target);
+        std::filesystem::remove_all(dir);
+    }
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+    std::string text() const { return readFile(path("text")); }
+    bool waitForText(const std::string& expected) const {
+        for (int i = 0; i < 500 && text().size() < expected.size(); ++i) Desktop::settle(10);
+        return text() == expected;
+    }
+    void clickClient(Window w, int clientTop, int x, int y) const {
+        const Rect r = desk.geometry(w);
+        desk.click(r.x + x, r.y + clientTop + y);
+    }
+    // Opens the file dialog with the menu keys given and answers it with a path.
+    void fileDialog(Window w, const std::vector<std::string>& menuKeys, const std::string& file) const {
+        desk.focus(w);
+        desk.keys(menuKeys);
+        Desktop::settle(400);
+        ASSERT_TRUE(desk.type(file));
+        desk.key("Return");
+        Desktop::settle(300);
+    }
+
+    std::filesystem::path dir;
+    Desktop desk;
+    pid_t target = 0, keyquill = 0;
+    Window targetWindow = 0, mainWindow = 0;
+    Rect origin;
+};
+
+TEST_F(ProgramE2E, SingleListTypesEachLineAndWrapsAndTabPassesWhenDisabled) {
+    {
+        std::ofstream(path("list.txt"), std::ios::binary) << "line1\r\nline2\r\nline3\r\n";
+    }
+    const int menuBar = desk.geometry(mainWindow).h - 201;
+    fileDialog(mainWindow, {"alt+f", "Return"}, path("list.txt"));
+    clickClient(mainWindow, menuBar, 16 + 7, 8 + 8); // "Enabled"
+    desk.focus(targetWindow);
+    std::string expected;
+    for (const char* line : {"line1", "line2", "line3", "line1"}) {
+        desk.key("Tab");
+        expected += std::string("<Delete>") + line;
+        ASSERT_TRUE(waitForText(expected)) << "got: " << text();
+    }
+    // Speech Tool makes "Add Enter" available; marking it ends every line with Enter.
+    desk.focus(mainWindow);
+    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Right", "Down", "Return"});
+    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Right", "Down", "Down", "Return"});
+    desk.focus(targetWindow);
+    desk.key("Tab");
+    expected += "<Delete>line2\n";
+    ASSERT_TRUE(waitForText(expected)) << "got: " << text();
+    // Unticked, TAB is the application's again.
+    desk.focus(mainWindow);
+    clickClient(mainWindow, menuBar, 16 + 7, 8 + 8);
+    desk.focus(targetWindow);
+    desk.key("Tab");
+    expected += "<Tab>";
+    ASSERT_TRUE(waitForText(expected)) << "got: " << text();
+    // File > Exit ends the program.
+    desk.focus(mainWindow);
+    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
+    EXPECT_TRUE(waitExit(keyquill, 5000));
+    keyquill = 0;
+}
+
+TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {
+    desk.focus(mainWindow);
+    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"}); // Switch to Multiline
+    const Window multi = desk.findWindow("Keyquill - Config 1");
+    ASSERT_NE(multi, 0u);
+    const int menuBar = desk.geometry(multi).h - 513;
+    auto row = [&](int r, int x) { clickClient(multi, menuBar, 16 + x, 24 + 40 * r + 16 + 8); };
+    desk.focus(multi);
+    row(0, 64 + 100);
+    ASSERT_TRUE(desk.type("echo one, (two)"));
+    row(0, 8 + 7);   // enable
+    row(2, 64 + 100);
+    ASSERT_TRUE(desk.type("third"));
+    row(2, 8 + 7);   // enable
+    row(2, 496 + 7); // Include ENTER
+    desk.focus(targetWindow);
+    desk.keys({"F1", "F2", "F3"});
+    ASSERT_TRUE(waitForText("echo one, (two)third\n")) << "got: " << text();
+    EXPECT_EQ(readFile(path("events")).find("P F2 "), std::string::npos) << "F2 must never arrive";
+
+    const std::string golden = readFile(KQ_E2E_GOLDEN "/slotset.txt");
+    fileDialog(multi, {"alt+f", "Down", "Return"}, path("set1.txt"));
+    EXPECT_EQ(readFile(path("set1.txt")), golden);
+    desk.focus(multi);
+    desk.keys({"alt+f", "Down", "Down", "Down", "Return"}); // Restore Defaults
+    fileDialog(multi, {"alt+f", "Return"}, path("set1.txt"));
+    fileDialog(multi, {"alt+f", "Down", "Return"}, path("set2.txt"));
+    EXPECT_EQ(readFile(path("set2.txt")), golden) << "Load must bring back the same rows";
+}
+
+} // namespace
