@@ -24,7 +24,7 @@ ensure_packages() {
 
 # Configures (once) and builds the given targets in build/.
 build_targets() {
-    local werror="${KQ_WERROR:-OFF}"
+    local werror="${KQ_WERROR:-ON}"
     if [ ! -f build/CMakeCache.txt ] || ! grep -q "KQ_WERROR:BOOL=$werror" build/CMakeCache.txt; then
         cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_WERROR="$werror" >/dev/null
     fi
