@@ -8,7 +8,8 @@ add_library(kq_app STATIC
 target_link_libraries(kq_app PUBLIC kq_files kq_engine kq_platform_x11 Qt6::Widgets)
 
 add_library(kq_windows STATIC
-  windows/dialogs.cpp windows/frmmain.cpp windows/frmmultimacro.cpp windows/programicon.cpp
+  windows/dialogs.cpp windows/frmmain.cpp windows/frmmultimacro.cpp windows/frmoptions.cpp
+  windows/theme.cpp windows/programicon.cpp appearance/modtrans.cpp tray/frmpopup.cpp
   ${PROJECT_SOURCE_DIR}/data/keyquill.qrc)
 target_link_libraries(kq_windows PUBLIC kq_app)
 

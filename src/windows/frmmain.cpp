@@ -7,6 +7,8 @@
 #include "files/commandlist.h"
 #include "windows/dialogs.h"
 #include "windows/frmmultimacro.h"
+#include "windows/frmoptions.h"
+#include "tray/frmpopup.h"
 #include "windows/twips.h"
 
 #include <QAction>
@@ -43,10 +45,17 @@ frmMain::frmMain(Globals& g, KeyboardBridge* bridge)
     // The design gives the client area; the menu bar comes on top of it.
     resize(TwipsToPx(5655), TwipsToPx(3015) + menuBar()->sizeHint().height());
     m_multi = new frmMultiMacro(g, *this);
+    m_options = new frmOptions(
+        g, [this](int32_t colour, const char* target) { ApplyColour(colour, target); }, [this] { sweep(true); },
+        [this] { sweep(false); });
+    m_popup = std::make_unique<frmPopup>([this] { trayMinimize(); }, [this] { trayRestore(); }, [this] { shutdown(); });
     m_playback = std::make_unique<Playback>(g.macro, *this, *m_multi, g.sender ? *g.sender : *m_nullSink, *this);
 }
 
-frmMain::~frmMain() { delete m_multi; }
+frmMain::~frmMain() {
+    delete m_multi;
+    delete m_options;
+}
 
 void frmMain::buildControls() {
     auto* client = new QWidget(this);
@@ -84,7 +93,7 @@ void frmMain::buildMenu() {
     mnuLoad = file->addAction(QStringLiteral("Load"), this, [this] { mnuLoad_Click(); });
     mnuSave = file->addAction(QStringLiteral("Save"), this, [this] { mnuSave_Click(); });
     file->addSeparator();
-    mnuOptions = file->addAction(QStringLiteral("Options"));
+    mnuOptions = file->addAction(QStringLiteral("Options"), this, [this] { showOptions(); });
     mnurestore = file->addAction(QStringLiteral("Restore Defaults"), this, [this] { mnurestore_Click(); });
     file->addSeparator();
     mnuMode = file->addMenu(QStringLiteral("Mode"));
@@ -105,6 +114,7 @@ bool frmMain::Form_Load(InstanceLock& lock) {
         ShowMessage(kMsgSecondInstance, kStyleQuestionYesNo, kProgramTitle) == kAnswerNo)
         return false;
     m_g.PlatformId = 2;
+    if (m_g.PlatformId == 2) options().chkTransparent->setEnabled(true);
     if (m_g.capsLock && m_g.capsLock->CapsLockOn()) m_g.capsLock->switchCapsLockOff();
     if (m_g.filter)
         m_g.filter->install({[this](const HookEvent& e) { return DecideHook(m_g.macro, e); },
@@ -121,6 +131,8 @@ bool frmMain::Form_Load(InstanceLock& lock) {
     m_g.macro.BindKey = VkTab;
     m_g.macro.MacroMode = ModeSingleList;
     m_g.CurrentConfig = 1;
+    m_popup->AddTrayIcon(ProgramIcon(), QStringLiteral("Keyquill by Wrenfield"));
+    LoadSettings();
     return true;
 }
 
@@ -145,6 +157,40 @@ void frmMain::NextCommand() { m_playback->NextCommand(); }
 void frmMain::NextCommand2(int16_t functionkey) { m_playback->NextCommand2(functionkey); }
 
 frmMultiMacro& frmMain::multiMacro() { return *m_multi; }
+frmOptions& frmMain::options() { return *m_options; }
+
+void frmMain::showOptions() {
+    m_options->show();
+    m_options->raise();
+    m_options->activateWindow();
+}
+
+void frmMain::unloadOptions() {
+    std::string error;
+    if (m_options->unload(&error)) return;
+    // Shutdown goes on to its end; the user learns that the appearance was not kept.
+    ShowMessage("Keyquill could not save its settings to " + m_options->settingsPath() + ": " + error,
+                kStyleCritical, kProgramTitle);
+}
+
+void frmMain::removeTrayIcon() { m_popup->RemoveTrayIcon(); }
+
+QWidget* frmMain::modeWindow() {
+    if (m_g.macro.MacroMode == ModeSingleList) return this;
+    if (m_g.macro.MacroMode == ModeMultiSlot) return m_multi;
+    return nullptr;
+}
+
+void frmMain::trayMinimize() {
+    if (QWidget* w = modeWindow()) w->setWindowState(w->windowState() | Qt::WindowMinimized);
+}
+
+void frmMain::trayRestore() {
+    if (QWidget* w = modeWindow()) {
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+        w->show();
+    }
+}
 QWidget* frmMain::multiSlotWindow() { return m_multi; }
 
 void frmMain::unloadMultiSlot() { m_multi->unload(); }

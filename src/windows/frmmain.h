@@ -9,6 +9,7 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -22,6 +23,8 @@ namespace kq {
 class InstanceLock;
 class KeyboardBridge;
 class frmMultiMacro;
+class frmOptions;
+class frmPopup;
 
 class frmMain : public QMainWindow,
                 public SingleListView,
@@ -42,6 +45,16 @@ public:
     void LoadCommandList(const QString& path);
     void SaveCommandList(QString& path);
     frmMultiMacro& multiMacro();
+    frmOptions& options();
+    frmPopup& popup() { return *m_popup; }
+    // Paints a colour on every control of the theme's list for "bg" or "text"; any other target
+    // does nothing.
+    void ApplyColour(int32_t colour, std::string_view target);
+    std::vector<QWidget*> themeWidgets(std::string_view target);
+    void showOptions();
+    // The tray menu's items act on the window of the current mode.
+    void trayMinimize();
+    void trayRestore();
     void shutdown() { ShutdownProgram(m_g, *this); }
 
     // SingleListView
@@ -59,10 +72,10 @@ public:
     // ShutdownTarget
     QWidget* mainWindow() override { return this; }
     QWidget* multiSlotWindow() override;
-    void unloadOptions() override {}
+    void unloadOptions() override;
     void unloadMultiSlot() override;
     void unloadMain() override;
-    void removeTrayIcon() override {}
+    void removeTrayIcon() override;
 
     QCheckBox* chkEnabled = nullptr;
     QCheckBox* chkAuto = nullptr;
@@ -98,12 +111,17 @@ private:
     void buildControls();
     void buildMenu();
     void setCommandTool(bool commandTool);
+    void LoadSettings();
+    QWidget* modeWindow();
+    void sweep(bool on);
 
     Globals& m_g;
     KeyboardBridge* m_bridge;
     std::unique_ptr<KeystrokeSink> m_nullSink;
     std::unique_ptr<Playback> m_playback;
     frmMultiMacro* m_multi = nullptr;
+    frmOptions* m_options = nullptr;
+    std::unique_ptr<frmPopup> m_popup;
     uint64_t m_revision = 1;
     bool m_unloaded = false;
     bool m_placed = false;

@@ -67,7 +67,7 @@ void frmMultiMacro::buildMenu() {
     mnuLoad = file->addAction(QStringLiteral("Load"), this, [this] { mnuLoad_Click(); });
     mnuSave = file->addAction(QStringLiteral("Save"), this, [this] { mnuSave_Click(); });
     file->addSeparator();
-    mnuOptions = file->addAction(QStringLiteral("Options"));
+    mnuOptions = file->addAction(QStringLiteral("Options"), this, [this] { m_main.showOptions(); });
     mnurestore = file->addAction(QStringLiteral("Restore Defaults"), this, [this] { mnurestore_Click(); });
     file->addSeparator();
     QMenu* conf = file->addMenu(QStringLiteral("Config"));
