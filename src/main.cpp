@@ -8,8 +8,36 @@
 #include <QApplication>
 #include <QGuiApplication>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+// Logging off or a plain `kill` asks the program to close, like the close box: the settings are
+// saved and the hotkeys released. The handler only writes a byte; the event loop does the rest.
+void onTerminate(int) {
+    const char byte = 1;
+    (void)!write(g_signalPipe[1], &byte, 1);
+}
+
+void closeOnSignals(kq::frmMain* main) {
+    if (pipe(g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, main);
+    QObject::connect(notifier, &QSocketNotifier::activated, main, [main] {
+        char byte = 0;
+        (void)!read(g_signalPipe[0], &byte, 1);
+        main->shutdown();
+    });
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, onTerminate);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -40,6 +68,7 @@ int main(int argc, char** argv) {
         delete main;
         return 0;
     }
+    closeOnSignals(main);
     main->show();
     const int rc = app.exec();
     delete main;

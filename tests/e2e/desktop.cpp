@@ -4,6 +4,7 @@
 #include "engine/playback.h"
 #include "platform/x11/x11keyboard.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -22,7 +23,7 @@ Desktop::~Desktop() {
 
 void Desktop::settle(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-Window Desktop::findWindow(const std::string& title, int timeoutMs) const {
+Window Desktop::findWindow(const std::string& title, int timeoutMs, bool mappedOnly) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
         Window root = 0, parent = 0, *children = nullptr;
@@ -34,7 +35,7 @@ Window Desktop::findWindow(const std::string& title, int timeoutMs) const {
                 XWindowAttributes attr{};
                 if (XFetchName(m_dpy, children[i], &name) && name) {
                     if (title == name && XGetWindowAttributes(m_dpy, children[i], &attr) &&
-                        attr.map_state == IsViewable)
+                        (!mappedOnly || attr.map_state == IsViewable))
                         found = children[i];
                     XFree(name);
                 }
@@ -100,6 +101,43 @@ bool Desktop::type(const std::string& text) const {
     }
     settle(100);
     return true;
+}
+
+} // namespace kq::e2e
+
+namespace kq::e2e {
+
+int Desktop::opacity(Window w) const {
+    const Atom atom = XInternAtom(m_dpy, "_NET_WM_WINDOW_OPACITY", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    int result = -1;
+    if (XGetWindowProperty(m_dpy, w, atom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+            Success &&
+        data && count == 1) {
+        const unsigned long value = *reinterpret_cast<unsigned long*>(data) & 0xFFFFFFFFul;
+        result = static_cast<int>((value * 255.0) / 0xFFFFFFFFul + 0.5);
+    }
+    if (data) XFree(data);
+    return result;
+}
+
+unsigned long Desktop::pixel(Window w, int x, int y) const {
+    XImage* image = XGetImage(m_dpy, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return 0xFFFFFFFFul;
+    const unsigned long p = XGetPixel(image, 0, 0) & 0xFFFFFF;
+    XDestroyImage(image);
+    return p;
+}
+
+void Desktop::rightClick(int x, int y) const {
+    XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(m_dpy, 3, True, CurrentTime);
+    XTestFakeButtonEvent(m_dpy, 3, False, CurrentTime);
+    XSync(m_dpy, False);
+    settle(300);
 }
 
 } // namespace kq::e2e

@@ -25,7 +25,12 @@ public:
     Display* display() const { return m_dpy; }
 
     // The newest mapped top-level window with this exact title, or 0 after the timeout.
-    Window findWindow(const std::string& title, int timeoutMs = 10000) const;
+    Window findWindow(const std::string& title, int timeoutMs = 10000, bool mappedOnly = true) const;
+    // _NET_WM_WINDOW_OPACITY scaled to 0..255, or -1 when the window has none.
+    int opacity(Window w) const;
+    // The colour of one pixel of a window, as 0xRRGGBB.
+    unsigned long pixel(Window w, int x, int y) const;
+    void rightClick(int x, int y) const;
     Rect geometry(Window w) const;
     void focus(Window w) const;
     void click(int x, int y) const;

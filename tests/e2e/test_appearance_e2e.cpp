@@ -1,0 +1,112 @@
+// Appearance end to end: the settings file beside the program makes every window translucent
+// and coloured at start, and leaving through the tray menu writes it back.
+#include <gtest/gtest.h>
+
+#include "desktop.h"
+#include "xvfb.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kq::e2e;
+namespace fs = std::filesystem;
+
+namespace {
+
+class XvfbEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
+    }
+    void TearDown() override { SharedXvfb().stop(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+
+// keyquill keeps config.ini in its own folder: each test runs a copy in a folder of its own.
+class AppearanceE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("kq-appearance-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::permissions(dir, fs::perms::owner_all);
+        fs::copy_file(KQ_KEYQUILL, dir / "keyquill");
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        ASSERT_TRUE(desk.ok());
+    }
+    void TearDown() override {
+        terminate(keyquill);
+        terminate(tray);
+        fs::remove_all(dir);
+    }
+    void start() {
+        keyquill = spawn((dir / "keyquill").string(), {});
+        mainWindow = desk.findWindow("Keyquill");
+        ASSERT_NE(mainWindow, 0u);
+        Desktop::settle(300);
+    }
+    bool exited(int ms) {
+        for (int i = 0; i < ms / 10; ++i, Desktop::settle(10))
+            if (waitpid(keyquill, nullptr, WNOHANG) == keyquill) return keyquill = 0, true;
+        return false;
+    }
+    std::string settings() const { return readFile((dir / "config.ini").string()); }
+
+    fs::path dir;
+    Desktop desk;
+    pid_t keyquill = 0, tray = 0;
+    Window mainWindow = 0;
+};
+
+TEST_F(AppearanceE2E, SavedSettingsMakeAllWindowsTranslucentAndRed) {
+    std::ofstream(dir / "config.ini", std::ios::binary) << "255 0 1 128\r\n";
+    start();
+    for (const char* title : {"Keyquill", "Keyquill - Config 1", "Keyquill Options"}) {
+        const Window w = desk.findWindow(title, 5000, false);
+        ASSERT_NE(w, 0u) << title;
+        EXPECT_EQ(desk.opacity(w), 128) << title;
+    }
+    const int menuBar = desk.geometry(mainWindow).h - 201;
+    EXPECT_EQ(desk.pixel(mainWindow, 6, menuBar + 100), 0xFF0000ul) << "the background is red";
+}
+
+TEST_F(AppearanceE2E, SliderMovedThenTrayExitWritesTheSettings) {
+    start();
+    // The tray host starts after keyquill: the icon must still dock.
+    tray = spawn("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                            "--SetDockType", "true"});
+    const Window panel = desk.findWindow("panel");
+    ASSERT_NE(panel, 0u);
+    desk.focus(mainWindow);
+    desk.keys({"alt+f", "Down", "Down", "Return"}); // Options
+    const Window options = desk.findWindow("Keyquill Options");
+    ASSERT_NE(options, 0u);
+    desk.focus(options);
+    // The right arrow of the background's red bar: one step up. The bar sits in "Background"
+    // (8, 24) inside "Colouring" (8, 72), at (48, 24), 225 pixels wide.
+    const Rect o = desk.geometry(options);
+    desk.click(o.x + 8 + 8 + 48 + 225 - 6, o.y + 72 + 24 + 24 + 8);
+    Desktop::settle(300);
+    const Rect p = desk.geometry(panel);
+    desk.rightClick(p.x + p.w / 2, p.y + p.h / 2);
+    desk.keys({"Down", "Down", "Down", "Return"}); // Minimize, Restore, Exit
+    ASSERT_TRUE(exited(5000)) << "Exit in the tray menu ends the program";
+    EXPECT_EQ(settings(), "13137921 16777215 0 215\r\n");
+}
+
+TEST_F(AppearanceE2E, UnwritableSettingsAreReportedAndTheProgramStillEnds) {
+    fs::create_directories(dir / "config.ini"); // a folder where the file should be: no write, even as root
+    start();
+    desk.focus(mainWindow);
+    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Down", "Return"}); // Exit
+    const Window box = desk.findWindow("Keyquill", 5000);
+    ASSERT_NE(box, 0u) << "a message names the file";
+    desk.focus(box);
+    desk.key("Return");
+    EXPECT_TRUE(exited(5000));
+}
+
+} // namespace
