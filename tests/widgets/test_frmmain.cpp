@@ -17,6 +17,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <optional>
 
@@ -35,6 +36,12 @@ std::string TakeTyped(Program& p) {
     std::string typed = p.keyboard.typedText();
     p.keyboard.sends.clear();
     return typed;
+}
+
+// The Mode submenu: Command Tool marked, Speech Tool marked, Add Enter enabled, Add Enter marked.
+std::array<bool, 4> ModeMarks(Program& p) {
+    return {p.main->mnuCommandTool->isChecked(), p.main->mnuSpeechTool->isChecked(),
+            p.main->mnuAddEnter->isEnabled(), p.main->mnuAddEnter->isChecked()};
 }
 
 // Loads a file straight into the list and ticks "Enabled", the usual state before a press.
@@ -76,13 +83,10 @@ TEST(FrmMain, EnabledSpringsBackOnAnEmptyListAndGatesTheHotkey) {
 TEST(FrmMain, HotkeyIsChosenFromTheListOnlyNeverByTyping) {
     Program p;
     QComboBox* combo = p.main->cmbBind;
-    QTest::keyClicks(combo, QStringLiteral("F1"));
-    EXPECT_EQ(combo->currentText(), QStringLiteral("TAB"));
-    EXPECT_EQ(p.g.macro.BindKey, VkTab);
-
     combo->setCurrentIndex(12);
     emit combo->activated(12);
     EXPECT_EQ(p.g.macro.BindKey, 123u);
+    // Unfiltered, "T" would pick TAB and "F1" F1 by the combo's own keyboard search.
     QTest::keyClicks(combo, QStringLiteral("TF1"));
     EXPECT_EQ(combo->currentText(), QStringLiteral("F12"));
     EXPECT_EQ(p.g.macro.BindKey, 123u);
@@ -106,8 +110,8 @@ TEST(FrmMain, SelectingALineMakesItTheNextOneTyped) {
 
 TEST(FrmMain, DoubleClickEditsALineOnlyWithANewNonEmptyAnswer) {
     using Case = std::pair<std::optional<QString>, QString>; // answer (none: cancelled), line 2 after
-    for (const auto& [answer, line2] : {Case{"line2", "line2"}, Case{"", "line2"}, Case{std::nullopt, "line2"},
-                                        Case{"changed", "changed"}}) {
+    for (const auto& [answer, line2] : {Case{"line2", "line2"}, Case{"", "line2"},
+                                        Case{std::nullopt, "line2"}, Case{"changed", "changed"}}) {
         Program p;
         LoadAndEnable(p, "edit.txt", kThreeLines);
         p.main->lstCommands->setCurrentRow(1);
@@ -127,7 +131,6 @@ TEST(FrmMain, DoubleClickEditsALineOnlyWithANewNonEmptyAnswer) {
         ASSERT_TRUE(seen);
         EXPECT_EQ(prompt, QStringLiteral("Editing a line"));
         EXPECT_EQ(shown, QStringLiteral("line2"));
-        EXPECT_EQ(p.main->lstCommands->count(), 3);
         EXPECT_EQ(p.main->lstCommands->item(1)->text(), line2);
         EXPECT_EQ(p.main->lstCommands->currentRow(), 1);
         Press(p, VkTab);
@@ -137,24 +140,18 @@ TEST(FrmMain, DoubleClickEditsALineOnlyWithANewNonEmptyAnswer) {
 
 TEST(FrmMain, ModeMenuIsATwoStateSwitchAndLeavingSpeechDropsAddEnter) {
     Program p;
-    struct Step {
-        QAction* chosen;
-        bool command, speech, addEnterEnabled, addEnterMarked;
-    };
+    using Step = std::pair<QAction*, std::array<bool, 4>>;
     const Step steps[] = {
-        {p.main->mnuCommandTool, false, true, true, false}, // the marked item switches to the other tool
-        {p.main->mnuAddEnter, false, true, true, true},
-        {p.main->mnuSpeechTool, true, false, false, false},
-        {p.main->mnuSpeechTool, false, true, true, false},
-        {p.main->mnuAddEnter, false, true, true, true},
-        {p.main->mnuCommandTool, true, false, false, false},
+        {p.main->mnuCommandTool, {false, true, true, false}}, // the marked item switches to the other tool
+        {p.main->mnuAddEnter, {false, true, true, true}},
+        {p.main->mnuSpeechTool, {true, false, false, false}},
+        {p.main->mnuSpeechTool, {false, true, true, false}},
+        {p.main->mnuAddEnter, {false, true, true, true}},
+        {p.main->mnuCommandTool, {true, false, false, false}},
     };
-    for (const Step& s : steps) {
-        s.chosen->trigger();
-        EXPECT_EQ(p.main->mnuCommandTool->isChecked(), s.command) << s.chosen->text().toStdString();
-        EXPECT_EQ(p.main->mnuSpeechTool->isChecked(), s.speech);
-        EXPECT_EQ(p.main->mnuAddEnter->isEnabled(), s.addEnterEnabled);
-        EXPECT_EQ(p.main->mnuAddEnter->isChecked(), s.addEnterMarked);
+    for (const auto& [chosen, marks] : steps) {
+        chosen->trigger();
+        EXPECT_EQ(ModeMarks(p), marks) << chosen->text().toStdString();
     }
 }
 
@@ -165,12 +162,14 @@ TEST(FrmMain, LoadedLinesAreTypedInTurnAndALoadStopsAtBackspaceEot) {
     ASSERT_EQ(p.main->lstCommands->count(), 3);
     EXPECT_EQ(p.main->lstCommands->currentRow(), 0);
     p.main->chkEnabled->click();
-    for (int i = 0; i < 4; ++i) Press(p, VkTab);
+    for (int i = 0; i < 4; ++i)
+        Press(p, VkTab);
     EXPECT_EQ(TakeTyped(p), "<DEL>line1<DEL>line2<DEL>line3<DEL>line1");
 
     p.main->mnuSpeechTool->trigger();
     p.main->mnuAddEnter->trigger();
-    for (int i = 0; i < 3; ++i) Press(p, VkTab);
+    for (int i = 0; i < 3; ++i)
+        Press(p, VkTab);
     EXPECT_EQ(TakeTyped(p), "<DEL>line2\n<DEL>line3\n<DEL>line1\n");
 
     WriteAll(TempPath("bseot.txt"), "one\r\ntwo\r\nth\x08\x04ree\r\nfour\r\n");
@@ -222,10 +221,7 @@ TEST(FrmMain, RestoreDefaultsPutsTheWindowBackToItsFreshState) {
     EXPECT_EQ(p.main->lstCommands->count(), 0);
     EXPECT_EQ(p.main->cmbBind->currentText(), QStringLiteral("TAB"));
     EXPECT_EQ(p.g.macro.BindKey, VkTab);
-    EXPECT_TRUE(p.main->mnuCommandTool->isChecked());
-    EXPECT_FALSE(p.main->mnuSpeechTool->isChecked());
-    EXPECT_FALSE(p.main->mnuAddEnter->isEnabled());
-    EXPECT_FALSE(p.main->mnuAddEnter->isChecked());
+    EXPECT_EQ(ModeMarks(p), (std::array{true, false, false, false}));
     EXPECT_EQ(p.g.slotStore.SlotCommand(4, 7), "other window");
     EXPECT_EQ(Press(p, VkTab), Verdict::PassOn);
 }
@@ -272,9 +268,6 @@ TEST(FrmMain, ExitRemovesTheFilterAndCanRunTwice) {
     EXPECT_FALSE(p.main->isVisible());
     p.main->shutdown();
     EXPECT_FALSE(p.keyboard.installed());
-    // Shutdown ended the application's event loop; run it once so later modal dialogs work.
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
 }
 
 } // namespace

