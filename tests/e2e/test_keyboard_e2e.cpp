@@ -178,6 +178,18 @@ TEST_F(KeyboardE2E, LongLineArrivesComplete) {
     typeAndCompare(world, {line});
 }
 
+// Typed keys pass through the filter like pressed ones: a Tab typed while TAB is the bound hotkey
+// is taken as a hotkey press (and, the latch being set, types nothing). What follows it in the
+// line must still arrive, in order.
+TEST_F(KeyboardE2E, BoundKeyInsideALineIsTakenAndTheRestStillArrives) {
+    world.load({"user{TAB}secret~", "next"});
+    world.state.MacroEnabled = true;
+    world.tap(XK_Tab);
+    ASSERT_TRUE(world.waitForText("usersecret\n")) << world.text();
+    world.tap(XK_Tab);
+    ASSERT_TRUE(world.waitForText("usersecret\nnext")) << world.text();
+}
+
 TEST_F(KeyboardE2E, CapsLockOnDoesNotChangeTheCaseOfTypedText) {
     XkbLockModifiers(world.user, XkbUseCoreKbd, LockMask, LockMask);
     XSync(world.user, False);
