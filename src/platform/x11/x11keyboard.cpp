@@ -10,6 +10,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <set>
 
@@ -26,6 +27,35 @@ struct X11Keyboard::Impl {
     std::map<KeyCode, uint32_t> grabbed;        // keycode -> virtual-key code, as grabbed now
     std::set<KeyCode> awaitingRelease;          // swallowed presses whose key-up is still owed
     unsigned capsLockBefore = 0;                // lock state when a swallowed Caps press began
+
+    // Events read from the connection but not yet handled. Raw XInput events are kept as plain
+    // records: their data lives only until the next read.
+    struct Queued {
+        XEvent ev{};
+        bool raw = false;
+        X11Typer::RawKey key{};
+    };
+    std::deque<Queued> stash;
+
+    std::vector<X11Typer::RawKey> collect() {
+        std::vector<X11Typer::RawKey> added;
+        while (XPending(dpy)) {
+            Queued q;
+            XNextEvent(dpy, &q.ev);
+            XGenericEventCookie* cookie = &q.ev.xcookie;
+            if (q.ev.type == GenericEvent && cookie->extension == xiOpcode && XGetEventData(dpy, cookie)) {
+                if (cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease) {
+                    const auto* raw = static_cast<XIRawEvent*>(cookie->data);
+                    q.raw = true;
+                    q.key = {static_cast<KeyCode>(raw->detail), cookie->evtype == XI_RawKeyRelease};
+                    added.push_back(q.key);
+                }
+                XFreeEventData(dpy, cookie);
+            }
+            if (q.raw || q.ev.type != GenericEvent) stash.push_back(q);
+        }
+        return added;
+    }
 
     ~Impl() {
         if (dpy) XCloseDisplay(dpy);
@@ -134,20 +164,12 @@ struct X11Keyboard::Impl {
         if (awaitingRelease.erase(kc)) deliverRelease(kc, ev.state, installed);
     }
 
-    void onGeneric(XEvent& ev, bool installed) {
-        XGenericEventCookie* cookie = &ev.xcookie;
-        if (cookie->extension != xiOpcode || !XGetEventData(dpy, cookie)) return;
-        if (cookie->evtype == XI_RawKeyRelease) {
-            const auto* raw = static_cast<XIRawEvent*>(cookie->data);
-            const auto kc = static_cast<KeyCode>(raw->detail);
-            // Caps Lock keeps its grab until release, so its key-up comes as a core event.
-            if (vkFor(kc) != VkCapsLock && awaitingRelease.erase(kc)) {
-                XkbStateRec st{};
-                XkbGetState(dpy, XkbUseCoreKbd, &st);
-                deliverRelease(kc, st.mods, installed);
-            }
-        }
-        XFreeEventData(dpy, cookie);
+    void onRawKey(const X11Typer::RawKey& key, bool installed) {
+        // Caps Lock keeps its grab until release, so its key-up comes as a core event.
+        if (!key.release || vkFor(key.keycode) == VkCapsLock || !awaitingRelease.erase(key.keycode)) return;
+        XkbStateRec st{};
+        XkbGetState(dpy, XkbUseCoreKbd, &st);
+        deliverRelease(key.keycode, st.mods, installed);
     }
 
     void onMappingChanged(XEvent& ev) {
@@ -182,6 +204,8 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     XkbSetDetectableAutoRepeat(impl->dpy, True, nullptr);
     XkbSelectEvents(impl->dpy, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
     impl->typer = std::make_unique<X11Typer>(impl->dpy);
+    Impl* raw = impl.get();
+    impl->typer->setRawKeyCollector([raw] { return raw->collect(); });
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -199,6 +223,7 @@ bool X11Keyboard::install(Callbacks callbacks) {
     // Master-device raw events are held in the same freeze as core events, so a raw release
     // never overtakes its press; slave-device ones can.
     unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(mask, XI_RawKeyPress);
     XISetMask(mask, XI_RawKeyRelease);
     XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
     XISelectEvents(d.dpy, d.root, &em, 1);
@@ -234,16 +259,24 @@ void X11Keyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
 
 void X11Keyboard::processPendingEvents() {
     Impl& d = *m_impl;
-    while (XPending(d.dpy)) {
-        XEvent ev;
-        XNextEvent(d.dpy, &ev);
-        switch (ev.type) {
-        case KeyPress: d.onKeyPress(ev.xkey, m_installed); break;
-        case KeyRelease: d.onCoreRelease(ev.xkey, m_installed); break;
-        case GenericEvent: d.onGeneric(ev, m_installed); break;
-        case MappingNotify: d.onMappingChanged(ev); break;
+    for (;;) {
+        if (d.stash.empty()) {
+            if (!XPending(d.dpy)) return;
+            d.collect();
+            continue;
+        }
+        Impl::Queued q = d.stash.front();
+        d.stash.pop_front();
+        if (q.raw) {
+            d.onRawKey(q.key, m_installed);
+            continue;
+        }
+        switch (q.ev.type) {
+        case KeyPress: d.onKeyPress(q.ev.xkey, m_installed); break;
+        case KeyRelease: d.onCoreRelease(q.ev.xkey, m_installed); break;
+        case MappingNotify: d.onMappingChanged(q.ev); break;
         default:
-            if (ev.type == d.xkbEventBase) d.onMappingChanged(ev);
+            if (q.ev.type == d.xkbEventBase) d.onMappingChanged(q.ev);
             break;
         }
     }

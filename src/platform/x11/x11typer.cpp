@@ -141,15 +141,20 @@ bool X11Typer::resolve(const KeyStroke& stroke, Press& out) const {
     return true;
 }
 
+void X11Typer::fake(KeyCode keycode, bool down) {
+    XTestFakeKeyEvent(m_dpy, keycode, down ? True : False, CurrentTime);
+    ++(down ? m_ownPresses : m_ownReleases)[keycode];
+}
+
 void X11Typer::tap(const Press& p) {
     KeyCode held[8];
     int n = 0;
     for (unsigned bit = 1; bit <= Mod5Mask; bit <<= 1)
         if (p.mods & bit) held[n++] = modifierKey(bit);
-    for (int i = 0; i < n; ++i) XTestFakeKeyEvent(m_dpy, held[i], True, CurrentTime);
-    XTestFakeKeyEvent(m_dpy, p.keycode, True, CurrentTime);
-    XTestFakeKeyEvent(m_dpy, p.keycode, False, CurrentTime);
-    for (int i = n - 1; i >= 0; --i) XTestFakeKeyEvent(m_dpy, held[i], False, CurrentTime);
+    for (int i = 0; i < n; ++i) fake(held[i], true);
+    fake(p.keycode, true);
+    fake(p.keycode, false);
+    for (int i = n - 1; i >= 0; --i) fake(held[i], false);
 }
 
 std::vector<KeyCode> X11Typer::releaseHeldModifiers() {
@@ -159,22 +164,40 @@ std::vector<KeyCode> X11Typer::releaseHeldModifiers() {
     for (int kc = m_xkb->min_key_code; kc <= m_xkb->max_key_code; ++kc) {
         if (!(keys[kc / 8] & (1 << (kc % 8))) || !m_xkb->map->modmap[kc]) continue;
         if (XkbKeyNumGroups(m_xkb, kc) && isLockKeysym(XkbKeySymEntry(m_xkb, kc, 0, 0))) continue;
-        XTestFakeKeyEvent(m_dpy, static_cast<unsigned>(kc), False, CurrentTime);
+        fake(static_cast<KeyCode>(kc), false);
         released.push_back(static_cast<KeyCode>(kc));
     }
     return released;
 }
 
+// Presses again the modifiers lifted for the line, unless the user let go of one meanwhile: more
+// raw releases of its key than the line injected (and no new press) mean the user released it.
+void X11Typer::restoreHeldModifiers(const std::vector<KeyCode>& held) {
+    if (held.empty()) return;
+    std::array<int, 256> presses{}, releases{};
+    if (m_collect)
+        for (const RawKey& k : m_collect()) ++(k.release ? releases : presses)[k.keycode];
+    for (KeyCode kc : held) {
+        const int userReleases = releases[kc] - m_ownReleases[kc];
+        const int userPresses = presses[kc] - m_ownPresses[kc];
+        if (userReleases <= userPresses) XTestFakeKeyEvent(m_dpy, kc, True, CurrentTime);
+    }
+}
+
+// Two missing characters share each spare keycode: level one plain, level two with Shift. The
+// TWO_LEVEL type ignores Caps Lock, so the lock cannot change which one is typed.
 std::vector<KeyCode> X11Typer::bindSpare(const std::vector<KeySym>& syms) {
-    std::vector<KeyCode> codes(m_spare.begin(), m_spare.begin() + static_cast<long>(syms.size()));
-    for (size_t i = 0; i < syms.size(); ++i) {
-        KeySym* slot = XkbResizeKeySyms(m_xkb, codes[i], 1);
+    const size_t count = (syms.size() + 1) / 2;
+    std::vector<KeyCode> codes(m_spare.begin(), m_spare.begin() + static_cast<long>(count));
+    for (size_t i = 0; i < count; ++i) {
+        const int width = 2 * i + 1 < syms.size() ? 2 : 1;
+        KeySym* slot = XkbResizeKeySyms(m_xkb, codes[i], width);
         if (!slot) return {};
-        slot[0] = syms[i];
+        for (int level = 0; level < width; ++level) slot[level] = syms[2 * i + static_cast<size_t>(level)];
         XkbSymMapRec& rec = m_xkb->map->key_sym_map[codes[i]];
-        rec.kt_index[0] = XkbOneLevelIndex; // one level: neither Shift nor Caps Lock changes it
+        rec.kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
         rec.group_info = XkbSetNumGroups(0, 1);
-        rec.width = 1;
+        rec.width = static_cast<unsigned char>(width);
     }
     const auto [lo, hi] = std::minmax_element(codes.begin(), codes.end());
     XkbMapChangesRec changes{};
@@ -211,11 +234,14 @@ bool X11Typer::typeChunk(std::vector<Press>& presses) {
     std::vector<KeyCode> bound;
     if (!missing.empty()) {
         bound = bindSpare(missing);
-        if (bound.size() != missing.size()) return false;
-        for (Press& p : presses)
-            if (p.missing != NoSymbol)
-                p.keycode = bound[static_cast<size_t>(std::find(missing.begin(), missing.end(), p.missing) -
-                                                      missing.begin())];
+        if (bound.size() != (missing.size() + 1) / 2) return false;
+        for (Press& p : presses) {
+            if (p.missing == NoSymbol) continue;
+            const auto index = static_cast<size_t>(std::find(missing.begin(), missing.end(), p.missing) -
+                                                   missing.begin());
+            p.keycode = bound[index / 2];
+            if (index % 2) p.mods |= ShiftMask;
+        }
     }
     for (const Press& p : presses) tap(p);
     // Quirk: a typer that only flushes can lose the tail and leave a key held (server repeat).
@@ -242,7 +268,7 @@ bool X11Typer::send(const KeyStrokes& strokes) {
         if (p.missing != NoSymbol &&
             std::find(chunkMissing.begin(), chunkMissing.end(), p.missing) == chunkMissing.end()) {
             if (m_spare.empty()) return false;
-            if (chunkMissing.size() == m_spare.size()) chunks.emplace_back(), chunkMissing.clear();
+            if (chunkMissing.size() == 2 * m_spare.size()) chunks.emplace_back(), chunkMissing.clear();
             chunkMissing.push_back(p.missing);
         }
         chunks.back().push_back(p);
@@ -253,6 +279,11 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     const bool capsLocked = st.locked_mods & LockMask;
     if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, 0);
     if (st.latched_mods) XkbLatchModifiers(m_dpy, XkbUseCoreKbd, st.latched_mods, 0);
+    // Anything queued so far predates the line: set it aside so the count below sees only the
+    // raw events of the line itself.
+    if (m_collect) m_collect();
+    m_ownPresses.fill(0);
+    m_ownReleases.fill(0);
     const std::vector<KeyCode> held = releaseHeldModifiers();
     bool ok = true;
     for (auto& chunk : chunks) {
@@ -260,7 +291,8 @@ bool X11Typer::send(const KeyStrokes& strokes) {
         ok = typeChunk(chunk);
     }
     if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, LockMask);
-    for (KeyCode kc : held) XTestFakeKeyEvent(m_dpy, kc, True, CurrentTime);
+    XSync(m_dpy, False);
+    restoreHeldModifiers(held);
     XSync(m_dpy, False);
     return ok;
 }

@@ -6,7 +6,9 @@
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -20,6 +22,15 @@ public:
     bool send(const KeyStrokes& strokes) override;
     // The keymap changed: read it again before the next line.
     void invalidate() { m_valid = false; }
+
+    struct RawKey {
+        KeyCode keycode = 0;
+        bool release = false;
+    };
+    // Reads what the connection has queued (without handling it) and returns the raw key events
+    // among it, ours and the user's alike: how the typer learns whether a modifier it lifted for
+    // the line is still held.
+    void setRawKeyCollector(std::function<std::vector<RawKey>()> collector) { m_collect = std::move(collector); }
 
     // How long clients get to read a temporary binding before it is taken away again.
     static constexpr int kRebindSettleMs = 20;
@@ -42,7 +53,9 @@ private:
     std::vector<KeyCode> bindSpare(const std::vector<KeySym>& syms);
     void unbindSpare(const std::vector<KeyCode>& codes);
     std::vector<KeyCode> releaseHeldModifiers();
+    void restoreHeldModifiers(const std::vector<KeyCode>& held);
     void tap(const Press& p);
+    void fake(KeyCode keycode, bool down);
 
     Display* m_dpy;
     bool m_valid = false;
@@ -50,6 +63,9 @@ private:
     std::unordered_map<KeySym, Place> m_places;
     std::vector<KeyCode> m_spare;
     unsigned m_altMask = Mod1Mask;
+    std::function<std::vector<RawKey>()> m_collect;
+    // Key events this line injected, per keycode: the rest of the raw events are the user's.
+    std::array<int, 256> m_ownPresses{}, m_ownReleases{};
 };
 
 } // namespace kq
