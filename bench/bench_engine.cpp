@@ -21,17 +21,20 @@ std::string tempPath(const char* name) {
 
 void BM_ParseNotationLine(benchmark::State& state) {
     const std::string line = "ssh admin@10.0.0.1 {(}port 22{)} +(hello) ^a{DEL}{LEFT 3}~ déjà vu €";
-    for (auto _ : state) benchmark::DoNotOptimize(kq::ParseNotation(line));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kq::ParseNotation(line));
 }
 BENCHMARK(BM_ParseNotationLine);
 
 void BM_LoadCommandList32767(benchmark::State& state) {
     const std::string path = tempPath("list.txt");
     std::vector<std::string> lines;
-    for (int i = 0; i < kq::kMaxListLines; ++i) lines.push_back("command line number " + std::to_string(i));
+    for (int i = 0; i < kq::kMaxListLines; ++i)
+        lines.push_back("command line number " + std::to_string(i));
     std::string p = path;
     kq::WriteCommandList(lines, p);
-    for (auto _ : state) benchmark::DoNotOptimize(kq::ReadCommandList(path));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kq::ReadCommandList(path));
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_LoadCommandList32767)->Unit(benchmark::kMillisecond);
@@ -42,7 +45,8 @@ kq::SlotStore fullStore() {
         for (int s = 1; s <= 12; ++s) {
             store.SlotEnabled(c, s) = (c + s) % 2 == 0;
             store.SlotAddEnter(c, s) = s % 3 == 0;
-            store.SlotCommand(c, s) = "echo config " + std::to_string(c) + ", slot " + std::to_string(s) + "  ";
+            store.SlotCommand(c, s) =
+                "echo config " + std::to_string(c) + ", slot " + std::to_string(s) + "  ";
         }
     return store;
 }
@@ -50,7 +54,8 @@ kq::SlotStore fullStore() {
 void BM_SaveSlotSet(benchmark::State& state) {
     const std::string path = tempPath("slots.txt");
     const kq::SlotStore store = fullStore();
-    for (auto _ : state) benchmark::DoNotOptimize(kq::WriteSlotSetFile(path, store));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kq::WriteSlotSetFile(path, store));
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_SaveSlotSet)->Unit(benchmark::kMicrosecond);
@@ -59,7 +64,8 @@ void BM_LoadSlotSet(benchmark::State& state) {
     const std::string path = tempPath("slots-load.txt");
     kq::WriteSlotSetFile(path, fullStore());
     kq::SlotStore store;
-    for (auto _ : state) benchmark::DoNotOptimize(kq::ReadSlotSetFile(path, store));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kq::ReadSlotSetFile(path, store));
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_LoadSlotSet)->Unit(benchmark::kMicrosecond);
@@ -111,7 +117,8 @@ void BM_PressOn32767Lines(benchmark::State& state) {
     NullUi ui;
     kq::Playback playback(list.state, list, rows, sink, ui);
     list.playback = &playback;
-    for (int i = 0; i < kq::kMaxListLines; ++i) list.lines.push_back("line " + std::to_string(i));
+    for (int i = 0; i < kq::kMaxListLines; ++i)
+        list.lines.push_back("line " + std::to_string(i));
     list.state.MacroMode = kq::ModeSingleList;
     list.state.BindKey = kq::VkTab;
     list.state.MacroEnabled = true;

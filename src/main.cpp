@@ -34,7 +34,8 @@ void closeOnSignals(kq::frmMain* main) {
         (void)!read(g_signalPipe[0], &byte, 1);
         main->shutdown();
     });
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, onTerminate);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(sig, onTerminate);
 }
 
 } // namespace

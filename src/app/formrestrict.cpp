@@ -38,12 +38,14 @@ int32_t FormRestrict::outerHeightPx(const QWidget* w) const {
 
 int32_t FormRestrict::screenWidthPx() const {
     const QScreen* s = QGuiApplication::primaryScreen();
-    return static_cast<int32_t>(std::nearbyint((s ? s->size().width() : 0) * twipsPerPixelX())) / ScreenTwipsX;
+    return static_cast<int32_t>(std::nearbyint((s ? s->size().width() : 0) * twipsPerPixelX())) /
+           ScreenTwipsX;
 }
 
 int32_t FormRestrict::screenHeightPx() const {
     const QScreen* s = QGuiApplication::primaryScreen();
-    return static_cast<int32_t>(std::nearbyint((s ? s->size().height() : 0) * twipsPerPixelY())) / ScreenTwipsY;
+    return static_cast<int32_t>(std::nearbyint((s ? s->size().height() : 0) * twipsPerPixelY())) /
+           ScreenTwipsY;
 }
 
 void FormRestrict::RestrictFormSize(QWidget* window) {
@@ -66,7 +68,8 @@ void FormRestrict::ReleaseFormSize(QWidget* window) {
 void FormRestrict::apply() {
     if (!m_window) return;
     // The limits are outer sizes; Qt limits the client area, so take the frame off.
-    const QSize frame = m_window->isVisible() ? m_window->frameGeometry().size() - m_window->size() : QSize(0, 0);
+    const QSize frame =
+        m_window->isVisible() ? m_window->frameGeometry().size() - m_window->size() : QSize(0, 0);
     const int minW = std::max(0, MinTrackWidth - frame.width());
     const int minH = std::max(0, MinTrackHeight - frame.height());
     const int maxW = std::max(minW, MaxTrackWidth - frame.width());

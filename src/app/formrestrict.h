@@ -7,7 +7,6 @@
 
 #include <cstdint>
 
-
 namespace kq {
 
 class FormRestrict : public QObject {

@@ -39,7 +39,9 @@ int MakeOpaque(QWidget* window) {
     return 0;
 }
 
-bool IsLayered(const QWidget* window) { return window && window->property(kLayered).toBool(); }
+bool IsLayered(const QWidget* window) {
+    return window && window->property(kLayered).toBool();
+}
 
 void PaintBackground(QWidget* w, int32_t colour) {
     // Only the widget's own background role: a container's Button role would otherwise pass to

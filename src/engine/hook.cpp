@@ -52,9 +52,11 @@ HookDecision DecideHook(const MacroState& state, const HookEvent& event) {
 }
 
 void RunHookActions(MacroState& state, const HookDecision& decision, HookHost& host) {
-    for (int n = 0; n < decision.yields; ++n) host.YieldEvents();
+    for (int n = 0; n < decision.yields; ++n)
+        host.YieldEvents();
     switch (decision.action) {
-    case HookAction::NoAction: break;
+    case HookAction::NoAction:
+        break;
     case HookAction::Playback: {
         // The latch is read here, after the yields, and set only once playback has returned:
         // a press that arrives in a nested call during playback still finds it clear.
@@ -86,9 +88,12 @@ int32_t KeyboardHookProc(MacroState& state, const HookEvent& event, HookHost& ho
     const HookDecision d = DecideHook(state, event);
     RunHookActions(state, d, host);
     switch (d.verdict) {
-    case Verdict::Swallow: return -1;
-    case Verdict::PassOn: return passOnResult;
-    case Verdict::ReturnZero: return 0;
+    case Verdict::Swallow:
+        return -1;
+    case Verdict::PassOn:
+        return passOnResult;
+    case Verdict::ReturnZero:
+        return 0;
     }
     return 0;
 }
@@ -103,7 +108,8 @@ std::vector<uint32_t> KeysThatMaySwallow(const MacroState& state) {
     if (state.MacroMode == ModeSingleList && state.MacroEnabled && state.BindKey != VkCapsLock)
         keys.push_back(state.BindKey);
     if (state.MacroMode == ModeMultiSlot)
-        for (uint32_t vk = VkF1; vk <= VkF12; ++vk) keys.push_back(vk);
+        for (uint32_t vk = VkF1; vk <= VkF12; ++vk)
+            keys.push_back(vk);
     return keys;
 }
 } // namespace kq

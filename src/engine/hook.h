@@ -29,9 +29,9 @@ enum class Verdict {
 
 enum class HookAction {
     NoAction,
-    Playback,      // key-down: unless latched, single-list or slot playback; then set the latch
+    Playback,       // key-down: unless latched, single-list or slot playback; then set the latch
     SelectAndClear, // single-list key-up: select line CommandIndex, clear the latch
-    ClearLatch,    // multi-slot key-up
+    ClearLatch,     // multi-slot key-up
 };
 
 struct HookDecision {

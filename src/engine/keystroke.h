@@ -8,10 +8,46 @@ namespace kq {
 
 // Keys that the notation names in braces. The platform maps each to its own key code.
 enum class NamedKey : uint8_t {
-    Backspace, Break, CapsLock, Delete, Down, End, Enter, Esc, Help, Home, Insert, Left, NumLock,
-    PageDown, PageUp, PrintScreen, Right, ScrollLock, Tab, Up,
-    F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12, F13, F14, F15, F16,
-    Add, Subtract, Multiply, Divide,
+    Backspace,
+    Break,
+    CapsLock,
+    Delete,
+    Down,
+    End,
+    Enter,
+    Esc,
+    Help,
+    Home,
+    Insert,
+    Left,
+    NumLock,
+    PageDown,
+    PageUp,
+    PrintScreen,
+    Right,
+    ScrollLock,
+    Tab,
+    Up,
+    F1,
+    F2,
+    F3,
+    F4,
+    F5,
+    F6,
+    F7,
+    F8,
+    F9,
+    F10,
+    F11,
+    F12,
+    F13,
+    F14,
+    F15,
+    F16,
+    Add,
+    Subtract,
+    Multiply,
+    Divide,
 };
 
 enum Modifier : uint8_t { ModNone = 0, ModShift = 1, ModControl = 2, ModAlt = 4 };
@@ -24,7 +60,9 @@ struct KeyStroke {
     char32_t ch = 0;
     uint8_t modifiers = ModNone;
 
-    static KeyStroke character(char32_t c, uint8_t mods = ModNone) { return {false, NamedKey::Enter, c, mods}; }
+    static KeyStroke character(char32_t c, uint8_t mods = ModNone) {
+        return {false, NamedKey::Enter, c, mods};
+    }
     static KeyStroke namedKey(NamedKey k, uint8_t mods = ModNone) { return {true, k, 0, mods}; }
     bool operator==(const KeyStroke&) const = default;
 };

@@ -18,8 +18,19 @@ struct KeyTableEntry {
 };
 
 inline constexpr std::array<KeyTableEntry, 13> KeyTable{{
-    {"TAB", 9}, {"F1", 112}, {"F2", 113}, {"F3", 114}, {"F4", 115}, {"F5", 116}, {"F6", 117},
-    {"F7", 118}, {"F8", 119}, {"F9", 120}, {"F10", 121}, {"F11", 122}, {"F12", 123},
+    {"TAB", 9},
+    {"F1", 112},
+    {"F2", 113},
+    {"F3", 114},
+    {"F4", 115},
+    {"F5", 116},
+    {"F6", 117},
+    {"F7", 118},
+    {"F8", 119},
+    {"F9", 120},
+    {"F10", 121},
+    {"F11", 122},
+    {"F12", 123},
 }};
 
 // Exact, case-sensitive lookup in table order.
@@ -29,6 +40,8 @@ inline std::optional<uint32_t> VkFromKeyText(std::string_view text) {
     return std::nullopt;
 }
 
-inline bool IsFunctionKey(uint32_t vk) { return vk >= VkF1 && vk <= VkF12; }
+inline bool IsFunctionKey(uint32_t vk) {
+    return vk >= VkF1 && vk <= VkF12;
+}
 
 } // namespace kq

@@ -11,8 +11,8 @@ inline constexpr int16_t ModeSingleList = 1;
 inline constexpr int16_t ModeMultiSlot = 2;
 
 struct MacroState {
-    int16_t MacroMode = 0;   // 0 until start-up; 1 single list, 2 multi-slot
-    uint32_t BindKey = 0;    // virtual-key code of the single-list hotkey; 9 after start-up
+    int16_t MacroMode = 0; // 0 until start-up; 1 single list, 2 multi-slot
+    uint32_t BindKey = 0;  // virtual-key code of the single-list hotkey; 9 after start-up
     bool MacroEnabled = false;
     bool HotkeyDown = false; // latch against auto-repeat and a second hotkey while one is held
     // Counts taken hotkey key-ups, so playback can tell whether the key came up while it ran.

@@ -5,13 +5,14 @@
 namespace kq {
 
 inline constexpr std::string_view kProgramTitle = "Keyquill";
-inline constexpr std::string_view kMsgIllegalCharacters = "This is usually due to illegal characters within the config";
+inline constexpr std::string_view kMsgIllegalCharacters =
+    "This is usually due to illegal characters within the config";
 inline constexpr std::string_view kMsgSecondInstance =
     "It is not recommended that you run this program more than once, would you like to continue";
 inline constexpr std::string_view kMsgBadFormat = "Error loading file, not valid format";
 
 // Message box styles: icon and buttons, as numbers the windows translate.
-inline constexpr int kStyleCritical = 16;     // critical icon, OK
+inline constexpr int kStyleCritical = 16;      // critical icon, OK
 inline constexpr int kStyleQuestionYesNo = 36; // question icon, Yes and No
 inline constexpr int kAnswerNo = 7;
 

@@ -14,33 +14,71 @@ struct NameEntry {
 };
 
 constexpr std::array<NameEntry, 49> kNames{{
-    {"BACKSPACE", NamedKey::Backspace}, {"BS", NamedKey::Backspace},   {"BKSP", NamedKey::Backspace},
-    {"BREAK", NamedKey::Break},         {"CAPSLOCK", NamedKey::CapsLock}, {"DELETE", NamedKey::Delete},
-    {"DEL", NamedKey::Delete},          {"DOWN", NamedKey::Down},       {"END", NamedKey::End},
-    {"ENTER", NamedKey::Enter},         {"ESC", NamedKey::Esc},         {"ESCAPE", NamedKey::Esc},
-    {"HELP", NamedKey::Help},           {"HOME", NamedKey::Home},       {"INSERT", NamedKey::Insert},
-    {"INS", NamedKey::Insert},          {"LEFT", NamedKey::Left},       {"NUMLOCK", NamedKey::NumLock},
-    {"PGDN", NamedKey::PageDown},       {"PGUP", NamedKey::PageUp},     {"PRTSC", NamedKey::PrintScreen},
-    {"RIGHT", NamedKey::Right},         {"SCROLLLOCK", NamedKey::ScrollLock}, {"TAB", NamedKey::Tab},
-    {"UP", NamedKey::Up},               {"F1", NamedKey::F1},           {"F2", NamedKey::F2},
-    {"F3", NamedKey::F3},               {"F4", NamedKey::F4},           {"F5", NamedKey::F5},
-    {"F6", NamedKey::F6},               {"F7", NamedKey::F7},           {"F8", NamedKey::F8},
-    {"F9", NamedKey::F9},               {"F10", NamedKey::F10},         {"F11", NamedKey::F11},
-    {"F12", NamedKey::F12},             {"F13", NamedKey::F13},         {"F14", NamedKey::F14},
-    {"F15", NamedKey::F15},             {"F16", NamedKey::F16},         {"ADD", NamedKey::Add},
-    {"SUBTRACT", NamedKey::Subtract},   {"MULTIPLY", NamedKey::Multiply}, {"DIVIDE", NamedKey::Divide},
-    {"PGDOWN", NamedKey::PageDown},     {"PAGEDOWN", NamedKey::PageDown}, {"PAGEUP", NamedKey::PageUp},
+    {"BACKSPACE", NamedKey::Backspace},
+    {"BS", NamedKey::Backspace},
+    {"BKSP", NamedKey::Backspace},
+    {"BREAK", NamedKey::Break},
+    {"CAPSLOCK", NamedKey::CapsLock},
+    {"DELETE", NamedKey::Delete},
+    {"DEL", NamedKey::Delete},
+    {"DOWN", NamedKey::Down},
+    {"END", NamedKey::End},
+    {"ENTER", NamedKey::Enter},
+    {"ESC", NamedKey::Esc},
+    {"ESCAPE", NamedKey::Esc},
+    {"HELP", NamedKey::Help},
+    {"HOME", NamedKey::Home},
+    {"INSERT", NamedKey::Insert},
+    {"INS", NamedKey::Insert},
+    {"LEFT", NamedKey::Left},
+    {"NUMLOCK", NamedKey::NumLock},
+    {"PGDN", NamedKey::PageDown},
+    {"PGUP", NamedKey::PageUp},
+    {"PRTSC", NamedKey::PrintScreen},
+    {"RIGHT", NamedKey::Right},
+    {"SCROLLLOCK", NamedKey::ScrollLock},
+    {"TAB", NamedKey::Tab},
+    {"UP", NamedKey::Up},
+    {"F1", NamedKey::F1},
+    {"F2", NamedKey::F2},
+    {"F3", NamedKey::F3},
+    {"F4", NamedKey::F4},
+    {"F5", NamedKey::F5},
+    {"F6", NamedKey::F6},
+    {"F7", NamedKey::F7},
+    {"F8", NamedKey::F8},
+    {"F9", NamedKey::F9},
+    {"F10", NamedKey::F10},
+    {"F11", NamedKey::F11},
+    {"F12", NamedKey::F12},
+    {"F13", NamedKey::F13},
+    {"F14", NamedKey::F14},
+    {"F15", NamedKey::F15},
+    {"F16", NamedKey::F16},
+    {"ADD", NamedKey::Add},
+    {"SUBTRACT", NamedKey::Subtract},
+    {"MULTIPLY", NamedKey::Multiply},
+    {"DIVIDE", NamedKey::Divide},
+    {"PGDOWN", NamedKey::PageDown},
+    {"PAGEDOWN", NamedKey::PageDown},
+    {"PAGEUP", NamedKey::PageUp},
     {"PRINTSCREEN", NamedKey::PrintScreen},
 }};
 
-bool isControl(char32_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
+bool isControl(char32_t c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
+}
 
 uint8_t modifierOf(char32_t c) {
     switch (c) {
-    case '+': return ModShift;
-    case '^': return ModControl;
-    case '%': return ModAlt;
-    default: return ModNone;
+    case '+':
+        return ModShift;
+    case '^':
+        return ModControl;
+    case '%':
+        return ModAlt;
+    default:
+        return ModNone;
     }
 }
 
@@ -96,9 +134,13 @@ private:
             ++i_; // the closing ")"
             return true;
         }
-        case '{': return parseBrace(mods);
-        case '}': return fail(i_, "\"}\" without a matching \"{\"");
-        case '~': ++i_; return emitNamed(NamedKey::Enter, mods, 1);
+        case '{':
+            return parseBrace(mods);
+        case '}':
+            return fail(i_, "\"}\" without a matching \"{\"");
+        case '~':
+            ++i_;
+            return emitNamed(NamedKey::Enter, mods, 1);
         default: {
             const size_t at = i_++;
             return emitChar(c, mods, 1, at);
@@ -107,7 +149,8 @@ private:
     }
 
     bool emitNamed(NamedKey k, uint8_t mods, int count) {
-        for (int n = 0; n < count; ++n) out_.push_back(KeyStroke::namedKey(k, mods));
+        for (int n = 0; n < count; ++n)
+            out_.push_back(KeyStroke::namedKey(k, mods));
         return true;
     }
 
@@ -116,7 +159,8 @@ private:
         if (c == '\r') return emitNamed(NamedKey::Enter, mods, count);
         if (c == '\t') return emitNamed(NamedKey::Tab, mods, count);
         if (isControl(c)) return fail(at, "control character " + std::to_string(static_cast<uint32_t>(c)));
-        for (int n = 0; n < count; ++n) out_.push_back(KeyStroke::character(c, mods));
+        for (int n = 0; n < count; ++n)
+            out_.push_back(KeyStroke::character(c, mods));
         return true;
     }
 
@@ -126,7 +170,8 @@ private:
         const size_t open = i_++;
         if (i_ >= s_.size()) return fail(open, "\"{\" is never closed");
         size_t close = i_ + 1; // the first character after "{" may itself be "}"
-        while (close < s_.size() && s_[close] != '}') ++close;
+        while (close < s_.size() && s_[close] != '}')
+            ++close;
         if (close >= s_.size()) return fail(open, "\"{\" is never closed");
         const std::u32string content = s_.substr(i_, close - i_);
         i_ = close + 1;

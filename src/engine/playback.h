@@ -55,7 +55,8 @@ public:
     // Rebuilding a long copy yields to pending events once per this many lines (and at least once).
     static constexpr int kLinesPerYield = 256;
 
-    Playback(MacroState& state, SingleListView& list, SlotRowsView& rows, KeystrokeSink& sink, UserInterface& ui)
+    Playback(MacroState& state, SingleListView& list, SlotRowsView& rows, KeystrokeSink& sink,
+             UserInterface& ui)
         : m_state(state), m_list(list), m_rows(rows), m_sink(sink), m_ui(ui) {}
 
     // Rebuilds Commands (indexes 0..Dimention) from the list and selects line CommandIndex.

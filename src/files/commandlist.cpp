@@ -22,7 +22,9 @@ std::vector<std::string> SplitFileLines(const std::string& text) {
 
 namespace {
 
-bool blankBySpaces(const std::string& line) { return line.find_first_not_of(' ') == std::string::npos; }
+bool blankBySpaces(const std::string& line) {
+    return line.find_first_not_of(' ') == std::string::npos;
+}
 
 std::string withoutTabs(const std::string& line) {
     std::string out;

@@ -10,39 +10,46 @@ namespace kq {
 namespace {
 
 std::string_view trimSpaces(std::string_view t) {
-    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+    while (!t.empty() && t.front() == ' ')
+        t.remove_prefix(1);
+    while (!t.empty() && t.back() == ' ')
+        t.remove_suffix(1);
     return t;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // sign? digits* ('.' digits*)? ([eE] sign? digits+)? with at least one mantissa digit.
 bool wellFormed(std::string_view t) {
     size_t i = 0;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
     size_t digits = 0;
-    while (i < t.size() && isDigit(t[i])) ++i, ++digits;
+    while (i < t.size() && isDigit(t[i]))
+        ++i, ++digits;
     if (i < t.size() && t[i] == '.') {
         ++i;
-        while (i < t.size() && isDigit(t[i])) ++i, ++digits;
+        while (i < t.size() && isDigit(t[i]))
+            ++i, ++digits;
     }
     if (digits == 0) return false;
     if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
         ++i;
         if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
         size_t exp = 0;
-        while (i < t.size() && isDigit(t[i])) ++i, ++exp;
+        while (i < t.size() && isDigit(t[i]))
+            ++i, ++exp;
         if (exp == 0) return false;
     }
     return i == t.size();
 }
 
-template <typename T>
-std::optional<T> inRange(double v) {
+template <typename T> std::optional<T> inRange(double v) {
     if (!std::isfinite(v) || v < static_cast<double>(INT32_MIN) - 1 || v > static_cast<double>(INT32_MAX) + 1)
         return std::nullopt;
-    if (v < static_cast<double>(std::numeric_limits<T>::min()) || v > static_cast<double>(std::numeric_limits<T>::max()))
+    if (v < static_cast<double>(std::numeric_limits<T>::min()) ||
+        v > static_cast<double>(std::numeric_limits<T>::max()))
         return std::nullopt;
     return static_cast<T>(v);
 }

@@ -22,7 +22,8 @@ std::optional<std::string> ReadSettingsText(const std::string& path) {
     DelimitedReader reader(DecodeFileText(*bytes), DelimitedReader::Style::Runtime);
     auto field = reader.readField();
     if (!field) return std::nullopt;
-    while (!reader.atEnd()) field = reader.readField();
+    while (!reader.atEnd())
+        field = reader.readField();
     return field;
 }
 
@@ -82,8 +83,8 @@ bool LoadSettings(const std::string& path, SettingsTarget& target) {
 }
 
 std::string FormatSettings(int32_t background, int32_t text, int16_t transparencyOn, int16_t level) {
-    return std::to_string(background) + ' ' + std::to_string(text) + ' ' + std::to_string(transparencyOn) + ' ' +
-           std::to_string(level) + "\r\n";
+    return std::to_string(background) + ' ' + std::to_string(text) + ' ' + std::to_string(transparencyOn) +
+           ' ' + std::to_string(level) + "\r\n";
 }
 
 bool WriteSettingsFile(const std::string& path, int32_t background, int32_t text, int16_t transparencyOn,

@@ -27,11 +27,11 @@ class SettingsTarget {
 public:
     virtual ~SettingsTarget() = default;
     virtual void ApplyColour(int32_t colour, std::string_view target) = 0; // "bg" or "text"
-    virtual void SetBackgroundBar(int index, int value) = 0;              // red 0, green 1, blue 2
+    virtual void SetBackgroundBar(int index, int value) = 0;               // red 0, green 1, blue 2
     virtual void SetTextBar(int index, int value) = 0;
-    virtual void CheckTransparent() = 0;                        // tick "Enable Transparency"
-    virtual bool SetTransparencyBar(int16_t value) = 0;         // false when outside the bar's range
-    virtual void MakeWindowsTransparent(int16_t level) = 0;     // the three working windows, in order
+    virtual void CheckTransparent() = 0;                    // tick "Enable Transparency"
+    virtual bool SetTransparencyBar(int16_t value) = 0;     // false when outside the bar's range
+    virtual void MakeWindowsTransparent(int16_t level) = 0; // the three working windows, in order
 };
 
 // The last field of the file as the runtime's delimited input reads it; nullopt when the file

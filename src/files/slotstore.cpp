@@ -14,7 +14,9 @@ const SlotStore::Slot& SlotStore::at(int config, int slot) const {
     return m_slots[static_cast<size_t>(config - 1)][static_cast<size_t>(slot - 1)];
 }
 
-void SlotStore::clear() { m_slots = {}; }
+void SlotStore::clear() {
+    m_slots = {};
+}
 
 void SlotStore::storeRows(int config, const SlotRows& rows) {
     for (int s = 1; s <= kSlotCount; ++s) {

@@ -42,7 +42,8 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
     std::string data;
     char buf[65536];
     size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        data.append(buf, n);
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
     if (failed) return std::nullopt;

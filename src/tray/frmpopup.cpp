@@ -6,7 +6,8 @@
 
 namespace kq {
 
-frmPopup::frmPopup(std::function<void()> minimize, std::function<void()> restore, std::function<void()> exit) {
+frmPopup::frmPopup(std::function<void()> minimize, std::function<void()> restore,
+                   std::function<void()> exit) {
     mnuFile = new QMenu(QStringLiteral("File"));
     mnuMinimize = mnuFile->addAction(QStringLiteral("Minimize"), std::move(minimize));
     mnurestore = mnuFile->addAction(QStringLiteral("Restore"), std::move(restore));
@@ -35,6 +36,8 @@ void frmPopup::RemoveTrayIcon() {
     trayIcon = nullptr;
 }
 
-bool frmPopup::iconShown() const { return trayIcon && trayIcon->isVisible(); }
+bool frmPopup::iconShown() const {
+    return trayIcon && trayIcon->isVisible();
+}
 
 } // namespace kq

@@ -1,7 +1,7 @@
 #include "windows/dialogs.h"
 
-#include <QCoreApplication>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QMessageBox>
@@ -10,10 +10,13 @@
 namespace kq {
 namespace {
 
-QString toQ(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString toQ(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 QString askFile(QWidget* parent, QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(parent, QStringLiteral("Keyquill"), ProgramFolder(), QStringLiteral("Macro tool (*.txt)"));
+    QFileDialog dialog(parent, QStringLiteral("Keyquill"), ProgramFolder(),
+                       QStringLiteral("Macro tool (*.txt)"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
@@ -32,7 +35,9 @@ int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::strin
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         return box.exec() == QMessageBox::No ? 7 : 6;
     }
-    box.setIcon(style == 16 ? QMessageBox::Critical : style == 48 ? QMessageBox::Warning : QMessageBox::Information);
+    box.setIcon(style == 16   ? QMessageBox::Critical
+                : style == 48 ? QMessageBox::Warning
+                              : QMessageBox::Information);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return 1;
@@ -40,9 +45,12 @@ int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::strin
 
 int16_t CheckValue(const QCheckBox* box) {
     switch (box->checkState()) {
-    case Qt::Checked: return 1;
-    case Qt::PartiallyChecked: return 2;
-    default: return 0;
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    default:
+        return 0;
     }
 }
 
@@ -50,17 +58,24 @@ void SetCheckValue(QCheckBox* box, int value) {
     box->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
 }
 
-QString AskOpenFileName(QWidget* parent) { return askFile(parent, QFileDialog::AcceptOpen); }
-QString AskSaveFileName(QWidget* parent) { return askFile(parent, QFileDialog::AcceptSave); }
+QString AskOpenFileName(QWidget* parent) {
+    return askFile(parent, QFileDialog::AcceptOpen);
+}
+QString AskSaveFileName(QWidget* parent) {
+    return askFile(parent, QFileDialog::AcceptSave);
+}
 
-QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
+QString ProgramFolder() {
+    return QCoreApplication::applicationDirPath();
+}
 
 void ApplyProgramFont(QWidget* w, bool bold) {
     // Tahoma's width fits the captions of the design; where it is missing a condensed sans serif
     // keeps them unclipped, and the system's own sans serif is the last resort.
     static const QString family = [] {
         for (const char* candidate : {"Tahoma", "DejaVu Sans Condensed"})
-            if (QFontDatabase::hasFamily(QString::fromLatin1(candidate))) return QString::fromLatin1(candidate);
+            if (QFontDatabase::hasFamily(QString::fromLatin1(candidate)))
+                return QString::fromLatin1(candidate);
         return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
     }();
     QFont font(family);

@@ -5,10 +5,10 @@
 #include "engine/keytable.h"
 #include "engine/messages.h"
 #include "files/commandlist.h"
+#include "tray/frmpopup.h"
 #include "windows/dialogs.h"
 #include "windows/frmmultimacro.h"
 #include "windows/frmoptions.h"
-#include "tray/frmpopup.h"
 #include "windows/twips.h"
 
 #include <QAction>
@@ -46,10 +46,12 @@ frmMain::frmMain(Globals& g, KeyboardBridge* bridge)
     resize(TwipsToPx(5655), TwipsToPx(3015) + menuBar()->sizeHint().height());
     m_multi = new frmMultiMacro(g, *this);
     m_options = new frmOptions(
-        g, [this](int32_t colour, const char* target) { ApplyColour(colour, target); }, [this] { sweep(true); },
-        [this] { sweep(false); });
-    m_popup = std::make_unique<frmPopup>([this] { trayMinimize(); }, [this] { trayRestore(); }, [this] { shutdown(); });
-    m_playback = std::make_unique<Playback>(g.macro, *this, *m_multi, g.sender ? *g.sender : *m_nullSink, *this);
+        g, [this](int32_t colour, const char* target) { ApplyColour(colour, target); },
+        [this] { sweep(true); }, [this] { sweep(false); });
+    m_popup = std::make_unique<frmPopup>([this] { trayMinimize(); }, [this] { trayRestore(); },
+                                         [this] { shutdown(); });
+    m_playback =
+        std::make_unique<Playback>(g.macro, *this, *m_multi, g.sender ? *g.sender : *m_nullSink, *this);
 }
 
 frmMain::~frmMain() {
@@ -65,9 +67,9 @@ void frmMain::buildControls() {
     lblBind = new QLabel(QStringLiteral("Bind on:"), client);
     cmbBind = new QComboBox(client);
     lstCommands = new QListWidget(client);
-    for (QWidget* w : {static_cast<QWidget*>(chkEnabled), static_cast<QWidget*>(chkAuto),
-                       static_cast<QWidget*>(lblBind), static_cast<QWidget*>(cmbBind),
-                       static_cast<QWidget*>(lstCommands)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(chkEnabled), static_cast<QWidget*>(chkAuto), static_cast<QWidget*>(lblBind),
+          static_cast<QWidget*>(cmbBind), static_cast<QWidget*>(lstCommands)})
         ApplyProgramFont(w);
     PlaceTwips(chkEnabled, 240, 120, 1095, 255);
     PlaceTwips(chkAuto, 1320, 120, 1455, 255);
@@ -97,11 +99,14 @@ void frmMain::buildMenu() {
     mnurestore = file->addAction(QStringLiteral("Restore Defaults"), this, [this] { mnurestore_Click(); });
     file->addSeparator();
     mnuMode = file->addMenu(QStringLiteral("Mode"));
-    mnuCommandTool = mnuMode->addAction(QStringLiteral("Command Tool"), this, [this] { mnuCommandTool_Click(); });
-    mnuSpeechTool = mnuMode->addAction(QStringLiteral("Speech Tool"), this, [this] { mnuSpeechTool_Click(); });
+    mnuCommandTool =
+        mnuMode->addAction(QStringLiteral("Command Tool"), this, [this] { mnuCommandTool_Click(); });
+    mnuSpeechTool =
+        mnuMode->addAction(QStringLiteral("Speech Tool"), this, [this] { mnuSpeechTool_Click(); });
     mnuMode->addSeparator();
     mnuAddEnter = mnuMode->addAction(QStringLiteral("Add Enter"), this, [this] { mnuAddEnter_Click(); });
-    for (QAction* a : {mnuCommandTool, mnuSpeechTool, mnuAddEnter}) a->setCheckable(true);
+    for (QAction* a : {mnuCommandTool, mnuSpeechTool, mnuAddEnter})
+        a->setCheckable(true);
     setCommandTool(true);
     file->addSeparator();
     mnuSwitch = file->addAction(QStringLiteral("Switch to Multiline"), this, [this] { mnuSwitch_Click(); });
@@ -110,8 +115,7 @@ void frmMain::buildMenu() {
 }
 
 bool frmMain::Form_Load(InstanceLock& lock) {
-    if (!lock.acquire() &&
-        ShowMessage(kMsgSecondInstance, kStyleQuestionYesNo, kProgramTitle) == kAnswerNo)
+    if (!lock.acquire() && ShowMessage(kMsgSecondInstance, kStyleQuestionYesNo, kProgramTitle) == kAnswerNo)
         return false;
     m_g.PlatformId = 2;
     if (m_g.PlatformId == 2) options().chkTransparent->setEnabled(true);
@@ -136,12 +140,22 @@ bool frmMain::Form_Load(InstanceLock& lock) {
     return true;
 }
 
-int16_t frmMain::AutoBackspaceValue() const { return CheckValue(chkAuto); }
-bool frmMain::AddEnterChecked() const { return mnuAddEnter->isChecked(); }
-int frmMain::LineCount() const { return lstCommands->count(); }
-std::string frmMain::Line(int index) const { return lstCommands->item(index)->text().toStdString(); }
+int16_t frmMain::AutoBackspaceValue() const {
+    return CheckValue(chkAuto);
+}
+bool frmMain::AddEnterChecked() const {
+    return mnuAddEnter->isChecked();
+}
+int frmMain::LineCount() const {
+    return lstCommands->count();
+}
+std::string frmMain::Line(int index) const {
+    return lstCommands->item(index)->text().toStdString();
+}
 
-void frmMain::SelectLine(int16_t index) { lstCommands->setCurrentRow(index); }
+void frmMain::SelectLine(int16_t index) {
+    lstCommands->setCurrentRow(index);
+}
 
 void frmMain::YieldEvents() {
     if (m_bridge) m_bridge->drain();
@@ -152,12 +166,22 @@ int frmMain::ShowMessage(std::string_view text, int style, std::string_view titl
     return ShowMessageBox(isVisible() ? this : nullptr, text, style, title);
 }
 
-void frmMain::InitiateMacro(int16_t Dimention) { m_playback->InitiateMacro(Dimention); }
-void frmMain::NextCommand() { m_playback->NextCommand(); }
-void frmMain::NextCommand2(int16_t functionkey) { m_playback->NextCommand2(functionkey); }
+void frmMain::InitiateMacro(int16_t Dimention) {
+    m_playback->InitiateMacro(Dimention);
+}
+void frmMain::NextCommand() {
+    m_playback->NextCommand();
+}
+void frmMain::NextCommand2(int16_t functionkey) {
+    m_playback->NextCommand2(functionkey);
+}
 
-frmMultiMacro& frmMain::multiMacro() { return *m_multi; }
-frmOptions& frmMain::options() { return *m_options; }
+frmMultiMacro& frmMain::multiMacro() {
+    return *m_multi;
+}
+frmOptions& frmMain::options() {
+    return *m_options;
+}
 
 void frmMain::showOptions() {
     m_options->show();
@@ -173,7 +197,9 @@ void frmMain::unloadOptions() {
                 kStyleCritical, kProgramTitle);
 }
 
-void frmMain::removeTrayIcon() { m_popup->RemoveTrayIcon(); }
+void frmMain::removeTrayIcon() {
+    m_popup->RemoveTrayIcon();
+}
 
 QWidget* frmMain::modeWindow() {
     if (m_g.macro.MacroMode == ModeSingleList) return this;
@@ -191,9 +217,13 @@ void frmMain::trayRestore() {
         w->show();
     }
 }
-QWidget* frmMain::multiSlotWindow() { return m_multi; }
+QWidget* frmMain::multiSlotWindow() {
+    return m_multi;
+}
 
-void frmMain::unloadMultiSlot() { m_multi->unload(); }
+void frmMain::unloadMultiSlot() {
+    m_multi->unload();
+}
 
 void frmMain::unloadMain() {
     if (m_unloaded) return;
@@ -228,9 +258,11 @@ void frmMain::lstCommands_DblClick() {
     const int i = lstCommands->currentRow();
     if (i < 0) return;
     bool ok = false;
-    const QString answer = QInputDialog::getText(this, QStringLiteral("Keyquill"), QStringLiteral("Editing a line"),
-                                                 QLineEdit::Normal, lstCommands->item(i)->text(), &ok);
-    if (!ok || answer.isEmpty() || i >= lstCommands->count() || answer == lstCommands->item(i)->text()) return;
+    const QString answer =
+        QInputDialog::getText(this, QStringLiteral("Keyquill"), QStringLiteral("Editing a line"),
+                              QLineEdit::Normal, lstCommands->item(i)->text(), &ok);
+    if (!ok || answer.isEmpty() || i >= lstCommands->count() || answer == lstCommands->item(i)->text())
+        return;
     lstCommands->item(i)->setText(answer);
     ++m_revision;
     try {
@@ -253,10 +285,16 @@ void frmMain::setCommandTool(bool commandTool) {
 
 // Choosing either tool moves to the other state, whichever item carried the mark. Qt has
 // already flipped the chosen item's own mark, so the state before the click is its opposite.
-void frmMain::mnuCommandTool_Click() { setCommandTool(mnuCommandTool->isChecked()); }
-void frmMain::mnuSpeechTool_Click() { setCommandTool(!mnuSpeechTool->isChecked()); }
+void frmMain::mnuCommandTool_Click() {
+    setCommandTool(mnuCommandTool->isChecked());
+}
+void frmMain::mnuSpeechTool_Click() {
+    setCommandTool(!mnuSpeechTool->isChecked());
+}
 
-void frmMain::mnuLoad_Click() { LoadCommandList(AskOpenFileName(this)); }
+void frmMain::mnuLoad_Click() {
+    LoadCommandList(AskOpenFileName(this));
+}
 
 void frmMain::LoadCommandList(const QString& path) {
     if (path.isEmpty()) return;
@@ -267,7 +305,8 @@ void frmMain::LoadCommandList(const QString& path) {
     ++m_revision;
     const CommandListRead read = kq::ReadCommandList(path.toStdString());
     if (read.status == CommandListStatus::OpenFailed) return;
-    for (const std::string& line : read.lines) lstCommands->addItem(QString::fromStdString(line));
+    for (const std::string& line : read.lines)
+        lstCommands->addItem(QString::fromStdString(line));
     ++m_revision;
     if (read.status == CommandListStatus::BadFormat) {
         ShowMessage(kMsgBadFormat, kStyleCritical, kProgramTitle);
@@ -293,7 +332,8 @@ void frmMain::mnuSave_Click() {
 
 void frmMain::SaveCommandList(QString& path) {
     std::vector<std::string> lines;
-    for (int i = 0; i < lstCommands->count(); ++i) lines.push_back(lstCommands->item(i)->text().toStdString());
+    for (int i = 0; i < lstCommands->count(); ++i)
+        lines.push_back(lstCommands->item(i)->text().toStdString());
     std::string p = path.toStdString();
     WriteCommandList(lines, p); // a failed save is silent, as the user chose
     path = QString::fromStdString(p);

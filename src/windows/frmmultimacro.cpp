@@ -10,18 +10,18 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
 
 namespace kq {
 
 frmMultiMacro::frmMultiMacro(Globals& g, frmMain& main) : m_g(g), m_main(main) {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Keyquill - Config 1"));
     setWindowIcon(ProgramIcon());
     buildRows();
@@ -41,7 +41,8 @@ void frmMultiMacro::buildRows() {
         cmdConfig[n] = new QPushButton(QString::number(n), client);
         ApplyProgramFont(cmdConfig[n], n == 1);
         PlaceTwips(cmdConfig[n], 1080 + 600 * (n - 1), 90, 615, 255);
-        connect(cmdConfig[n], &QPushButton::clicked, this, [this, n] { cmdConfig_Click(static_cast<int16_t>(n)); });
+        connect(cmdConfig[n], &QPushButton::clicked, this,
+                [this, n] { cmdConfig_Click(static_cast<int16_t>(n)); });
         chain(cmdConfig[n]);
     }
     for (int r = 0; r < 12; ++r) {
@@ -75,7 +76,8 @@ void frmMultiMacro::buildMenu() {
         mnuConfig[n] = conf->addAction(QStringLiteral("Config %1").arg(n));
         mnuConfig[n]->setCheckable(true);
         mnuConfig[n]->setChecked(n == 1);
-        connect(mnuConfig[n], &QAction::triggered, this, [this, n] { mnuConfig_Click(static_cast<int16_t>(n)); });
+        connect(mnuConfig[n], &QAction::triggered, this,
+                [this, n] { mnuConfig_Click(static_cast<int16_t>(n)); });
     }
     file->addSeparator();
     mnuSwitch = file->addAction(QStringLiteral("Switch to Speech Tool"), this, [this] { mnuSwitch_Click(); });
@@ -83,13 +85,20 @@ void frmMultiMacro::buildMenu() {
     mnuExit = file->addAction(QStringLiteral("E&xit"), this, [this] { m_main.shutdown(); });
 }
 
-int16_t frmMultiMacro::EnabledValue(int row) const { return CheckValue(chkEnabled.at(row)); }
-int16_t frmMultiMacro::AddEnterValue(int row) const { return CheckValue(chkAddEnter.at(row)); }
-std::string frmMultiMacro::CommandText(int row) const { return txtCommand.at(row)->text().toStdString(); }
+int16_t frmMultiMacro::EnabledValue(int row) const {
+    return CheckValue(chkEnabled.at(row));
+}
+int16_t frmMultiMacro::AddEnterValue(int row) const {
+    return CheckValue(chkAddEnter.at(row));
+}
+std::string frmMultiMacro::CommandText(int row) const {
+    return txtCommand.at(row)->text().toStdString();
+}
 
 SlotRows frmMultiMacro::rows() const {
     SlotRows out;
-    for (int r = 0; r < 12; ++r) out[r] = {EnabledValue(r), AddEnterValue(r), CommandText(r)};
+    for (int r = 0; r < 12; ++r)
+        out[r] = {EnabledValue(r), AddEnterValue(r), CommandText(r)};
     return out;
 }
 
@@ -101,7 +110,9 @@ void frmMultiMacro::showRows(const SlotRows& rows) {
     }
 }
 
-void frmMultiMacro::setBold(int n, bool bold) { ApplyProgramFont(cmdConfig[n], bold); }
+void frmMultiMacro::setBold(int n, bool bold) {
+    ApplyProgramFont(cmdConfig[n], bold);
+}
 
 // The button leaves the Config menu's marks alone; the menu moves them, and sets its button bold
 // before storing instead of after.
@@ -120,11 +131,19 @@ void frmMultiMacro::switchConfig(int16_t n, bool byMenu) {
     txtCommand[0]->setFocus();
 }
 
-void frmMultiMacro::cmdConfig_Click(int16_t Index) { switchConfig(Index, false); }
-void frmMultiMacro::mnuConfig_Click(int16_t Index) { switchConfig(Index, true); }
+void frmMultiMacro::cmdConfig_Click(int16_t Index) {
+    switchConfig(Index, false);
+}
+void frmMultiMacro::mnuConfig_Click(int16_t Index) {
+    switchConfig(Index, true);
+}
 
-void frmMultiMacro::mnuLoad_Click() { LoadSlotSet(AskOpenFileName(this)); }
-void frmMultiMacro::mnuSave_Click() { SaveSlotSet(AskSaveFileName(this)); }
+void frmMultiMacro::mnuLoad_Click() {
+    LoadSlotSet(AskOpenFileName(this));
+}
+void frmMultiMacro::mnuSave_Click() {
+    SaveSlotSet(AskSaveFileName(this));
+}
 
 void frmMultiMacro::LoadSlotSet(const QString& path) {
     if (path.trimmed().isEmpty()) return;
@@ -155,7 +174,8 @@ void frmMultiMacro::mnurestore_Click() {
     // Config 1 becomes the one shown, so the caption and the menu agree with the bold button.
     m_g.CurrentConfig = 1;
     setWindowTitle(QStringLiteral("Keyquill - Config 1"));
-    for (int n = 1; n <= 12; ++n) mnuConfig[n]->setChecked(n == 1);
+    for (int n = 1; n <= 12; ++n)
+        mnuConfig[n]->setChecked(n == 1);
 }
 
 void frmMultiMacro::mnuSwitch_Click() {

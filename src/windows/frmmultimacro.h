@@ -39,8 +39,8 @@ public:
     void showWindow();
     void unload();
 
-    std::array<QPushButton*, 13> cmdConfig{};  // 1..12
-    std::array<QAction*, 13> mnuConfig{};      // 1..12
+    std::array<QPushButton*, 13> cmdConfig{}; // 1..12
+    std::array<QAction*, 13> mnuConfig{};     // 1..12
     std::array<QGroupBox*, 12> frmMacro{};
     std::array<QCheckBox*, 12> chkEnabled{};
     std::array<QLineEdit*, 12> txtCommand{};

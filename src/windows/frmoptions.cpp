@@ -8,17 +8,18 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollBar>
 
 namespace kq {
 
 frmOptions::frmOptions(Globals& g, std::function<void(int32_t, const char*)> applyColour,
                        std::function<void()> sweepOn, std::function<void()> sweepOff)
-    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                           Qt::MSWindowsFixedSizeDialogHint),
-      m_g(g), m_applyColour(std::move(applyColour)), m_sweepOn(std::move(sweepOn)), m_sweepOff(std::move(sweepOff)) {
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_g(g), m_applyColour(std::move(applyColour)), m_sweepOn(std::move(sweepOn)),
+      m_sweepOff(std::move(sweepOff)) {
     setWindowTitle(QStringLiteral("Keyquill Options"));
     setWindowIcon(ProgramIcon());
     setFixedSize(TwipsToPx(5055), TwipsToPx(5055));
@@ -50,9 +51,11 @@ frmOptions::frmOptions(Globals& g, std::function<void(int32_t, const char*)> app
 
     setTabOrder(chkTransparent, HTrans);
     setTabOrder(HTrans, HColour[0]);
-    for (int i = 0; i < 2; ++i) setTabOrder(HColour[i], HColour[i + 1]);
+    for (int i = 0; i < 2; ++i)
+        setTabOrder(HColour[i], HColour[i + 1]);
     setTabOrder(HColour[2], HTColour[0]);
-    for (int i = 0; i < 2; ++i) setTabOrder(HTColour[i], HTColour[i + 1]);
+    for (int i = 0; i < 2; ++i)
+        setTabOrder(HTColour[i], HTColour[i + 1]);
 
     connect(chkTransparent, &QCheckBox::stateChanged, this, [this] { chkTransparent_Click(); });
     connect(HTrans, &QScrollBar::valueChanged, this, [this] { HTrans_Change(); });
@@ -86,7 +89,8 @@ QLabel* frmOptions::makeLabel(QWidget* parent, const QString& text) {
     return label;
 }
 
-void frmOptions::buildColourRows(QGroupBox* frame, std::array<QScrollBar*, 3>& bars, int labelBase, int initial[3]) {
+void frmOptions::buildColourRows(QGroupBox* frame, std::array<QScrollBar*, 3>& bars, int labelBase,
+                                 int initial[3]) {
     static const char* const names[3] = {"Red", "Green", "Blue"};
     for (int i = 0; i < 3; ++i) {
         const int top = 360 + 360 * i;

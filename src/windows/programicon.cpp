@@ -3,7 +3,9 @@
 #include <QPixmap>
 
 // Resources compiled into a static library must be registered by hand.
-static void initResources() { Q_INIT_RESOURCE(keyquill); }
+static void initResources() {
+    Q_INIT_RESOURCE(keyquill);
+}
 
 namespace kq {
 

@@ -18,14 +18,26 @@ std::vector<QWidget*> frmMain::themeWidgets(std::string_view target) {
     frmMultiMacro& m = multiMacro();
     std::vector<QWidget*> w;
     if (target == "bg") {
-        w = {&o, o.frmTrans, o.chkTransparent, o.frmColour, o.frmBGColour, o.frmTextColour,
-             centralWidget(), chkEnabled, chkAuto, lblBind, m.centralWidget()};
-        for (int i = 0; i < 12; ++i) w.insert(w.end(), {m.frmMacro[i], m.chkEnabled[i], m.chkAddEnter[i]});
+        w = {&o,
+             o.frmTrans,
+             o.chkTransparent,
+             o.frmColour,
+             o.frmBGColour,
+             o.frmTextColour,
+             centralWidget(),
+             chkEnabled,
+             chkAuto,
+             lblBind,
+             m.centralWidget()};
+        for (int i = 0; i < 12; ++i)
+            w.insert(w.end(), {m.frmMacro[i], m.chkEnabled[i], m.chkAddEnter[i]});
     } else if (target == "text") {
         w = {o.frmTrans, o.chkTransparent, o.frmColour, o.frmBGColour, o.frmTextColour, o.lblTrans};
-        for (int i = 0; i < 6; ++i) w.insert(w.end(), {o.lblColour[i], o.lblValue[i]});
+        for (int i = 0; i < 6; ++i)
+            w.insert(w.end(), {o.lblColour[i], o.lblValue[i]});
         w.insert(w.end(), {chkEnabled, chkAuto, lblBind});
-        for (int i = 0; i < 12; ++i) w.insert(w.end(), {m.frmMacro[i], m.chkEnabled[i], m.chkAddEnter[i]});
+        for (int i = 0; i < 12; ++i)
+            w.insert(w.end(), {m.frmMacro[i], m.chkEnabled[i], m.chkAddEnter[i]});
     }
     return w;
 }
@@ -33,16 +45,19 @@ std::vector<QWidget*> frmMain::themeWidgets(std::string_view target) {
 void frmMain::ApplyColour(int32_t colour, std::string_view target) {
     if (target == "bg") {
         m_g.BackgroundColour = colour;
-        for (QWidget* w : themeWidgets(target)) PaintBackground(w, colour);
+        for (QWidget* w : themeWidgets(target))
+            PaintBackground(w, colour);
     } else if (target == "text") {
         m_g.TextColour = colour;
-        for (QWidget* w : themeWidgets(target)) PaintText(w, colour);
+        for (QWidget* w : themeWidgets(target))
+            PaintText(w, colour);
     }
 }
 
 void frmMain::sweep(bool on) {
     frmOptions& o = options();
-    for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(&multiMacro()), static_cast<QWidget*>(&o)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(this), static_cast<QWidget*>(&multiMacro()), static_cast<QWidget*>(&o)}) {
         if (on)
             MakeTransparent(w, static_cast<int16_t>(o.HTrans->value())); // read afresh for each window
         else

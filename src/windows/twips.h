@@ -5,7 +5,9 @@
 
 namespace kq {
 
-inline int TwipsToPx(int twips) { return (twips + 7) / 15; }
+inline int TwipsToPx(int twips) {
+    return (twips + 7) / 15;
+}
 
 inline void PlaceTwips(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(TwipsToPx(left), TwipsToPx(top), TwipsToPx(width), TwipsToPx(height));

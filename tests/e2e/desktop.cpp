@@ -21,7 +21,9 @@ Desktop::~Desktop() {
     if (m_dpy) XCloseDisplay(m_dpy);
 }
 
-void Desktop::settle(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Desktop::settle(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 Window Desktop::findWindow(const std::string& title, int timeoutMs, bool mappedOnly) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -64,12 +66,12 @@ void Desktop::focus(Window w) const {
     settle(150);
 }
 
-void Desktop::click(int x, int y) const {
+void Desktop::click(int x, int y, unsigned button) const {
     XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);
-    XTestFakeButtonEvent(m_dpy, 1, True, CurrentTime);
-    XTestFakeButtonEvent(m_dpy, 1, False, CurrentTime);
+    XTestFakeButtonEvent(m_dpy, button, True, CurrentTime);
+    XTestFakeButtonEvent(m_dpy, button, False, CurrentTime);
     XSync(m_dpy, False);
-    settle(150);
+    settle(button == 1 ? 150 : 300);
 }
 
 void Desktop::key(const std::string& combo) const {
@@ -82,14 +84,17 @@ void Desktop::key(const std::string& combo) const {
         if (part == "shift") part = "Shift_L";
         codes.push_back(XKeysymToKeycode(m_dpy, XStringToKeysym(part.c_str())));
     }
-    for (KeyCode c : codes) XTestFakeKeyEvent(m_dpy, c, True, CurrentTime);
-    for (auto it = codes.rbegin(); it != codes.rend(); ++it) XTestFakeKeyEvent(m_dpy, *it, False, CurrentTime);
+    for (KeyCode c : codes)
+        XTestFakeKeyEvent(m_dpy, c, True, CurrentTime);
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it)
+        XTestFakeKeyEvent(m_dpy, *it, False, CurrentTime);
     XSync(m_dpy, False);
     settle(60);
 }
 
 void Desktop::keys(const std::vector<std::string>& combos) const {
-    for (const auto& c : combos) key(c);
+    for (const auto& c : combos)
+        key(c);
 }
 
 bool Desktop::type(const std::string& text) const {
@@ -130,14 +135,6 @@ unsigned long Desktop::pixel(Window w, int x, int y) const {
     const unsigned long p = XGetPixel(image, 0, 0) & 0xFFFFFF;
     XDestroyImage(image);
     return p;
-}
-
-void Desktop::rightClick(int x, int y) const {
-    XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);
-    XTestFakeButtonEvent(m_dpy, 3, True, CurrentTime);
-    XTestFakeButtonEvent(m_dpy, 3, False, CurrentTime);
-    XSync(m_dpy, False);
-    settle(300);
 }
 
 } // namespace kq::e2e

@@ -30,10 +30,9 @@ public:
     int opacity(Window w) const;
     // The colour of one pixel of a window, as 0xRRGGBB.
     unsigned long pixel(Window w, int x, int y) const;
-    void rightClick(int x, int y) const;
     Rect geometry(Window w) const;
     void focus(Window w) const;
-    void click(int x, int y) const;
+    void click(int x, int y, unsigned button = 1) const;
     // "alt+f", "Down", "Return", "F3", "Tab": keysym names joined by '+'.
     void key(const std::string& combo) const;
     void keys(const std::vector<std::string>& combos) const;

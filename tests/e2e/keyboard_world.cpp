@@ -55,7 +55,9 @@ void KeyboardWorld::release(unsigned long keysym) {
     XSync(user, False);
 }
 
-void KeyboardWorld::syncWatched() { keyboard->setWatchedKeys(KeysThatMaySwallow(state)); }
+void KeyboardWorld::syncWatched() {
+    keyboard->setWatchedKeys(KeysThatMaySwallow(state));
+}
 
 bool KeyboardWorld::pump(int ms, const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -101,7 +103,9 @@ void KeyboardWorld::keysDown(std::vector<int>& down) const {
         if (keys[kc / 8] & (1 << (kc % 8))) down.push_back(kc);
 }
 
-void KeyboardWorld::YieldEvents() { keyboard->processPendingEvents(); }
+void KeyboardWorld::YieldEvents() {
+    keyboard->processPendingEvents();
+}
 
 int KeyboardWorld::ShowMessage(std::string_view text, int, std::string_view) {
     messages.emplace_back(text);

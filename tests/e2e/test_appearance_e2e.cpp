@@ -15,15 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class XvfbEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
-    }
-    void TearDown() override { SharedXvfb().stop(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+const bool g_xvfb = RegisterSharedXvfb();
 
 // keyquill keeps config.ini in its own folder: each test runs a copy in a folder of its own.
 class AppearanceE2E : public ::testing::Test {
@@ -91,7 +83,7 @@ TEST_F(AppearanceE2E, SliderMovedThenTrayExitWritesTheSettings) {
     desk.click(o.x + 8 + 8 + 48 + 225 - 6, o.y + 72 + 24 + 24 + 8);
     Desktop::settle(300);
     const Rect p = desk.geometry(panel);
-    desk.rightClick(p.x + p.w / 2, p.y + p.h / 2);
+    desk.click(p.x + p.w / 2, p.y + p.h / 2, 3);
     desk.keys({"Down", "Down", "Down", "Return"}); // Minimize, Restore, Exit
     ASSERT_TRUE(exited(5000)) << "Exit in the tray menu ends the program";
     EXPECT_EQ(settings(), "13137921 16777215 0 215\r\n");

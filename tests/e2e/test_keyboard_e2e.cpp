@@ -14,15 +14,7 @@ using namespace kq::e2e;
 
 namespace {
 
-class XvfbEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
-    }
-    void TearDown() override { SharedXvfb().stop(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+const bool g_xvfb = RegisterSharedXvfb();
 
 class KeyboardE2E : public ::testing::Test {
 protected:
@@ -39,7 +31,9 @@ protected:
     bool sawPress(const char* keysym) const {
         return world.events().find(std::string("P ") + keysym + " ") != std::string::npos;
     }
-    std::string keymapDump() const { return runCapture("xkbcomp -xkb " + SharedXvfb().display() + " - 2>/dev/null"); }
+    std::string keymapDump() const {
+        return runCapture("xkbcomp -xkb " + SharedXvfb().display() + " - 2>/dev/null");
+    }
 
     KeyboardWorld world;
 };
@@ -70,10 +64,12 @@ TEST_F(KeyboardE2E, FunctionKeysAreSwallowedInMultiSlotModeEvenForEmptyRows) {
     world.rows.enabled[2] = 1;
     world.rows.addEnter[2] = 1;
     world.rows.text[2] = "third, row";
-    for (unsigned long k = XK_F1; k <= XK_F12; ++k) world.tap(k);
+    for (unsigned long k = XK_F1; k <= XK_F12; ++k)
+        world.tap(k);
     ASSERT_TRUE(world.waitForText("first(1)third, row\n"));
     world.pump(200);
-    for (int f = 1; f <= 12; ++f) EXPECT_FALSE(sawPress(("F" + std::to_string(f)).c_str())) << f;
+    for (int f = 1; f <= 12; ++f)
+        EXPECT_FALSE(sawPress(("F" + std::to_string(f)).c_str())) << f;
 }
 
 TEST_F(KeyboardE2E, CapsLockIsSwallowedAndItsStateKept) {
@@ -134,13 +130,15 @@ void typeAndCompare(KeyboardWorld& world, const std::vector<std::string>& lines)
     for (const auto& line : lines) {
         expected += line;
         world.tap(XK_Tab);
-        ASSERT_TRUE(world.waitForText(expected, 20000)) << "expected: " << expected << "\ngot: " << world.text();
+        ASSERT_TRUE(world.waitForText(expected, 20000))
+            << "expected: " << expected << "\ngot: " << world.text();
     }
 }
 
 // Command lines in the key notation, and the text each must produce.
 const std::vector<std::pair<std::string, std::string>> kExactLines = {
-    {"The quick brown fox jumps over the lazy dog 0123456789", "The quick brown fox jumps over the lazy dog 0123456789"},
+    {"The quick brown fox jumps over the lazy dog 0123456789",
+     "The quick brown fox jumps over the lazy dog 0123456789"},
     {"!\"#$&'*,-./:;<=>?@[\\]_`|(x)", "!\"#$&'*,-./:;<=>?@[\\]_`|(x)"},
     {"{+}{^}{%}{~}{{}{}}", "+^%~{}"},
     {"MIXED Case UPPER", "MIXED Case UPPER"},
@@ -156,14 +154,16 @@ TEST_F(KeyboardE2E, TypedTextIsExactOnUsGermanAndFrenchLayouts) {
         world.pump(200);
         world.clearTarget();
         std::vector<std::string> lines;
-        for (const auto& [line, text] : kExactLines) lines.push_back(line);
+        for (const auto& [line, text] : kExactLines)
+            lines.push_back(line);
         world.load(lines);
         world.state.MacroEnabled = true;
         std::string expected;
         for (const auto& [line, text] : kExactLines) {
             expected += text;
             world.tap(XK_Tab);
-            ASSERT_TRUE(world.waitForText(expected, 20000)) << "expected: " << expected << "\ngot: " << world.text();
+            ASSERT_TRUE(world.waitForText(expected, 20000))
+                << "expected: " << expected << "\ngot: " << world.text();
         }
     }
     ASSERT_EQ(system(("setxkbmap -display " + SharedXvfb().display() + " us").c_str()), 0);
@@ -173,7 +173,8 @@ TEST_F(KeyboardE2E, TypedTextIsExactOnUsGermanAndFrenchLayouts) {
 
 TEST_F(KeyboardE2E, LongLineArrivesComplete) {
     std::string line;
-    for (int i = 0; line.size() < 5000; ++i) line += "word" + std::to_string(i % 97) + (i % 7 ? " " : ", ");
+    for (int i = 0; line.size() < 5000; ++i)
+        line += "word" + std::to_string(i % 97) + (i % 7 ? " " : ", ");
     line.resize(5000);
     typeAndCompare(world, {line});
 }

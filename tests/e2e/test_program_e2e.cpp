@@ -16,15 +16,7 @@ using namespace kq::e2e;
 
 namespace {
 
-class XvfbEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
-    }
-    void TearDown() override { SharedXvfb().stop(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+const bool g_xvfb = RegisterSharedXvfb();
 
 bool waitExit(pid_t pid, int ms) {
     for (int i = 0; i < ms / 10; ++i) {
@@ -59,7 +51,8 @@ protected:
     std::string path(const std::string& name) const { return (dir / name).string(); }
     std::string text() const { return readFile(path("text")); }
     bool waitForText(const std::string& expected) const {
-        for (int i = 0; i < 500 && text().size() < expected.size(); ++i) Desktop::settle(10);
+        for (int i = 0; i < 500 && text().size() < expected.size(); ++i)
+            Desktop::settle(10);
         return text() == expected;
     }
     void clickClient(Window w, int clientTop, int x, int y) const {
@@ -84,9 +77,7 @@ protected:
 };
 
 TEST_F(ProgramE2E, SingleListTypesEachLineAndWrapsAndTabPassesWhenDisabled) {
-    {
-        std::ofstream(path("list.txt"), std::ios::binary) << "line1\r\nline2\r\nline3\r\n";
-    }
+    { std::ofstream(path("list.txt"), std::ios::binary) << "line1\r\nline2\r\nline3\r\n"; }
     const int menuBar = desk.geometry(mainWindow).h - 201;
     fileDialog(mainWindow, {"alt+f", "Return"}, path("list.txt"));
     clickClient(mainWindow, menuBar, 16 + 7, 8 + 8); // "Enabled"
@@ -129,7 +120,7 @@ TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {
     desk.focus(multi);
     row(0, 64 + 100);
     ASSERT_TRUE(desk.type("echo one, (two)"));
-    row(0, 8 + 7);   // enable
+    row(0, 8 + 7); // enable
     row(2, 64 + 100);
     ASSERT_TRUE(desk.type("third"));
     row(2, 8 + 7);   // enable

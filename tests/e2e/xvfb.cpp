@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include "xvfb.h"
 
 #include <chrono>
@@ -18,7 +20,8 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args) {
     if (pid != 0) return pid < 0 ? 0 : pid;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execvp(program.c_str(), argv.data());
     _exit(127);
@@ -41,7 +44,8 @@ std::string runCapture(const std::string& command) {
     if (!p) return out;
     char buf[4096];
     size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     pclose(p);
     return out;
 }
@@ -80,6 +84,22 @@ bool PrivateXvfb::start(std::string* error) {
 PrivateXvfb& SharedXvfb() {
     static PrivateXvfb xvfb;
     return xvfb;
+}
+
+namespace {
+class XvfbEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
+    }
+    void TearDown() override { SharedXvfb().stop(); }
+};
+} // namespace
+
+bool RegisterSharedXvfb() {
+    ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+    return true;
 }
 
 void PrivateXvfb::stop() {

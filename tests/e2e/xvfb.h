@@ -1,8 +1,8 @@
 #pragma once
 // A private Xvfb for end-to-end tests: started on a free display number, stopped at the end.
 #include <string>
-#include <vector>
 #include <sys/types.h>
+#include <vector>
 
 namespace kq::e2e {
 
@@ -20,8 +20,10 @@ private:
     std::string m_display;
 };
 
-// One private Xvfb for a whole test program; the tests read its display name.
+// One private Xvfb for a whole test program; the tests read its display name. Each end-to-end
+// program registers it once: RegisterSharedXvfb() from a namespace-scope initialiser.
 PrivateXvfb& SharedXvfb();
+bool RegisterSharedXvfb();
 
 // Starts a program with arguments; returns its pid (0 on failure).
 pid_t spawn(const std::string& program, const std::vector<std::string>& args);

@@ -45,10 +45,15 @@ protected:
 
 TEST(CommandList, SplitsAtCrAndCrLfButNotLoneLf) {
     const std::pair<std::string, Lines> cases[] = {
-        {"", {}},               {"a", {"a"}},             {"a\r\nb\rc", {"a", "b", "c"}},
-        {"a\nb\r\n", {"a\nb"}}, {"a\r\n\r\n", {"a", ""}}, {"\r\r\n\r", {"", "", ""}},
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\nb\rc", {"a", "b", "c"}},
+        {"a\nb\r\n", {"a\nb"}},
+        {"a\r\n\r\n", {"a", ""}},
+        {"\r\r\n\r", {"", "", ""}},
     };
-    for (const auto& [text, lines] : cases) EXPECT_EQ(SplitFileLines(text), lines) << text;
+    for (const auto& [text, lines] : cases)
+        EXPECT_EQ(SplitFileLines(text), lines) << text;
 }
 
 TEST(CommandList, ParseKeepsSkipsAndRefusesLines) {
@@ -66,7 +71,8 @@ TEST(CommandList, ParseKeepsSkipsAndRefusesLines) {
         EXPECT_EQ(r.status, status) << text;
     }
     std::string full;
-    for (int i = 0; i < kMaxListLines; ++i) full += "x\r\n";
+    for (int i = 0; i < kMaxListLines; ++i)
+        full += "x\r\n";
     EXPECT_EQ(ParseCommandList(full).status, St::Ok);
     const CommandListRead over = ParseCommandList(full + "y\r\n");
     EXPECT_EQ(over.status, St::TooLong);
@@ -78,7 +84,8 @@ TEST(CommandList, TxtExtensionIsCaseSensitive) {
         {"list", "list.txt"},           {"list.txt", "list.txt"}, {"list.TXT", "list.TXT.txt"},
         {"a.txt.bak", "a.txt.bak.txt"}, {"txt", "txt.txt"},       {".txt", ".txt"},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(WithTxtExtension(in), out) << in;
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(WithTxtExtension(in), out) << in;
 }
 
 TEST_F(FileTest, CommandListWriteThenRead) {
@@ -102,14 +109,18 @@ TEST_F(FileTest, CommandListWriteThenRead) {
 
 TEST(TextCodec, Utf8WhenValidElseWindows1252ForTheWholeFile) {
     const std::pair<std::string, std::string> cases[] = {
-        {"plain", "plain"},           {"caf\xC3\xA9", "caf\xC3\xA9"},     {"\xEF\xBB\xBFhi", "hi"},
-        {"caf\xE9", "caf\xC3\xA9"},    {"\x80\x9F", "\xE2\x82\xAC\xC5\xB8"},
-        {"\x81\x8D", "\xC2\x81\xC2\x8D"},                 // the code page's holes keep their C1 meaning
-        {"\xC3\xA9\xE9", "\xC3\x83\xC2\xA9\xC3\xA9"},     // one bad byte decides for the whole file
-        {"\xC0\x80", "\xC3\x80\xE2\x82\xAC"},             // overlong forms and surrogates are not UTF-8
+        {"plain", "plain"},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {"\xEF\xBB\xBFhi", "hi"},
+        {"caf\xE9", "caf\xC3\xA9"},
+        {"\x80\x9F", "\xE2\x82\xAC\xC5\xB8"},
+        {"\x81\x8D", "\xC2\x81\xC2\x8D"},             // the code page's holes keep their C1 meaning
+        {"\xC3\xA9\xE9", "\xC3\x83\xC2\xA9\xC3\xA9"}, // one bad byte decides for the whole file
+        {"\xC0\x80", "\xC3\x80\xE2\x82\xAC"},         // overlong forms and surrogates are not UTF-8
         {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
     };
-    for (const auto& [bytes, text] : cases) EXPECT_EQ(DecodeFileText(bytes), text) << bytes;
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(DecodeFileText(bytes), text) << bytes;
 }
 
 TEST(Conversions, NumbersRoundHalfToEvenOrDownAndCheckRange) {
@@ -120,13 +131,26 @@ TEST(Conversions, NumbersRoundHalfToEvenOrDownAndCheckRange) {
     };
     const auto no = std::nullopt;
     const Case cases[] = {
-        {"255", 255, 255, 255},        {" 42 ", 42, 42, 42},         {"+7", 7, 7, 7},
-        {"255.5", 256, 256, 255},      {"254.5", 254, 254, 254},     {"-2.5", -2, -2, -3},
-        {"128.7", 129, 129, 128},      {"-0.5", 0, 0, -1},           {"1e3", 1000, 1000, 1000},
-        {"32768", 32768, no, no},      {"32767.5", 32768, no, 32767}, {"-32768.5", -32768, -32768, no},
-        {"2147483647.5", no, no, no},  {"-2147483648", INT32_MIN, no, no}, {"2147483648", no, no, no},
-        {"", no, no, no},              {"12a", no, no, no},          {".", no, no, no},
-        {"1e", no, no, no},            {"1 2", no, no, no},
+        {"255", 255, 255, 255},
+        {" 42 ", 42, 42, 42},
+        {"+7", 7, 7, 7},
+        {"255.5", 256, 256, 255},
+        {"254.5", 254, 254, 254},
+        {"-2.5", -2, -2, -3},
+        {"128.7", 129, 129, 128},
+        {"-0.5", 0, 0, -1},
+        {"1e3", 1000, 1000, 1000},
+        {"32768", 32768, no, no},
+        {"32767.5", 32768, no, 32767},
+        {"-32768.5", -32768, -32768, no},
+        {"2147483647.5", no, no, no},
+        {"-2147483648", INT32_MIN, no, no},
+        {"2147483648", no, no, no},
+        {"", no, no, no},
+        {"12a", no, no, no},
+        {".", no, no, no},
+        {"1e", no, no, no},
+        {"1 2", no, no, no},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ToLong(c.text), c.toLong) << c.text;
@@ -138,10 +162,11 @@ TEST(Conversions, NumbersRoundHalfToEvenOrDownAndCheckRange) {
 TEST(Conversions, BooleanWordsInAnyCaseOrNumbers) {
     const auto no = std::nullopt;
     const std::pair<const char*, std::optional<bool>> cases[] = {
-        {"True", true}, {"FALSE", false}, {"tRuE", true}, {"0", false}, {"-1", true}, {"2.5", true},
+        {"True", true}, {"FALSE", false}, {"tRuE", true}, {"0", false},  {"-1", true}, {"2.5", true},
         {"0.0", false}, {"", no},         {"yes", no},    {"Truth", no}, {"T", no},
     };
-    for (const auto& [text, value] : cases) EXPECT_EQ(ToBoolean(text), value) << text;
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ToBoolean(text), value) << text;
 }
 
 class RecordingTarget : public SettingsTarget {
@@ -176,7 +201,8 @@ TEST_F(FileTest, SettingsLoadStepsAndFailurePaths) {
     const Lines defaults{"bg=13137920", "text=16777215"};
     const Lines bg255 = colourSteps("bg", 255, 255, 0, 0), colours = bg255 + colourSteps("text", 0, 0, 0, 0);
     const Lines alpha128{"check", "bar=128", "alpha=128"}, on128 = colours + alpha128;
-    const std::tuple<const char*, bool, Lines> cases[] = { // content nullptr: no file at all
+    const std::tuple<const char*, bool, Lines> cases[] = {
+        // content nullptr: no file at all
         {"255 0 1 128\r\n", true, on128},
         {nullptr, false, defaults},
         {"", false, defaults},
@@ -246,8 +272,10 @@ TEST(SlotSetFile, SerializesAllSlotsInConfigOrder) {
     store.SlotEnabled(12, 12) = true;
     store.SlotCommand(12, 12) = "last";
     // Config 1 (slot 1 set, eleven untouched slots), then config 2 slot 1.
-    std::string head = "True\rTrue\ra\x08" "b\r";
-    for (int s = 2; s <= 12; ++s) head += "False\rFalse\r\r";
+    std::string head = "True\rTrue\ra\x08"
+                       "b\r";
+    for (int s = 2; s <= 12; ++s)
+        head += "False\rFalse\r\r";
     head += "False\rFalse\rx\x08\x08y \r";
     const std::string text = SerializeSlotSet(store), tail = "True\rFalse\rlast\r\r\n";
     ASSERT_GE(text.size(), head.size() + tail.size());
@@ -312,8 +340,9 @@ TEST(SlotSetFile, ShortAndBadFiles) {
          [](SlotStore& st) { setSlot(st, 1, true, true, "x"), st.SlotEnabled(1, 2) = false; }},
         {"True,False,hello\r\nFalse,True\r\n", true,
          [](SlotStore& st) { setSlot(st, 1, true, false, "hello"), setSlot(st, 2, false, true, ""); }},
-        {"-1\r0\ra\x08" "b\rfalse\rTRUE", true,
-         [](SlotStore& st) { setSlot(st, 1, true, false, "a,b"), setSlot(st, 2, false, true, ""); }},
+        {"-1\r0\ra\x08"
+         "b\rfalse\rTRUE",
+         true, [](SlotStore& st) { setSlot(st, 1, true, false, "a,b"), setSlot(st, 2, false, true, ""); }},
         {SerializeSlotSet(SlotStore{}) + "True\rTrue\rextra\r", true, [](SlotStore& st) { st.clear(); }},
     };
     for (const auto& [text, ok, expect] : cases) {

@@ -10,8 +10,12 @@ using namespace kq;
 
 namespace {
 
-KeyStroke ch(char32_t c, uint8_t mods = ModNone) { return KeyStroke::character(c, mods); }
-KeyStroke key(NamedKey k, uint8_t mods = ModNone) { return KeyStroke::namedKey(k, mods); }
+KeyStroke ch(char32_t c, uint8_t mods = ModNone) {
+    return KeyStroke::character(c, mods);
+}
+KeyStroke key(NamedKey k, uint8_t mods = ModNone) {
+    return KeyStroke::namedKey(k, mods);
+}
 constexpr uint8_t kShiftCtrl = ModShift | ModControl;
 
 TEST(Notation, ParsesValidText) {
@@ -63,11 +67,11 @@ TEST(Notation, RejectsBadTextWithoutAnyStrokes) {
         size_t position; // in characters
     };
     const Case cases[] = {
-        {"ab{FOO}", 2},    {"{F17}", 0},       {"ab{LEFT", 2},      {"a{", 1},          {"{}", 0},
-        {"ab}", 2},        {"ab)", 2},         {"a(b(c)", 1},       {"{LEFT 10001}", 6}, {"{a -1}", 3},
-        {"{a 1x}", 3},     {"{LEFT }", 6},     {"ab+", 2},          {"(a^%)", 3},       {"a\nb", 1},
-        {"\x07", 0},       {"\x7F", 0},        {"\xC2\x85", 0},     {"\xC3\xA9\n", 1},  {"\xC3\xA9{FOO}", 1},
-        {"ab\xFF", 2},     {"a\xC0\x80", 1},   {"x\xED\xA0\x80", 1},
+        {"ab{FOO}", 2}, {"{F17}", 0},     {"ab{LEFT", 2},       {"a{", 1},           {"{}", 0},
+        {"ab}", 2},     {"ab)", 2},       {"a(b(c)", 1},        {"{LEFT 10001}", 6}, {"{a -1}", 3},
+        {"{a 1x}", 3},  {"{LEFT }", 6},   {"ab+", 2},           {"(a^%)", 3},        {"a\nb", 1},
+        {"\x07", 0},    {"\x7F", 0},      {"\xC2\x85", 0},      {"\xC3\xA9\n", 1},   {"\xC3\xA9{FOO}", 1},
+        {"ab\xFF", 2},  {"a\xC0\x80", 1}, {"x\xED\xA0\x80", 1},
     };
     for (const Case& c : cases) {
         const NotationResult r = ParseNotation(c.text);
@@ -81,16 +85,37 @@ TEST(Notation, RejectsBadTextWithoutAnyStrokes) {
 TEST(Notation, NamedKeysAreCaseInsensitive) {
     using K = NamedKey;
     const std::pair<const char*, K> names[] = {
-        {"backspace", K::Backspace}, {"BS", K::Backspace},  {"Bksp", K::Backspace}, {"break", K::Break},
-        {"CapsLock", K::CapsLock},   {"delete", K::Delete}, {"DEL", K::Delete},     {"down", K::Down},
-        {"End", K::End},             {"enter", K::Enter},   {"Esc", K::Esc},        {"help", K::Help},
-        {"HOME", K::Home},           {"insert", K::Insert}, {"ins", K::Insert},     {"left", K::Left},
-        {"numlock", K::NumLock},     {"pgdn", K::PageDown}, {"PGUP", K::PageUp},    {"Right", K::Right},
-        {"prtsc", K::PrintScreen},   {"tab", K::Tab},       {"up", K::Up},          {"add", K::Add},
-        {"scrolllock", K::ScrollLock}, {"Subtract", K::Subtract},
-        {"MULTIPLY", K::Multiply},     {"divide", K::Divide},
+        {"backspace", K::Backspace},
+        {"BS", K::Backspace},
+        {"Bksp", K::Backspace},
+        {"break", K::Break},
+        {"CapsLock", K::CapsLock},
+        {"delete", K::Delete},
+        {"DEL", K::Delete},
+        {"down", K::Down},
+        {"End", K::End},
+        {"enter", K::Enter},
+        {"Esc", K::Esc},
+        {"help", K::Help},
+        {"HOME", K::Home},
+        {"insert", K::Insert},
+        {"ins", K::Insert},
+        {"left", K::Left},
+        {"numlock", K::NumLock},
+        {"pgdn", K::PageDown},
+        {"PGUP", K::PageUp},
+        {"Right", K::Right},
+        {"prtsc", K::PrintScreen},
+        {"tab", K::Tab},
+        {"up", K::Up},
+        {"add", K::Add},
+        {"scrolllock", K::ScrollLock},
+        {"Subtract", K::Subtract},
+        {"MULTIPLY", K::Multiply},
+        {"divide", K::Divide},
     };
-    for (const auto& [name, k] : names) EXPECT_EQ(NamedKeyFromName(name), k) << name;
+    for (const auto& [name, k] : names)
+        EXPECT_EQ(NamedKeyFromName(name), k) << name;
     for (int n = 1; n <= 16; ++n) {
         const auto expected = static_cast<NamedKey>(static_cast<int>(NamedKey::F1) + n - 1);
         EXPECT_EQ(NamedKeyFromName("F" + std::to_string(n)), expected) << n;
@@ -102,10 +127,11 @@ TEST(Notation, NamedKeysAreCaseInsensitive) {
 
 TEST(EscapeParentheses, EscapesEveryParenthesisAndNothingElse) {
     const std::pair<const char*, const char*> cases[] = {
-        {"a(b)c", "a{(}b{)}c"}, {")(", "{)}{(}"},         {"((", "{(}{(}"},
-        {"", ""},               {"{DEL}x~+", "{DEL}x~+"}, {"\xC3\xA9(", "\xC3\xA9{(}"},
+        {"a(b)c", "a{(}b{)}c"},       {")(", "{)}{(}"}, {"((", "{(}{(}"}, {"", ""}, {"{DEL}x~+", "{DEL}x~+"},
+        {"\xC3\xA9(", "\xC3\xA9{(}"},
     };
-    for (const auto& [in, out] : cases) EXPECT_EQ(EscapeParentheses(in), out) << in;
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(EscapeParentheses(in), out) << in;
 }
 
 // The reason for escaping: a line with parentheses is typed as written, not grouped.
@@ -114,7 +140,8 @@ TEST(EscapeParentheses, EscapedLineTypesItsParentheses) {
     const NotationResult r = ParseNotation(EscapeParentheses(line));
     ASSERT_TRUE(r.ok());
     KeyStrokes expected;
-    for (char c : line) expected.push_back(ch(static_cast<char32_t>(c)));
+    for (char c : line)
+        expected.push_back(ch(static_cast<char32_t>(c)));
     EXPECT_EQ(r.strokes, expected);
 }
 

@@ -19,10 +19,16 @@
 namespace kq::test {
 namespace {
 
-QColor bg(QWidget* w) { return w->palette().color(w->backgroundRole()); }
-QColor fg(QWidget* w) { return w->palette().color(QPalette::WindowText); }
+QColor bg(QWidget* w) {
+    return w->palette().color(w->backgroundRole());
+}
+QColor fg(QWidget* w) {
+    return w->palette().color(QPalette::WindowText);
+}
 
-std::string settingsFile() { return (QCoreApplication::applicationDirPath() + "/config.ini").toStdString(); }
+std::string settingsFile() {
+    return (QCoreApplication::applicationDirPath() + "/config.ini").toStdString();
+}
 
 // Removes the settings file the program under test reads and writes beside the executable.
 struct SettingsFileGuard {
@@ -39,7 +45,10 @@ TEST(Translucency, ResultsAndWhatTheyChange) {
         int alpha, result;
         bool layered;
         double opacity;
-    } cases[] = {{-1, 1, false, 1.0}, {256, 1, false, 1.0}, {0, 0, true, 0.0}, {128, 0, true, 128 / 255.0},
+    } cases[] = {{-1, 1, false, 1.0},
+                 {256, 1, false, 1.0},
+                 {0, 0, true, 0.0},
+                 {128, 0, true, 128 / 255.0},
                  {255, 0, true, 1.0}};
     for (const Case& c : cases) {
         MakeOpaque(&w);
@@ -59,18 +68,22 @@ TEST(Translucency, SwitchAndLevelSweepAllThreeWindowsHiddenOnesToo) {
     ASSERT_TRUE(o.chkTransparent->isEnabled());
     SetCheckValue(o.chkTransparent, 1);
     EXPECT_EQ(p.g.TransparencyOn, 1);
-    for (QWidget* w : windows) EXPECT_NEAR(w->windowOpacity(), 215 / 255.0, 0.01);
+    for (QWidget* w : windows)
+        EXPECT_NEAR(w->windowOpacity(), 215 / 255.0, 0.01);
     o.HTrans->setValue(100);
     EXPECT_EQ(o.lblTrans->text(), QStringLiteral("100"));
-    for (QWidget* w : windows) EXPECT_NEAR(w->windowOpacity(), 100 / 255.0, 0.01);
+    for (QWidget* w : windows)
+        EXPECT_NEAR(w->windowOpacity(), 100 / 255.0, 0.01);
     SetCheckValue(o.chkTransparent, 0);
     EXPECT_EQ(p.g.TransparencyOn, 0);
-    for (QWidget* w : windows) EXPECT_FALSE(IsLayered(w));
+    for (QWidget* w : windows)
+        EXPECT_FALSE(IsLayered(w));
     // Unchecked, the bar keeps the level and its label but changes no window.
     o.HTrans->setValue(60);
     EXPECT_EQ(p.g.TransparencyLevel, 60);
     EXPECT_EQ(o.lblTrans->text(), QStringLiteral("60"));
-    for (QWidget* w : windows) EXPECT_FALSE(IsLayered(w));
+    for (QWidget* w : windows)
+        EXPECT_FALSE(IsLayered(w));
 }
 
 TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
@@ -82,7 +95,8 @@ TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
     o.HColour[0]->setValue(10);
     const QColor newBg(10, 120, 200);
     EXPECT_EQ(p.g.BackgroundColour, 0xC8780A);
-    for (QWidget* w : p.main->themeWidgets("bg")) EXPECT_EQ(bg(w), newBg) << w->metaObject()->className();
+    for (QWidget* w : p.main->themeWidgets("bg"))
+        EXPECT_EQ(bg(w), newBg) << w->metaObject()->className();
     EXPECT_EQ(o.lblValue[0]->text(), QStringLiteral("10"));
     EXPECT_EQ(o.lblValue[1]->text(), QStringLiteral("120"));
     // Outside the theme: the list, the slot text boxes and the labels' own backgrounds.
@@ -92,7 +106,8 @@ TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
     o.HTColour[1]->setValue(7);
     EXPECT_EQ(o.lblValue[4]->text(), QStringLiteral("7"));
     EXPECT_EQ(p.g.TextColour, 0xFF07FF);
-    for (QWidget* w : p.main->themeWidgets("text")) EXPECT_EQ(fg(w), QColor(255, 7, 255));
+    for (QWidget* w : p.main->themeWidgets("text"))
+        EXPECT_EQ(fg(w), QColor(255, 7, 255));
     EXPECT_EQ(fg(p.multi().frmMacro[11]), QColor(255, 7, 255));
 
     for (const char* other : {"BG", "Text", ""}) {
@@ -127,7 +142,8 @@ TEST(Settings, SavedValuesApplyAtStartAndAreWrittenOnceAtTheEnd) {
     EXPECT_EQ(p.g.TextColour, 0);
     EXPECT_EQ(o.HColour[0]->value(), 255);
     EXPECT_EQ(o.HColour[2]->value(), 0);
-    for (QWidget* w : {static_cast<QWidget*>(p.main), static_cast<QWidget*>(&p.multi()), static_cast<QWidget*>(&o)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(p.main), static_cast<QWidget*>(&p.multi()), static_cast<QWidget*>(&o)})
         EXPECT_NEAR(w->windowOpacity(), 128 / 255.0, 0.01);
     o.HTrans->setValue(90);
     p.main->shutdown();

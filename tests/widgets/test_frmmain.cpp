@@ -26,18 +26,6 @@ namespace {
 
 const std::string kThreeLines = "line1\r\nline2\r\nline3\r\n";
 
-Verdict Press(Program& p, uint32_t vk) {
-    const Verdict down = p.keyboard.inject(MsgKeyDown, vk);
-    EXPECT_EQ(p.keyboard.inject(MsgKeyUp, vk), down);
-    return down;
-}
-
-std::string TakeTyped(Program& p) {
-    std::string typed = p.keyboard.typedText();
-    p.keyboard.sends.clear();
-    return typed;
-}
-
 // The Mode submenu: Command Tool marked, Speech Tool marked, Add Enter enabled, Add Enter marked.
 std::array<bool, 4> ModeMarks(Program& p) {
     return {p.main->mnuCommandTool->isChecked(), p.main->mnuSpeechTool->isChecked(),

@@ -20,18 +20,6 @@
 namespace kq::test {
 namespace {
 
-Verdict Press(Program& p, uint32_t vk) {
-    const Verdict down = p.keyboard.inject(MsgKeyDown, vk);
-    EXPECT_EQ(p.keyboard.inject(MsgKeyUp, vk), down);
-    return down;
-}
-
-std::string TakeTyped(Program& p) {
-    std::string typed = p.keyboard.typedText();
-    p.keyboard.sends.clear();
-    return typed;
-}
-
 uint32_t F(int n) {
     return VkF1 + static_cast<uint32_t>(n - 1);
 }

@@ -27,7 +27,8 @@ TEST(Startup, FreshStartInstallsTheFilterAndSetsTheMacroState) {
 }
 
 TEST(Startup, CapsLockIsSwitchedOffOnlyWhenExactlyOn) {
-    for (auto [locked, held, offs] : {std::tuple{true, false, 1}, std::tuple{true, true, 0}, std::tuple{false, false, 0}}) {
+    for (auto [locked, held, offs] :
+         {std::tuple{true, false, 1}, std::tuple{true, true, 0}, std::tuple{false, false, 0}}) {
         Globals g;
         FakeKeyboard keyboard;
         keyboard.capsLocked = locked;
@@ -52,8 +53,8 @@ TEST(Startup, SecondCopyAsksAndNoEndsItBeforeAnythingIsInstalled) {
         QString text;
         AnswerMessageBox(QString::fromLatin1(answer), &text);
         const bool started = main.Form_Load(second);
-        EXPECT_EQ(text, QStringLiteral(
-                            "It is not recommended that you run this program more than once, would you like to continue"));
+        EXPECT_EQ(text, QStringLiteral("It is not recommended that you run this program more than once, "
+                                       "would you like to continue"));
         EXPECT_EQ(started, std::string(answer) == "Yes");
         EXPECT_EQ(keyboard.installed(), started);
         EXPECT_EQ(g.macro.MacroMode, started ? ModeSingleList : 0);

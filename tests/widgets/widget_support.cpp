@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,18 @@ void AnswerMessageBox(const QString& button, QString* text) {
             if (b->text().remove(QLatin1Char('&')) == button) return b->click(), void();
         box->close();
     });
+}
+
+Verdict Press(Program& p, uint32_t vk) {
+    const Verdict down = p.keyboard.inject(MsgKeyDown, vk);
+    EXPECT_EQ(p.keyboard.inject(MsgKeyUp, vk), down);
+    return down;
+}
+
+std::string TakeTyped(Program& p) {
+    std::string typed = p.keyboard.typedText();
+    p.keyboard.sends.clear();
+    return typed;
 }
 
 std::string TempPath(const std::string& name) {

@@ -34,6 +34,10 @@ void AnswerNextDialog(std::function<void(QWidget*)> answer, bool* seen = nullptr
 void AnswerFileDialog(const QString& path, bool* seen = nullptr);
 // Presses the button with this text in the next message box, and records its text.
 void AnswerMessageBox(const QString& button, QString* text = nullptr);
+// One tap of a key through the filter (down and up); both halves must get the same verdict.
+Verdict Press(Program& p, uint32_t vk);
+// What was typed since the last call, named keys as <NAME> and Enter as a line break.
+std::string TakeTyped(Program& p);
 std::string TempPath(const std::string& name);
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& bytes);

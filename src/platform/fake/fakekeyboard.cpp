@@ -25,10 +25,11 @@ Verdict FakeKeyboard::inject(uint32_t message, uint32_t vk) {
 
 std::string FakeKeyboard::typedText() const {
     static const char* const names[] = {
-        "BACKSPACE", "BREAK", "CAPSLOCK", "DEL", "DOWN", "END", "\n", "ESC", "HELP", "HOME", "INS",
-        "LEFT", "NUMLOCK", "PGDN", "PGUP", "PRTSC", "RIGHT", "SCROLLLOCK", "TAB", "UP", "F1", "F2",
-        "F3", "F4", "F5", "F6", "F7", "F8", "F9", "F10", "F11", "F12", "F13", "F14", "F15", "F16",
-        "ADD", "SUBTRACT", "MULTIPLY", "DIVIDE"};
+        "BACKSPACE", "BREAK",      "CAPSLOCK", "DEL",  "DOWN",    "END",      "\n",       "ESC",
+        "HELP",      "HOME",       "INS",      "LEFT", "NUMLOCK", "PGDN",     "PGUP",     "PRTSC",
+        "RIGHT",     "SCROLLLOCK", "TAB",      "UP",   "F1",      "F2",       "F3",       "F4",
+        "F5",        "F6",         "F7",       "F8",   "F9",      "F10",      "F11",      "F12",
+        "F13",       "F14",        "F15",      "F16",  "ADD",     "SUBTRACT", "MULTIPLY", "DIVIDE"};
     std::string out;
     for (const KeyStrokes& send : sends)
         for (const KeyStroke& s : send) {

@@ -23,10 +23,10 @@ struct X11Keyboard::Impl {
     int xkbEventBase = 0;
     std::unique_ptr<X11Typer> typer;
     Callbacks callbacks;
-    std::vector<uint32_t> watched;              // virtual-key codes wanted
-    std::map<KeyCode, uint32_t> grabbed;        // keycode -> virtual-key code, as grabbed now
-    std::set<KeyCode> awaitingRelease;          // swallowed presses whose key-up is still owed
-    unsigned capsLockBefore = 0;                // lock state when a swallowed Caps press began
+    std::vector<uint32_t> watched;       // virtual-key codes wanted
+    std::map<KeyCode, uint32_t> grabbed; // keycode -> virtual-key code, as grabbed now
+    std::set<KeyCode> awaitingRelease;   // swallowed presses whose key-up is still owed
+    unsigned capsLockBefore = 0;         // lock state when a swallowed Caps press began
 
     // Events read from the connection but not yet handled. Raw XInput events are kept as plain
     // records: their data lives only until the next read.
@@ -84,14 +84,16 @@ struct X11Keyboard::Impl {
         std::set<unsigned> sets;
         for (unsigned base : {0u, static_cast<unsigned>(ShiftMask), static_cast<unsigned>(ControlMask),
                               static_cast<unsigned>(ShiftMask | ControlMask)})
-            for (unsigned l : locks) sets.insert(base | l);
+            for (unsigned l : locks)
+                sets.insert(base | l);
         return {sets.begin(), sets.end()};
     }
 
     void ungrabAll() {
         const auto mods = grabModifierSets();
         for (const auto& [kc, vk] : grabbed)
-            for (unsigned m : mods) XUngrabKey(dpy, kc, m, root);
+            for (unsigned m : mods)
+                XUngrabKey(dpy, kc, m, root);
         grabbed.clear();
     }
 
@@ -100,7 +102,8 @@ struct X11Keyboard::Impl {
         for (uint32_t vk : watched) {
             const KeyCode kc = XKeysymToKeycode(dpy, keysymForVk(vk));
             if (!kc || grabbed.count(kc)) continue;
-            for (unsigned m : mods) XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
+            for (unsigned m : mods)
+                XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
             grabbed[kc] = vk;
         }
         XFlush(dpy);
@@ -211,11 +214,17 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
 
 X11Keyboard::X11Keyboard(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
-X11Keyboard::~X11Keyboard() { remove(); }
+X11Keyboard::~X11Keyboard() {
+    remove();
+}
 
-int X11Keyboard::connectionFd() const { return ConnectionNumber(m_impl->dpy); }
+int X11Keyboard::connectionFd() const {
+    return ConnectionNumber(m_impl->dpy);
+}
 
-KeystrokeSink& X11Keyboard::typer() { return *m_impl->typer; }
+KeystrokeSink& X11Keyboard::typer() {
+    return *m_impl->typer;
+}
 
 bool X11Keyboard::install(Callbacks callbacks) {
     Impl& d = *m_impl;
@@ -272,9 +281,15 @@ void X11Keyboard::processPendingEvents() {
             continue;
         }
         switch (q.ev.type) {
-        case KeyPress: d.onKeyPress(q.ev.xkey, m_installed); break;
-        case KeyRelease: d.onCoreRelease(q.ev.xkey, m_installed); break;
-        case MappingNotify: d.onMappingChanged(q.ev); break;
+        case KeyPress:
+            d.onKeyPress(q.ev.xkey, m_installed);
+            break;
+        case KeyRelease:
+            d.onCoreRelease(q.ev.xkey, m_installed);
+            break;
+        case MappingNotify:
+            d.onMappingChanged(q.ev);
+            break;
         default:
             if (q.ev.type == d.xkbEventBase) d.onMappingChanged(q.ev);
             break;

@@ -1,8 +1,8 @@
 #include "platform/x11/x11typer.h"
 
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <X11/Xutil.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -14,31 +14,56 @@ namespace {
 
 KeySym keysymForNamed(NamedKey k) {
     switch (k) {
-    case NamedKey::Backspace: return XK_BackSpace;
-    case NamedKey::Break: return XK_Break;
-    case NamedKey::CapsLock: return XK_Caps_Lock;
-    case NamedKey::Delete: return XK_Delete;
-    case NamedKey::Down: return XK_Down;
-    case NamedKey::End: return XK_End;
-    case NamedKey::Enter: return XK_Return;
-    case NamedKey::Esc: return XK_Escape;
-    case NamedKey::Help: return XK_Help;
-    case NamedKey::Home: return XK_Home;
-    case NamedKey::Insert: return XK_Insert;
-    case NamedKey::Left: return XK_Left;
-    case NamedKey::NumLock: return XK_Num_Lock;
-    case NamedKey::PageDown: return XK_Next;
-    case NamedKey::PageUp: return XK_Prior;
-    case NamedKey::PrintScreen: return XK_Print;
-    case NamedKey::Right: return XK_Right;
-    case NamedKey::ScrollLock: return XK_Scroll_Lock;
-    case NamedKey::Tab: return XK_Tab;
-    case NamedKey::Up: return XK_Up;
-    case NamedKey::Add: return XK_KP_Add;
-    case NamedKey::Subtract: return XK_KP_Subtract;
-    case NamedKey::Multiply: return XK_KP_Multiply;
-    case NamedKey::Divide: return XK_KP_Divide;
-    default: break;
+    case NamedKey::Backspace:
+        return XK_BackSpace;
+    case NamedKey::Break:
+        return XK_Break;
+    case NamedKey::CapsLock:
+        return XK_Caps_Lock;
+    case NamedKey::Delete:
+        return XK_Delete;
+    case NamedKey::Down:
+        return XK_Down;
+    case NamedKey::End:
+        return XK_End;
+    case NamedKey::Enter:
+        return XK_Return;
+    case NamedKey::Esc:
+        return XK_Escape;
+    case NamedKey::Help:
+        return XK_Help;
+    case NamedKey::Home:
+        return XK_Home;
+    case NamedKey::Insert:
+        return XK_Insert;
+    case NamedKey::Left:
+        return XK_Left;
+    case NamedKey::NumLock:
+        return XK_Num_Lock;
+    case NamedKey::PageDown:
+        return XK_Next;
+    case NamedKey::PageUp:
+        return XK_Prior;
+    case NamedKey::PrintScreen:
+        return XK_Print;
+    case NamedKey::Right:
+        return XK_Right;
+    case NamedKey::ScrollLock:
+        return XK_Scroll_Lock;
+    case NamedKey::Tab:
+        return XK_Tab;
+    case NamedKey::Up:
+        return XK_Up;
+    case NamedKey::Add:
+        return XK_KP_Add;
+    case NamedKey::Subtract:
+        return XK_KP_Subtract;
+    case NamedKey::Multiply:
+        return XK_KP_Multiply;
+    case NamedKey::Divide:
+        return XK_KP_Divide;
+    default:
+        break;
     }
     const int f = static_cast<int>(k) - static_cast<int>(NamedKey::F1);
     if (f >= 0 && f < 16) return XK_F1 + f;
@@ -50,7 +75,9 @@ bool isLockKeysym(KeySym s) {
            s == XK_ISO_Level3_Lock || s == XK_ISO_Level5_Lock || s == XK_ISO_Lock;
 }
 
-unsigned popcount(unsigned v) { return static_cast<unsigned>(__builtin_popcount(v)); }
+unsigned popcount(unsigned v) {
+    return static_cast<unsigned>(__builtin_popcount(v));
+}
 
 // The modifiers that select `level` of a key type; false when no map entry leads there.
 // Shift is preferred over Lock, so Caps Lock never decides the case of a typed letter.
@@ -92,7 +119,8 @@ void X11Typer::refresh() {
             for (int kc = m_xkb->min_key_code; kc <= m_xkb->max_key_code; ++kc) {
                 const int groups = XkbKeyNumGroups(m_xkb, kc);
                 if (groups == 0) {
-                    if (pass == 0 && level == 0 && !m_xkb->map->modmap[kc]) m_spare.push_back(static_cast<KeyCode>(kc));
+                    if (pass == 0 && level == 0 && !m_xkb->map->modmap[kc])
+                        m_spare.push_back(static_cast<KeyCode>(kc));
                     continue;
                 }
                 const int g = st.group % groups;
@@ -151,10 +179,12 @@ void X11Typer::tap(const Press& p) {
     int n = 0;
     for (unsigned bit = 1; bit <= Mod5Mask; bit <<= 1)
         if (p.mods & bit) held[n++] = modifierKey(bit);
-    for (int i = 0; i < n; ++i) fake(held[i], true);
+    for (int i = 0; i < n; ++i)
+        fake(held[i], true);
     fake(p.keycode, true);
     fake(p.keycode, false);
-    for (int i = n - 1; i >= 0; --i) fake(held[i], false);
+    for (int i = n - 1; i >= 0; --i)
+        fake(held[i], false);
 }
 
 std::vector<KeyCode> X11Typer::releaseHeldModifiers() {
@@ -176,12 +206,25 @@ void X11Typer::restoreHeldModifiers(const std::vector<KeyCode>& held) {
     if (held.empty()) return;
     std::array<int, 256> presses{}, releases{};
     if (m_collect)
-        for (const RawKey& k : m_collect()) ++(k.release ? releases : presses)[k.keycode];
+        for (const RawKey& k : m_collect())
+            ++(k.release ? releases : presses)[k.keycode];
     for (KeyCode kc : held) {
         const int userReleases = releases[kc] - m_ownReleases[kc];
         const int userPresses = presses[kc] - m_ownPresses[kc];
         if (userReleases <= userPresses) XTestFakeKeyEvent(m_dpy, kc, True, CurrentTime);
     }
+}
+
+// Sends the key symbols of the keycodes from `codes` (and of those between them, unchanged) in
+// one request, so clients see one change of the keymap, not many.
+void X11Typer::commitKeySyms(const std::vector<KeyCode>& codes) {
+    const auto [lo, hi] = std::minmax_element(codes.begin(), codes.end());
+    XkbMapChangesRec changes{};
+    changes.changed = XkbKeySymsMask;
+    changes.first_key_sym = *lo;
+    changes.num_key_syms = static_cast<unsigned char>(*hi - *lo + 1);
+    XkbChangeMap(m_dpy, m_xkb, &changes);
+    XSync(m_dpy, False);
 }
 
 // Two missing characters share each spare keycode: level one plain, level two with Shift. The
@@ -193,19 +236,14 @@ std::vector<KeyCode> X11Typer::bindSpare(const std::vector<KeySym>& syms) {
         const int width = 2 * i + 1 < syms.size() ? 2 : 1;
         KeySym* slot = XkbResizeKeySyms(m_xkb, codes[i], width);
         if (!slot) return {};
-        for (int level = 0; level < width; ++level) slot[level] = syms[2 * i + static_cast<size_t>(level)];
+        for (int level = 0; level < width; ++level)
+            slot[level] = syms[2 * i + static_cast<size_t>(level)];
         XkbSymMapRec& rec = m_xkb->map->key_sym_map[codes[i]];
         rec.kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
         rec.group_info = XkbSetNumGroups(0, 1);
         rec.width = static_cast<unsigned char>(width);
     }
-    const auto [lo, hi] = std::minmax_element(codes.begin(), codes.end());
-    XkbMapChangesRec changes{};
-    changes.changed = XkbKeySymsMask;
-    changes.first_key_sym = *lo;
-    changes.num_key_syms = static_cast<unsigned char>(*hi - *lo + 1);
-    XkbChangeMap(m_dpy, m_xkb, &changes);
-    XSync(m_dpy, False);
+    commitKeySyms(codes);
     return codes;
 }
 
@@ -217,13 +255,7 @@ void X11Typer::unbindSpare(const std::vector<KeyCode>& codes) {
         rec.width = 0;
         rec.kt_index[0] = 0;
     }
-    const auto [lo, hi] = std::minmax_element(codes.begin(), codes.end());
-    XkbMapChangesRec changes{};
-    changes.changed = XkbKeySymsMask;
-    changes.first_key_sym = *lo;
-    changes.num_key_syms = static_cast<unsigned char>(*hi - *lo + 1);
-    XkbChangeMap(m_dpy, m_xkb, &changes);
-    XSync(m_dpy, False);
+    commitKeySyms(codes);
 }
 
 bool X11Typer::typeChunk(std::vector<Press>& presses) {
@@ -237,13 +269,14 @@ bool X11Typer::typeChunk(std::vector<Press>& presses) {
         if (bound.size() != (missing.size() + 1) / 2) return false;
         for (Press& p : presses) {
             if (p.missing == NoSymbol) continue;
-            const auto index = static_cast<size_t>(std::find(missing.begin(), missing.end(), p.missing) -
-                                                   missing.begin());
+            const auto index =
+                static_cast<size_t>(std::find(missing.begin(), missing.end(), p.missing) - missing.begin());
             p.keycode = bound[index / 2];
             if (index % 2) p.mods |= ShiftMask;
         }
     }
-    for (const Press& p : presses) tap(p);
+    for (const Press& p : presses)
+        tap(p);
     // Quirk: a typer that only flushes can lose the tail and leave a key held (server repeat).
     XSync(m_dpy, False);
     if (!bound.empty()) {

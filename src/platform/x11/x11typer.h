@@ -3,8 +3,8 @@
 // Characters the keymap lacks are bound to spare keycodes for the line and unbound after.
 #include "engine/keystroke.h"
 
-#include <X11/Xlib.h>
 #include <X11/XKBlib.h>
+#include <X11/Xlib.h>
 
 #include <array>
 #include <cstdint>
@@ -30,7 +30,9 @@ public:
     // Reads what the connection has queued (without handling it) and returns the raw key events
     // among it, ours and the user's alike: how the typer learns whether a modifier it lifted for
     // the line is still held.
-    void setRawKeyCollector(std::function<std::vector<RawKey>()> collector) { m_collect = std::move(collector); }
+    void setRawKeyCollector(std::function<std::vector<RawKey>()> collector) {
+        m_collect = std::move(collector);
+    }
 
     // How long clients get to read a temporary binding before it is taken away again.
     static constexpr int kRebindSettleMs = 20;
@@ -52,6 +54,7 @@ private:
     bool typeChunk(std::vector<Press>& presses);
     std::vector<KeyCode> bindSpare(const std::vector<KeySym>& syms);
     void unbindSpare(const std::vector<KeyCode>& codes);
+    void commitKeySyms(const std::vector<KeyCode>& codes);
     std::vector<KeyCode> releaseHeldModifiers();
     void restoreHeldModifiers(const std::vector<KeyCode>& held);
     void tap(const Press& p);
