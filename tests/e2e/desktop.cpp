@@ -108,10 +108,6 @@ bool Desktop::type(const std::string& text) const {
     return true;
 }
 
-} // namespace kq::e2e
-
-namespace kq::e2e {
-
 int Desktop::opacity(Window w) const {
     const Atom atom = XInternAtom(m_dpy, "_NET_WM_WINDOW_OPACITY", False);
     Atom type = 0;

@@ -1,8 +1,14 @@
 #pragma once
 // Drives real X clients the way a person would: finds windows by title, clicks, presses keys and
 // types text through XTest on a connection of its own.
+// Quirk: gtest must come before the X11 headers, whose macros (None, Bool...) break it.
+#include <gtest/gtest.h>
+
+#include "xvfb.h"
+
 #include <X11/Xlib.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +49,33 @@ public:
 private:
     Display* m_dpy = nullptr;
     std::unique_ptr<X11Keyboard> m_typing;
+};
+
+// A test that runs keyquill in a folder of its own, which is also its runtime folder (so no other
+// copy's single-instance lock is seen), and drives its windows.
+class KeyquillTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir =
+            RuntimeDir(std::string("kq-") + ::testing::UnitTest::GetInstance()->current_test_suite()->name());
+        ASSERT_TRUE(desk.ok());
+    }
+    void TearDown() override {
+        terminate(keyquill);
+        std::filesystem::remove_all(dir);
+    }
+    void startKeyquill(const std::string& program) {
+        keyquill = spawn(program, {});
+        mainWindow = desk.findWindow("Keyquill");
+        ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
+    }
+    bool exited(int ms) { return waitExit(keyquill, ms) && (keyquill = 0, true); }
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    std::filesystem::path dir;
+    Desktop desk;
+    pid_t keyquill = 0;
+    Window mainWindow = 0;
 };
 
 } // namespace kq::e2e

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <poll.h>
-#include <thread>
 #include <unistd.h>
 
 namespace kq::e2e {
@@ -16,22 +15,19 @@ bool KeyboardWorld::start(std::string* error) {
     keyboard = X11Keyboard::open(nullptr, error);
     if (!user || !keyboard) return false;
     playback = std::make_unique<Playback>(state, list, rows, keyboard->typer(), *this);
-    list.onClick = [this] {
-        state.CommandIndex = static_cast<int16_t>(list.selected);
-        playback->InitiateMacro(static_cast<int16_t>(list.lines.size() - 1));
-    };
+    list.state = &state, list.playback = playback.get();
     const std::string base = "/tmp/kq-e2e-" + std::to_string(getpid());
     m_textPath = base + "-text";
     m_eventsPath = base + "-events";
     m_target = spawn(KQ_E2E_TARGET, {m_textPath, m_eventsPath});
     const bool mapped = pump(10000, [&] { return events().find("MAPPED") != std::string::npos; });
     if (!mapped) return error && (*error = "the target window did not appear", false);
-    m_window = std::strtoul(events().substr(events().find("MAPPED") + 7).c_str(), nullptr, 16);
-    XSetInputFocus(user, m_window, RevertToParent, CurrentTime);
+    const Window window = std::strtoul(events().substr(events().find("MAPPED") + 7).c_str(), nullptr, 16);
+    XSetInputFocus(user, window, RevertToParent, CurrentTime);
     XSync(user, False);
     keyboard->install({[this](const HookEvent& e) { return DecideHook(state, e); },
                        [this](const HookDecision& d) { RunHookActions(state, d, *this); }});
-    setMode(ModeSingleList);
+    state.MacroMode = ModeSingleList;
     state.BindKey = 9;
     return true;
 }
@@ -44,26 +40,18 @@ KeyboardWorld::~KeyboardWorld() {
     unlink(m_eventsPath.c_str());
 }
 
-void KeyboardWorld::press(unsigned long keysym) {
-    syncWatched(); // the program has re-grabbed by the time a person presses a key
-    XTestFakeKeyEvent(user, XKeysymToKeycode(user, keysym), True, CurrentTime);
+void KeyboardWorld::fakeKey(unsigned long keysym, bool down) {
+    // The program has re-grabbed for the current state by the time a person presses a key.
+    if (down) keyboard->setWatchedKeys(KeysThatMaySwallow(state));
+    XTestFakeKeyEvent(user, XKeysymToKeycode(user, keysym), down, CurrentTime);
     XSync(user, False);
-}
-
-void KeyboardWorld::release(unsigned long keysym) {
-    XTestFakeKeyEvent(user, XKeysymToKeycode(user, keysym), False, CurrentTime);
-    XSync(user, False);
-}
-
-void KeyboardWorld::syncWatched() {
-    keyboard->setWatchedKeys(KeysThatMaySwallow(state));
 }
 
 bool KeyboardWorld::pump(int ms, const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         if (keyboard) {
-            syncWatched();
+            keyboard->setWatchedKeys(KeysThatMaySwallow(state));
             keyboard->processPendingEvents();
         }
         if (done && done()) return true;
@@ -83,33 +71,13 @@ void KeyboardWorld::clearTarget() {
     (void)!truncate(m_eventsPath.c_str(), 0);
 }
 
-void KeyboardWorld::load(std::vector<std::string> lines) {
-    list.lines = std::move(lines);
-    ++list.revision;
-    list.selected = -1;
-    state.CommandIndex = 0;
-    playback->InitiateMacro(static_cast<int16_t>(list.lines.size() - 1));
-}
-
-void KeyboardWorld::setMode(int16_t mode) {
-    state.MacroMode = mode;
-    syncWatched();
-}
-
-void KeyboardWorld::keysDown(std::vector<int>& down) const {
+std::vector<int> KeyboardWorld::keysDown() const {
+    std::vector<int> down;
     char keys[32];
     XQueryKeymap(user, keys);
     for (int kc = 8; kc < 256; ++kc)
         if (keys[kc / 8] & (1 << (kc % 8))) down.push_back(kc);
-}
-
-void KeyboardWorld::YieldEvents() {
-    keyboard->processPendingEvents();
-}
-
-int KeyboardWorld::ShowMessage(std::string_view text, int, std::string_view) {
-    messages.emplace_back(text);
-    return 1;
+    return down;
 }
 
 } // namespace kq::e2e

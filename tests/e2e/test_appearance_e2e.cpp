@@ -1,14 +1,9 @@
 // Appearance end to end: the settings file beside the program makes every window translucent
 // and coloured at start, and leaving through the tray menu writes it back.
-#include <gtest/gtest.h>
-
 #include "desktop.h"
-#include "xvfb.h"
 
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace kq::e2e;
 namespace fs = std::filesystem;
@@ -17,40 +12,21 @@ namespace {
 
 const bool g_xvfb = RegisterSharedXvfb();
 
-// keyquill keeps config.ini in its own folder: each test runs a copy in a folder of its own.
-class AppearanceE2E : public ::testing::Test {
+// keyquill keeps config.ini in its own folder: each test runs a copy.
+class AppearanceE2E : public KeyquillTest {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("kq-appearance-" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::permissions(dir, fs::perms::owner_all);
-        fs::copy_file(KQ_KEYQUILL, dir / "keyquill");
-        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-        ASSERT_TRUE(desk.ok());
-    }
     void TearDown() override {
-        terminate(keyquill);
         terminate(tray);
-        fs::remove_all(dir);
+        KeyquillTest::TearDown();
     }
     void start() {
-        keyquill = spawn((dir / "keyquill").string(), {});
-        mainWindow = desk.findWindow("Keyquill");
-        ASSERT_NE(mainWindow, 0u);
+        fs::copy_file(KQ_KEYQUILL, dir / "keyquill");
+        startKeyquill(path("keyquill"));
         Desktop::settle(300);
     }
-    bool exited(int ms) {
-        for (int i = 0; i < ms / 10; ++i, Desktop::settle(10))
-            if (waitpid(keyquill, nullptr, WNOHANG) == keyquill) return keyquill = 0, true;
-        return false;
-    }
-    std::string settings() const { return readFile((dir / "config.ini").string()); }
+    std::string settings() const { return readFile(path("config.ini")); }
 
-    fs::path dir;
-    Desktop desk;
-    pid_t keyquill = 0, tray = 0;
-    Window mainWindow = 0;
+    pid_t tray = 0;
 };
 
 TEST_F(AppearanceE2E, SavedSettingsMakeAllWindowsTranslucentAndRed) {

@@ -1,16 +1,8 @@
 // The real keyquill under Xvfb, driven like a person drives it: menus, the file dialog, check
 // boxes, and hotkeys pressed while another application has the focus.
-#include <gtest/gtest.h>
-
 #include "desktop.h"
-#include "xvfb.h"
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace kq::e2e;
 
@@ -18,37 +10,19 @@ namespace {
 
 const bool g_xvfb = RegisterSharedXvfb();
 
-bool waitExit(pid_t pid, int ms) {
-    for (int i = 0; i < ms / 10; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
-        Desktop::settle(10);
-    }
-    return false;
-}
-
-class ProgramE2E : public ::testing::Test {
+class ProgramE2E : public KeyquillTest {
 protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() / ("kq-program-e2e-" + std::to_string(getpid()));
-        std::filesystem::create_directories(dir);
-        std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
-        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1); // a lock of its own: no second-instance question
-        ASSERT_TRUE(desk.ok());
+        ASSERT_NO_FATAL_FAILURE(KeyquillTest::SetUp());
         target = spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"});
         targetWindow = desk.findWindow("kq-target");
         ASSERT_NE(targetWindow, 0u);
-        keyquill = spawn(KQ_KEYQUILL, {});
-        mainWindow = desk.findWindow("Keyquill");
-        ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
-        const Rect r = desk.geometry(mainWindow);
-        origin = {r.x, r.y + r.h - 201, 0, 0}; // the client area starts under the menu bar
+        startKeyquill(KQ_KEYQUILL);
     }
     void TearDown() override {
-        terminate(keyquill);
+        KeyquillTest::TearDown();
         terminate(target);
-        std::filesystem::remove_all(dir);
     }
-    std::string path(const std::string& name) const { return (dir / name).string(); }
     std::string text() const { return readFile(path("text")); }
     bool waitForText(const std::string& expected) const {
         for (int i = 0; i < 500 && text().size() < expected.size(); ++i)
@@ -69,11 +43,8 @@ protected:
         Desktop::settle(300);
     }
 
-    std::filesystem::path dir;
-    Desktop desk;
-    pid_t target = 0, keyquill = 0;
-    Window targetWindow = 0, mainWindow = 0;
-    Rect origin;
+    pid_t target = 0;
+    Window targetWindow = 0;
 };
 
 TEST_F(ProgramE2E, SingleListTypesEachLineAndWrapsAndTabPassesWhenDisabled) {
@@ -106,8 +77,7 @@ TEST_F(ProgramE2E, SingleListTypesEachLineAndWrapsAndTabPassesWhenDisabled) {
     // File > Exit ends the program.
     desk.focus(mainWindow);
     desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
-    EXPECT_TRUE(waitExit(keyquill, 5000));
-    keyquill = 0;
+    EXPECT_TRUE(exited(5000));
 }
 
 TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace kq::e2e {
 
@@ -27,15 +28,27 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args) {
     _exit(127);
 }
 
+bool waitExit(pid_t pid, int ms) {
+    for (int i = 0; i < ms / 10; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+    return false;
+}
+
 void terminate(pid_t pid) {
     if (pid <= 0) return;
     kill(pid, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (waitExit(pid, 2000)) return;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
+}
+
+std::filesystem::path RuntimeDir(const std::string& name) {
+    const auto dir = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1); // a lock of its own: no second-instance question
+    return dir;
 }
 
 std::string runCapture(const std::string& command) {
@@ -74,37 +87,34 @@ bool PrivateXvfb::start(std::string* error) {
             if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        terminate(m_pid);
-        m_pid = 0;
+        stop();
     }
     if (error) *error = "could not start Xvfb (is the xvfb package installed?)";
     return false;
 }
 
-PrivateXvfb& SharedXvfb() {
-    static PrivateXvfb xvfb;
-    return xvfb;
+void PrivateXvfb::stop() {
+    terminate(std::exchange(m_pid, 0));
 }
 
 namespace {
-class XvfbEnvironment : public ::testing::Environment {
-public:
+PrivateXvfb g_xvfb;
+struct XvfbEnvironment : ::testing::Environment {
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(SharedXvfb().start(&error)) << error;
+        ASSERT_TRUE(g_xvfb.start(&error)) << error;
     }
-    void TearDown() override { SharedXvfb().stop(); }
+    void TearDown() override { g_xvfb.stop(); }
 };
 } // namespace
+
+const std::string& XvfbDisplay() {
+    return g_xvfb.display();
+}
 
 bool RegisterSharedXvfb() {
     ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
     return true;
-}
-
-void PrivateXvfb::stop() {
-    terminate(m_pid);
-    m_pid = 0;
 }
 
 } // namespace kq::e2e

@@ -1,5 +1,6 @@
 #pragma once
 // A private Xvfb for end-to-end tests: started on a free display number, stopped at the end.
+#include <filesystem>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -20,14 +21,19 @@ private:
     std::string m_display;
 };
 
-// One private Xvfb for a whole test program; the tests read its display name. Each end-to-end
-// program registers it once: RegisterSharedXvfb() from a namespace-scope initialiser.
-PrivateXvfb& SharedXvfb();
+// One private Xvfb for a whole test program, registered once from a namespace-scope initialiser;
+// the tests read its display name.
 bool RegisterSharedXvfb();
+const std::string& XvfbDisplay();
 
 // Starts a program with arguments; returns its pid (0 on failure).
 pid_t spawn(const std::string& program, const std::vector<std::string>& args);
 void terminate(pid_t pid);
+// True when the process ended within `ms`.
+bool waitExit(pid_t pid, int ms);
+// An empty folder of the test's own, also made the XDG runtime folder (where keyquill keeps its
+// single-instance lock).
+std::filesystem::path RuntimeDir(const std::string& name);
 // Runs a shell command and returns its standard output.
 std::string runCapture(const std::string& command);
 std::string readFile(const std::string& path);

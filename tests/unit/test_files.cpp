@@ -45,13 +45,7 @@ protected:
 
 TEST(CommandList, SplitsAtCrAndCrLfButNotLoneLf) {
     const std::pair<std::string, Lines> cases[] = {
-        {"", {}},
-        {"a", {"a"}},
-        {"a\r\nb\rc", {"a", "b", "c"}},
-        {"a\nb\r\n", {"a\nb"}},
-        {"a\r\n\r\n", {"a", ""}},
-        {"\r\r\n\r", {"", "", ""}},
-    };
+        {"", {}}, {"a\r\nb\rc", {"a", "b", "c"}}, {"a\nb\r\n", {"a\nb"}}, {"\r\r\n\r", {"", "", ""}}};
     for (const auto& [text, lines] : cases)
         EXPECT_EQ(SplitFileLines(text), lines) << text;
 }
@@ -109,7 +103,6 @@ TEST_F(FileTest, CommandListWriteThenRead) {
 
 TEST(TextCodec, Utf8WhenValidElseWindows1252ForTheWholeFile) {
     const std::pair<std::string, std::string> cases[] = {
-        {"plain", "plain"},
         {"caf\xC3\xA9", "caf\xC3\xA9"},
         {"\xEF\xBB\xBFhi", "hi"},
         {"caf\xE9", "caf\xC3\xA9"},
@@ -130,28 +123,19 @@ TEST(Conversions, NumbersRoundHalfToEvenOrDownAndCheckRange) {
         std::optional<int16_t> toInteger, floor;
     };
     const auto no = std::nullopt;
-    const Case cases[] = {
-        {"255", 255, 255, 255},
-        {" 42 ", 42, 42, 42},
-        {"+7", 7, 7, 7},
-        {"255.5", 256, 256, 255},
-        {"254.5", 254, 254, 254},
-        {"-2.5", -2, -2, -3},
-        {"128.7", 129, 129, 128},
-        {"-0.5", 0, 0, -1},
-        {"1e3", 1000, 1000, 1000},
-        {"32768", 32768, no, no},
-        {"32767.5", 32768, no, 32767},
-        {"-32768.5", -32768, -32768, no},
-        {"2147483647.5", no, no, no},
-        {"-2147483648", INT32_MIN, no, no},
-        {"2147483648", no, no, no},
-        {"", no, no, no},
-        {"12a", no, no, no},
-        {".", no, no, no},
-        {"1e", no, no, no},
-        {"1 2", no, no, no},
-    };
+    const Case cases[] = {{" +42 ", 42, 42, 42},
+                          {"255.5", 256, 256, 255},
+                          {"254.5", 254, 254, 254},
+                          {"-2.5", -2, -2, -3},
+                          {"128.7", 129, 129, 128},
+                          {"1e3", 1000, 1000, 1000},
+                          {"32767.5", 32768, no, 32767},
+                          {"-32768.5", -32768, -32768, no},
+                          {"-2147483648", INT32_MIN, no, no},
+                          {"2147483647.5", no, no, no},
+                          {"", no, no, no},
+                          {"12a", no, no, no},
+                          {"1 2", no, no, no}};
     for (const Case& c : cases) {
         EXPECT_EQ(ToLong(c.text), c.toLong) << c.text;
         EXPECT_EQ(ToInteger(c.text), c.toInteger) << c.text;
@@ -235,11 +219,6 @@ TEST_F(FileTest, SettingsWriteIsOneLineAndReadsBack) {
     EXPECT_TRUE(LoadSettings(file, target));
     EXPECT_EQ(target.log,
               colourSteps("bg", 13137920, 0, 120, 200) + colourSteps("text", 16777215, 255, 255, 255));
-    ASSERT_TRUE(WriteSettingsFile(file, 65280, 16711680, 1, 99));
-    target.log.clear();
-    EXPECT_TRUE(LoadSettings(file, target));
-    EXPECT_EQ(target.log, (colourSteps("bg", 65280, 0, 255, 0) + colourSteps("text", 16711680, 0, 0, 255) +
-                           Lines{"check", "bar=99", "alpha=99"}));
     std::string error;
     EXPECT_FALSE(WriteSettingsFile(path("no/such/config.ini"), 0, 0, 0, 30, &error));
     EXPECT_FALSE(error.empty());

@@ -1,9 +1,9 @@
 // Playback: what one press types, and how the single list's cursor moves and wraps.
 #include "engine/playback.h"
+#include "views.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,38 +15,6 @@ static void PrintTo(const KeyStroke& k, std::ostream* os) { // readable failures
 }
 
 namespace {
-
-// A list box: selecting a different line runs its click handler, which takes the selection as the
-// line to type next and rebuilds the working copy. Selecting the same line again does nothing.
-struct FakeList : SingleListView {
-    MacroState* state = nullptr;
-    Playback* playback = nullptr;
-    std::vector<std::string> lines;
-    uint64_t revision = 1;
-    int16_t selected = -1, autoBackspace = 0;
-    bool addEnter = false;
-    int clicks = 0; // times the click handler ran
-
-    int16_t AutoBackspaceValue() const override { return autoBackspace; }
-    bool AddEnterChecked() const override { return addEnter; }
-    int LineCount() const override { return static_cast<int>(lines.size()); }
-    std::string Line(int index) const override { return lines.at(static_cast<size_t>(index)); }
-    uint64_t LinesRevision() const override { return revision; }
-    void SelectLine(int16_t index) override {
-        if (index == selected) return;
-        selected = index, state->CommandIndex = index, ++clicks;
-        playback->InitiateMacro(static_cast<int16_t>(LineCount() - 1));
-    }
-    void edit(size_t index, std::string text) { lines.at(index) = std::move(text), ++revision; }
-};
-
-struct FakeRows : SlotRowsView {
-    std::array<int16_t, 12> enabled{}, addEnter{};
-    std::array<std::string, 12> text;
-    int16_t EnabledValue(int row) const override { return enabled.at(size_t(row)); }
-    int16_t AddEnterValue(int row) const override { return addEnter.at(size_t(row)); }
-    std::string CommandText(int row) const override { return text.at(size_t(row)); }
-};
 
 struct RecordingSink : KeystrokeSink {
     std::vector<KeyStrokes> sends; // one entry per send call
@@ -87,16 +55,15 @@ KeyStrokes keys(std::u32string_view chars, std::vector<KeyStroke> then = {}) {
 
 struct Rig {
     MacroState state;
-    FakeList list;
-    FakeRows rows;
+    test::ListModel list;
+    test::RowsModel rows;
     RecordingSink sink;
     FakeUi ui;
     Playback playback{state, list, rows, sink, ui};
 
-    // Loads the lines the way the command list loader does: cursor at 0, then a rebuild.
     explicit Rig(std::vector<std::string> lines = {}) {
-        list.state = &state, list.playback = &playback, list.lines = std::move(lines);
-        if (!list.lines.empty()) playback.InitiateMacro(static_cast<int16_t>(list.lines.size() - 1));
+        list.state = &state, list.playback = &playback;
+        list.load(std::move(lines));
     }
     // A hotkey press: the key-down types, the key-up selects line CommandIndex.
     void press() { playback.NextCommand(), list.SelectLine(state.CommandIndex); }
@@ -175,30 +142,18 @@ TEST(SingleListPlayback, FailingLineIsSkippedWithOneMessage) {
     EXPECT_EQ(rig.state.CommandIndex, 2);
 }
 
+// The copy needs room for every line and a line to select; room beyond the lines starts empty.
 TEST(SingleListPlayback, InitiateMacroNeedsRoomForEveryLineAndOneToSelect) {
-    struct Case {
-        std::vector<std::string> lines;
-        int16_t dimention;
-        std::vector<std::string> copy;
-    };
-    const std::vector<Case> cases = {
-        {{}, -1, {}}, // no copy given: InitiateMacro fails
-        {{"a", "b", "c"}, 1, {}},
-        {{"a", "b", "c"}, 2, {"a", "b", "c"}},
-        {{"a"}, 2, {"a", "", ""}}, // the rest of the copy starts empty
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.dimention);
-        Rig rig;
-        // Line 0 already selected, so the click handler does not rebuild the copy over the result.
-        rig.list.lines = c.lines, rig.list.selected = 0;
-        if (c.copy.empty()) {
-            EXPECT_THROW(rig.playback.InitiateMacro(c.dimention), PlaybackError);
-        } else {
-            rig.playback.InitiateMacro(c.dimention);
-            EXPECT_EQ(rig.state.Commands, c.copy);
-        }
-    }
+    Rig rig;
+    rig.list.selected = 0; // already selected, so the click handler does not rebuild over the result
+    EXPECT_THROW(rig.playback.InitiateMacro(-1), PlaybackError);
+    rig.list.lines = {"a", "b", "c"};
+    EXPECT_THROW(rig.playback.InitiateMacro(1), PlaybackError);
+    rig.playback.InitiateMacro(2);
+    EXPECT_EQ(rig.state.Commands, rig.list.lines);
+    rig.list.lines = {"a"};
+    rig.playback.InitiateMacro(2);
+    EXPECT_EQ(rig.state.Commands, (std::vector<std::string>{"a", "", ""}));
 }
 
 TEST(SlotPlayback, TypesTheRowOfTheKeyWhenEnabled) {

@@ -39,6 +39,14 @@ struct SettingsFileGuard {
     ~SettingsFileGuard() { std::filesystem::remove(settingsFile()); }
 };
 
+// All three windows, shown or hidden, carry this alpha (0: none, not translucent).
+void ExpectAlpha(Program& p, int alpha) {
+    for (QWidget* w : p.windows()) {
+        EXPECT_EQ(IsLayered(w), alpha != 0) << w->windowTitle().toStdString();
+        EXPECT_NEAR(w->windowOpacity(), alpha ? alpha / 255.0 : 1.0, 0.01) << w->windowTitle().toStdString();
+    }
+}
+
 TEST(Translucency, ResultsAndWhatTheyChange) {
     QWidget w;
     struct Case {
@@ -50,6 +58,8 @@ TEST(Translucency, ResultsAndWhatTheyChange) {
                  {0, 0, true, 0.0},
                  {128, 0, true, 128 / 255.0},
                  {255, 0, true, 1.0}};
+    EXPECT_EQ(MakeTransparent(nullptr, 128), 2);
+    EXPECT_EQ(MakeOpaque(nullptr), 2);
     for (const Case& c : cases) {
         MakeOpaque(&w);
         EXPECT_EQ(MakeTransparent(&w, static_cast<int16_t>(c.alpha)), c.result) << c.alpha;
@@ -64,26 +74,21 @@ TEST(Translucency, SwitchAndLevelSweepAllThreeWindowsHiddenOnesToo) {
     SettingsFileGuard none;
     Program p;
     frmOptions& o = p.main->options();
-    QWidget* windows[] = {p.main, &p.multi(), &o};
     ASSERT_TRUE(o.chkTransparent->isEnabled());
     SetCheckValue(o.chkTransparent, 1);
     EXPECT_EQ(p.g.TransparencyOn, 1);
-    for (QWidget* w : windows)
-        EXPECT_NEAR(w->windowOpacity(), 215 / 255.0, 0.01);
+    ExpectAlpha(p, 215);
     o.HTrans->setValue(100);
     EXPECT_EQ(o.lblTrans->text(), QStringLiteral("100"));
-    for (QWidget* w : windows)
-        EXPECT_NEAR(w->windowOpacity(), 100 / 255.0, 0.01);
+    ExpectAlpha(p, 100);
     SetCheckValue(o.chkTransparent, 0);
     EXPECT_EQ(p.g.TransparencyOn, 0);
-    for (QWidget* w : windows)
-        EXPECT_FALSE(IsLayered(w));
+    ExpectAlpha(p, 0);
     // Unchecked, the bar keeps the level and its label but changes no window.
     o.HTrans->setValue(60);
     EXPECT_EQ(p.g.TransparencyLevel, 60);
     EXPECT_EQ(o.lblTrans->text(), QStringLiteral("60"));
-    for (QWidget* w : windows)
-        EXPECT_FALSE(IsLayered(w));
+    ExpectAlpha(p, 0);
 }
 
 TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
@@ -138,29 +143,15 @@ TEST(Settings, SavedValuesApplyAtStartAndAreWrittenOnceAtTheEnd) {
     frmOptions& o = p.main->options();
     EXPECT_EQ(CheckValue(o.chkTransparent), 1);
     EXPECT_EQ(o.HTrans->value(), 128);
-    EXPECT_EQ(p.g.BackgroundColour, 255);
-    EXPECT_EQ(p.g.TextColour, 0);
     EXPECT_EQ(o.HColour[0]->value(), 255);
     EXPECT_EQ(o.HColour[2]->value(), 0);
-    for (QWidget* w :
-         {static_cast<QWidget*>(p.main), static_cast<QWidget*>(&p.multi()), static_cast<QWidget*>(&o)})
-        EXPECT_NEAR(w->windowOpacity(), 128 / 255.0, 0.01);
+    ExpectAlpha(p, 128);
     o.HTrans->setValue(90);
     p.main->shutdown();
     EXPECT_EQ(ReadAll(settingsFile()), "255 0 1 90\r\n");
     WriteAll(settingsFile(), "changed\r\n");
     p.main->shutdown(); // entered again: the file is not written twice
     EXPECT_EQ(ReadAll(settingsFile()), "changed\r\n");
-}
-
-TEST(Settings, AFailedLoadAppliesTheDefaultColoursOverWhatWasRead) {
-    SettingsFileGuard file("255 65280\r\n");
-    Program p;
-    EXPECT_EQ(p.g.BackgroundColour, 0xC87800);
-    EXPECT_EQ(p.g.TextColour, 0xFFFFFF);
-    // The bars stay where the interrupted load put them.
-    EXPECT_EQ(p.main->options().HColour[0]->value(), 255);
-    EXPECT_EQ(p.main->options().HTColour[1]->value(), 255);
 }
 
 } // namespace

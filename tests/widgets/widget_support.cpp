@@ -1,9 +1,9 @@
 #include "widget_support.h"
 
+#include "windows/frmoptions.h"
+
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
@@ -11,17 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace kq::test {
 
-Program::Program() {
-    g.filter = &keyboard;
-    g.capsLock = &keyboard;
-    g.sender = &keyboard;
-    lock = std::make_unique<InstanceLock>(TempPath("instance.lock"));
+Program::Program(const std::string& lockName, const std::function<void(FakeKeyboard&)>& before) {
+    g.filter = &keyboard, g.capsLock = &keyboard, g.sender = &keyboard;
+    if (before) before(keyboard);
+    lock = std::make_unique<InstanceLock>(TempPath(lockName));
     main = new frmMain(g);
     started = main->Form_Load(*lock);
 }
@@ -34,6 +31,10 @@ Program::~Program() {
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         QCoreApplication::exec();
     }
+}
+
+std::vector<QWidget*> Program::windows() {
+    return {main, &multi(), &main->options()};
 }
 
 void AnswerNextDialog(std::function<void(QWidget*)> answer, bool* seen) {
@@ -51,24 +52,25 @@ void AnswerNextDialog(std::function<void(QWidget*)> answer, bool* seen) {
     timer->start(10);
 }
 
-void AnswerFileDialog(const QString& path, bool* seen) {
-    AnswerNextDialog(
-        [path](QWidget* w) {
-            auto* edit = w->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (!edit) return w->close(), void();
-            edit->setText(path);
-            QTest::keyClick(edit, Qt::Key_Return);
-        },
-        seen);
+void AnswerFileDialog(const std::string& path, QString* message) {
+    AnswerNextDialog([path = QString::fromStdString(path), message](QWidget* w) {
+        // Armed only now, so it cannot take the file dialog for the message box.
+        if (message) AnswerMessageBox(QStringLiteral("OK"), message);
+        auto* edit = w->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!edit) return ADD_FAILURE() << "no file name box", w->close(), void();
+        edit->setText(path);
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
 }
 
 void AnswerMessageBox(const QString& button, QString* text) {
     AnswerNextDialog([button, text](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
-        if (!box) return w->close(), void();
+        if (!box) return ADD_FAILURE() << "not a message box", w->close(), void();
         if (text) *text = box->text();
         for (QAbstractButton* b : box->buttons())
             if (b->text().remove(QLatin1Char('&')) == button) return b->click(), void();
+        ADD_FAILURE() << "no button " << button.toStdString();
         box->close();
     });
 }
@@ -79,27 +81,16 @@ Verdict Press(Program& p, uint32_t vk) {
     return down;
 }
 
-std::string TakeTyped(Program& p) {
-    std::string typed = p.keyboard.typedText();
+std::string Typed(Program& p, uint32_t vk) {
     p.keyboard.sends.clear();
-    return typed;
+    Press(p, vk);
+    return p.keyboard.typedText();
 }
 
 std::string TempPath(const std::string& name) {
     const auto dir = std::filesystem::temp_directory_path() / ("kq-widgets-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     return (dir / name).string();
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 } // namespace kq::test

@@ -3,21 +3,26 @@
 // the modal dialogs a handler opens.
 #include "app/globals.h"
 #include "app/instancelock.h"
+#include "files/textcodec.h"
 #include "platform/fake/fakekeyboard.h"
 #include "windows/frmmain.h"
 #include "windows/frmmultimacro.h"
 
 #include <QString>
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kq::test {
 
-// A started program: frmMain after its start-up, on the fake keyboard.
+// A started program: frmMain after its start-up, on the fake keyboard. `before` sets the keyboard
+// up before the start-up runs.
 struct Program {
-    Program();
+    explicit Program(const std::string& lockName = "instance.lock",
+                     const std::function<void(FakeKeyboard&)>& before = {});
     ~Program();
     Globals g;
     FakeKeyboard keyboard;
@@ -25,21 +30,27 @@ struct Program {
     frmMain* main = nullptr;
     bool started = false;
     frmMultiMacro& multi() { return main->multiMacro(); }
+    std::vector<QWidget*> windows(); // the single-list, multi-slot and options windows
 };
 
-// Arranges for the next modal dialog to be handled by `answer` once it shows; returns a
-// function that reports whether it was seen. The answer gets the dialog widget.
+// Arranges for the next modal dialog to be handled by `answer` once it shows; `seen` is set when
+// it was. The answer gets the dialog widget.
 void AnswerNextDialog(std::function<void(QWidget*)> answer, bool* seen = nullptr);
-// Answers the next file dialog with a path (Return in its file name box).
-void AnswerFileDialog(const QString& path, bool* seen = nullptr);
+// Answers the next file dialog with a path (Return in its file name box). With `message`, the
+// message box that follows is answered OK and its text kept there.
+void AnswerFileDialog(const std::string& path, QString* message = nullptr);
 // Presses the button with this text in the next message box, and records its text.
 void AnswerMessageBox(const QString& button, QString* text = nullptr);
 // One tap of a key through the filter (down and up); both halves must get the same verdict.
 Verdict Press(Program& p, uint32_t vk);
-// What was typed since the last call, named keys as <NAME> and Enter as a line break.
-std::string TakeTyped(Program& p);
+// What one tap of a key typed, named keys as <NAME> and Enter as a line break.
+std::string Typed(Program& p, uint32_t vk);
 std::string TempPath(const std::string& name);
-std::string ReadAll(const std::string& path);
-void WriteAll(const std::string& path, const std::string& bytes);
+inline std::string ReadAll(const std::string& path) {
+    return ReadFileBytes(path).value_or("(unreadable)");
+}
+inline void WriteAll(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(WriteFileBytes(path, bytes)) << path;
+}
 
 } // namespace kq::test
