@@ -111,3 +111,33 @@ TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {
 }
 
 } // namespace
+
+namespace {
+
+// The newest "Keyquill" window that is not `other`: a second copy's question or its window.
+Window newKeyquillWindow(const Desktop& desk, Window other) {
+    for (int i = 0; i < 250; ++i, Desktop::settle(20))
+        if (const Window w = desk.findWindow("Keyquill", 0); w && w != other) return w;
+    return 0;
+}
+
+TEST_F(ProgramE2E, SecondCopyAsksAndRunsBesideTheFirstOnlyOnYes) {
+    pid_t second = spawn(KQ_KEYQUILL, {});
+    Window box = newKeyquillWindow(desk, mainWindow);
+    ASSERT_NE(box, 0u) << "the second copy asks first";
+    desk.focus(box);
+    desk.key("Escape"); // No
+    EXPECT_TRUE(waitExit(second, 5000)) << "No ends the second copy";
+
+    second = spawn(KQ_KEYQUILL, {});
+    box = newKeyquillWindow(desk, mainWindow);
+    ASSERT_NE(box, 0u);
+    desk.focus(box);
+    desk.key("Return"); // Yes, the default answer
+    // Its hotkeys are already grabbed by the first copy: it must run on regardless.
+    EXPECT_NE(newKeyquillWindow(desk, box), 0u);
+    EXPECT_FALSE(waitExit(second, 1500)) << "the second copy must keep running";
+    terminate(second);
+}
+
+} // namespace

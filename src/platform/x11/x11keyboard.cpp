@@ -10,11 +10,26 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <set>
 
 namespace kq {
+namespace {
+
+// Quirk: Xlib's default error handler ends the process. A key another client has grabbed already
+// (a second Keyquill, the window manager) answers our grab with BadAccess: that key is then
+// simply not ours. Other errors are reported and survived.
+int survivableXError(Display* dpy, XErrorEvent* e) {
+    if (e->error_code == BadAccess && e->request_code == 33 /* X_GrabKey */) return 0;
+    char text[256] = {};
+    XGetErrorText(dpy, e->error_code, text, sizeof text);
+    std::fprintf(stderr, "keyquill: X error %s (request %d)\n", text, e->request_code);
+    return 0;
+}
+
+} // namespace
 
 struct X11Keyboard::Impl {
     Display* dpy = nullptr;
@@ -203,6 +218,7 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     if (XIQueryVersion(impl->dpy, &xiMajor, &xiMinor) != Success || xiMinor < 2)
         return fail("the X server has no XInput 2.2");
     impl->root = DefaultRootWindow(impl->dpy);
+    XSetErrorHandler(survivableXError);
     // Held hotkeys must not look like release+press pairs (each would be a new press).
     XkbSetDetectableAutoRepeat(impl->dpy, True, nullptr);
     XkbSelectEvents(impl->dpy, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
