@@ -3,8 +3,9 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(X11DEPS REQUIRED IMPORTED_TARGET GLOBAL x11 xtst xi xkbcommon)
 
 add_library(kq_platform_x11 STATIC
-  platform/x11/x11keyboard.cpp platform/x11/x11typer.cpp)
-target_link_libraries(kq_platform_x11 PUBLIC kq_engine PkgConfig::X11DEPS)
+  platform/x11/x11keyboard.cpp platform/x11/x11typer.cpp platform/x11/x11sparekeys.cpp
+  platform/x11/x11errors.cpp)
+target_link_libraries(kq_platform_x11 PUBLIC kq_platform_core PkgConfig::X11DEPS)
 
 add_library(kq_platform_fake STATIC platform/fake/fakekeyboard.cpp)
 target_link_libraries(kq_platform_fake PUBLIC kq_engine)

@@ -17,11 +17,18 @@ KeyboardBridge::KeyboardBridge(X11Keyboard& keyboard, const MacroState& state, Q
     // making the socket readable again; drain before every wait as well.
     connect(QThread::currentThread()->eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock, this,
             [this] { drain(); });
+    m_upkeep.setSingleShot(true);
+    connect(&m_upkeep, &QTimer::timeout, this, [this] { drain(); });
 }
 
 void KeyboardBridge::drain() {
     m_keyboard.setWatchedKeys(KeysThatMaySwallow(m_state));
     m_keyboard.processPendingEvents();
+    const int due = m_keyboard.msUntilHousekeeping();
+    if (due < 0)
+        m_upkeep.stop();
+    else if (!m_upkeep.isActive() || m_upkeep.remainingTime() > due)
+        m_upkeep.start(due);
 }
 
 } // namespace kq

@@ -2,6 +2,7 @@
 // Runs the X11 keyboard on Qt's event loop: its connection is read when readable and drained
 // before the loop blocks, and the grabbed keys follow the macro state.
 #include <QObject>
+#include <QTimer>
 
 namespace kq {
 
@@ -17,6 +18,7 @@ public:
 private:
     X11Keyboard& m_keyboard;
     const MacroState& m_state;
+    QTimer m_upkeep; // wakes the loop when the keyboard has upkeep due without any event
 };
 
 } // namespace kq

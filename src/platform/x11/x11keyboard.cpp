@@ -1,6 +1,7 @@
 #include "platform/x11/x11keyboard.h"
 
 #include "engine/keytable.h"
+#include "platform/x11/x11errors.h"
 #include "platform/x11/x11typer.h"
 
 #include <X11/XKBlib.h>
@@ -10,49 +11,46 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace kq {
-namespace {
-
-// Quirk: Xlib's default error handler ends the process. A key another client has grabbed already
-// (a second Keyquill, the window manager) answers our grab with BadAccess: that key is then
-// simply not ours. Other errors are reported and survived.
-int survivableXError(Display* dpy, XErrorEvent* e) {
-    if (e->error_code == BadAccess && e->request_code == 33 /* X_GrabKey */) return 0;
-    char text[256] = {};
-    XGetErrorText(dpy, e->error_code, text, sizeof text);
-    std::fprintf(stderr, "keyquill: X error %s (request %d)\n", text, e->request_code);
-    return 0;
-}
-
-} // namespace
 
 struct X11Keyboard::Impl {
     Display* dpy = nullptr;
     Window root = 0;
     int xiOpcode = 0;
     int xkbEventBase = 0;
+    bool installed = false;
     std::unique_ptr<X11Typer> typer;
     Callbacks callbacks;
-    std::vector<uint32_t> watched;       // virtual-key codes wanted
-    std::map<KeyCode, uint32_t> grabbed; // keycode -> virtual-key code, as grabbed now
-    std::set<KeyCode> awaitingRelease;   // swallowed presses whose key-up is still owed
-    unsigned capsLockBefore = 0;         // lock state when a swallowed Caps press began
+    std::vector<uint32_t> watched;          // virtual-key codes wanted
+    std::map<KeyCode, uint32_t> grabbed;    // keycode -> virtual-key code, as grabbed now
+    std::vector<unsigned> grabMods;         // the modifier sets they are grabbed under
+    std::multiset<KeyCode> awaitingRelease; // swallowed presses whose key-up is still owed
+    unsigned capsLockBefore = 0;            // lock state when a swallowed Caps press began
 
-    // Events read from the connection but not yet handled. Raw XInput events are kept as plain
-    // records: their data lives only until the next read.
+    // Events read from the connection but not yet acted on. A grabbed press is decided and its
+    // freeze released as soon as it is read; the decision waits here for its actions. Raw
+    // XInput events are kept as plain records: their data lives only until the next read.
     struct Queued {
         XEvent ev{};
         bool raw = false;
         X11Typer::RawKey key{};
+        std::optional<HookDecision> decision;
     };
     std::deque<Queued> stash;
 
-    std::vector<X11Typer::RawKey> collect() {
+    ~Impl() {
+        if (typer) typer->removeBindingsAtExit();
+        typer.reset();
+        if (dpy) XCloseDisplay(dpy);
+    }
+
+    // Reads everything the connection has. `typing`: our own keys are being sent right now.
+    std::vector<X11Typer::RawKey> collect(bool typing) {
         std::vector<X11Typer::RawKey> added;
         while (XPending(dpy)) {
             Queued q;
@@ -67,13 +65,12 @@ struct X11Keyboard::Impl {
                 }
                 XFreeEventData(dpy, cookie);
             }
-            if (q.raw || q.ev.type != GenericEvent) stash.push_back(q);
+            if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
+            // Of the raw events (ours are thousands a line) only owed key-ups matter later.
+            const bool owed = q.raw && q.key.release && awaitingRelease.count(q.key.keycode);
+            if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push_back(q);
         }
         return added;
-    }
-
-    ~Impl() {
-        if (dpy) XCloseDisplay(dpy);
     }
 
     static KeySym keysymForVk(uint32_t vk) {
@@ -104,24 +101,31 @@ struct X11Keyboard::Impl {
         return {sets.begin(), sets.end()};
     }
 
-    void ungrabAll() {
-        const auto mods = grabModifierSets();
-        for (const auto& [kc, vk] : grabbed)
-            for (unsigned m : mods)
-                XUngrabKey(dpy, kc, m, root);
-        grabbed.clear();
+    void ungrab(KeyCode kc) {
+        for (unsigned m : grabMods)
+            XUngrabKey(dpy, kc, m, root);
     }
 
-    void grabWatched() {
-        const auto mods = grabModifierSets();
-        for (uint32_t vk : watched) {
-            const KeyCode kc = XKeysymToKeycode(dpy, keysymForVk(vk));
-            if (!kc || grabbed.count(kc)) continue;
-            for (unsigned m : mods)
-                XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
-            grabbed[kc] = vk;
-        }
-        XFlush(dpy);
+    // Grabs the watched keys where the keymap has them now, touching only what changed: a key
+    // ungrabbed even for a moment lets a press through to the application.
+    void syncGrabs() {
+        std::map<KeyCode, uint32_t> want;
+        if (installed)
+            for (uint32_t vk : watched)
+                if (const KeyCode kc = XKeysymToKeycode(dpy, keysymForVk(vk)); kc && !want.count(kc))
+                    want[kc] = vk;
+        const auto mods = installed ? grabModifierSets() : grabMods;
+        if (want == grabbed && mods == grabMods) return;
+        for (const auto& [kc, vk] : grabbed)
+            if (mods != grabMods || !want.count(kc)) ungrab(kc);
+        for (const auto& [kc, vk] : want)
+            if (mods != grabMods || !grabbed.count(kc))
+                for (unsigned m : mods)
+                    XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
+        grabbed = std::move(want);
+        grabMods = mods;
+        // In force before anything else happens: the user may press the key next.
+        XSync(dpy, False);
     }
 
     uint32_t vkFor(KeyCode kc) const {
@@ -134,36 +138,51 @@ struct X11Keyboard::Impl {
         return 0;
     }
 
-    void onKeyPress(const XKeyEvent& ev, bool installed) {
-        const uint32_t vk = vkFor(static_cast<KeyCode>(ev.keycode));
+    // A grabbed press froze the keyboard: decide, and release the freeze at once. The actions
+    // run later, from the stash.
+    std::optional<HookDecision> settlePress(const XKeyEvent& ev, bool typing) {
+        const auto kc = static_cast<KeyCode>(ev.keycode);
+        const uint32_t vk = vkFor(kc);
         if (!installed || !vk) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
             XFlush(dpy);
-            return;
+            return std::nullopt;
         }
-        const HookEvent he{0, (ev.state & Mod1Mask) ? MsgSysKeyDown : MsgKeyDown, vk};
-        const HookDecision d = callbacks.decide(he);
+        const HookDecision d = callbacks.decide({0, (ev.state & Mod1Mask) ? MsgSysKeyDown : MsgKeyDown, vk});
         if (d.verdict != Verdict::Swallow) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
         } else if (vk == VkCapsLock) {
             // Quirk: XKB toggles the lock even for a grabbed, swallowed press. The event's state
-            // is the state before the press: put it back. The grab stays active so that the
-            // release comes here too and can be undone the same way.
+            // is the state before the press: put it back.
             capsLockBefore = ev.state & LockMask;
             XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, capsLockBefore);
-            XAllowEvents(dpy, AsyncKeyboard, ev.time);
+            if (typing) {
+                // Our keys queued behind the press must reach the focused window, so no grab
+                // may stay. The lock was off for the line, and a release changes nothing then.
+                XUngrabKeyboard(dpy, ev.time);
+            } else {
+                // Keeping the grab brings the release here too, to be undone the same way.
+                XAllowEvents(dpy, AsyncKeyboard, ev.time);
+            }
         } else {
-            // Release the freeze and the grab before any typing: keys typed while the grab is
-            // active would come back here. The key-up then reaches us as a raw XInput event.
-            XAllowEvents(dpy, AsyncKeyboard, ev.time);
+            // Ungrabbing while still frozen hands everything queued behind the press (our own
+            // typed keys too, when the press came mid-line) to the focused window, in order.
+            // The key-up then reaches us as a raw XInput event.
             XUngrabKeyboard(dpy, ev.time);
-            awaitingRelease.insert(static_cast<KeyCode>(ev.keycode));
+            awaitingRelease.insert(kc);
         }
         XFlush(dpy);
-        callbacks.act(d);
+        return d;
     }
 
-    void deliverRelease(KeyCode kc, unsigned state, bool installed) {
+    bool takeAwaited(KeyCode kc) {
+        const auto it = awaitingRelease.find(kc);
+        if (it == awaitingRelease.end()) return false;
+        awaitingRelease.erase(it);
+        return true;
+    }
+
+    void deliverRelease(KeyCode kc, unsigned state) {
         const uint32_t vk = vkFor(kc);
         if (vk == VkCapsLock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, capsLockBefore);
         if (!installed || !vk) return;
@@ -171,45 +190,46 @@ struct X11Keyboard::Impl {
         callbacks.act(d);
     }
 
-    void onCoreRelease(const XKeyEvent& ev, bool installed) {
+    void onCoreRelease(const XKeyEvent& ev) {
         const auto kc = static_cast<KeyCode>(ev.keycode);
         if (vkFor(kc) == VkCapsLock) {
             XFlush(dpy);
-            deliverRelease(kc, ev.state, installed);
+            deliverRelease(kc, ev.state);
             XFlush(dpy);
             return;
         }
-        if (awaitingRelease.erase(kc)) deliverRelease(kc, ev.state, installed);
+        if (takeAwaited(kc)) deliverRelease(kc, ev.state);
     }
 
-    void onRawKey(const X11Typer::RawKey& key, bool installed) {
-        // Caps Lock keeps its grab until release, so its key-up comes as a core event.
-        if (!key.release || vkFor(key.keycode) == VkCapsLock || !awaitingRelease.erase(key.keycode)) return;
+    void onRawKey(const X11Typer::RawKey& key) {
+        if (!key.release || !takeAwaited(key.keycode)) return;
         XkbStateRec st{};
         XkbGetState(dpy, XkbUseCoreKbd, &st);
-        deliverRelease(key.keycode, st.mods, installed);
+        deliverRelease(key.keycode, st.mods);
     }
 
     void onMappingChanged(XEvent& ev) {
         if (ev.type == MappingNotify) XRefreshKeyboardMapping(&ev.xmapping);
+        auto* xkbev = reinterpret_cast<XkbEvent*>(&ev);
+        if (ev.type == xkbEventBase && xkbev->any.xkb_type == XkbMapNotify)
+            XkbRefreshKeyboardMapping(&xkbev->map);
         typer->invalidate();
-        // Keycodes may have moved: grab again from the new map.
-        ungrabAll();
-        grabWatched();
+        // Keycodes may have moved.
+        syncGrabs();
     }
 };
 
-std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::string* error) {
+std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::string* error,
+                                               SpareTimings timings) {
     auto fail = [&](const char* why) -> std::unique_ptr<X11Keyboard> {
         if (error) *error = why;
         return nullptr;
     };
-    int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion, xkbError = 0, xkbOpcode = 0, reason = 0;
+    int xkbMajor = XkbMajorVersion, xkbMinor = XkbMinorVersion, xkbError = 0, reason = 0;
     auto impl = std::make_unique<Impl>();
     impl->dpy = XkbOpenDisplay(const_cast<char*>(displayName), &impl->xkbEventBase, &xkbError, &xkbMajor,
                                &xkbMinor, &reason);
     if (!impl->dpy) return fail("cannot open the X display (or it has no XKB)");
-    (void)xkbOpcode;
     int ev = 0, err = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(impl->dpy, &ev, &err, &major, &minor)) return fail("the X server has no XTest");
     if (!XQueryExtension(impl->dpy, "XInputExtension", &impl->xiOpcode, &ev, &err))
@@ -218,13 +238,15 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     if (XIQueryVersion(impl->dpy, &xiMajor, &xiMinor) != Success || xiMinor < 2)
         return fail("the X server has no XInput 2.2");
     impl->root = DefaultRootWindow(impl->dpy);
-    XSetErrorHandler(survivableXError);
+    InstallSurvivableErrorHandler();
     // Held hotkeys must not look like release+press pairs (each would be a new press).
     XkbSetDetectableAutoRepeat(impl->dpy, True, nullptr);
     XkbSelectEvents(impl->dpy, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
-    impl->typer = std::make_unique<X11Typer>(impl->dpy);
+    impl->typer = std::make_unique<X11Typer>(impl->dpy, timings);
+    // Before anything is typed: a Keyquill that was killed mid-line may have left bindings.
+    impl->typer->removeLeftovers();
     Impl* raw = impl.get();
-    impl->typer->setRawKeyCollector([raw] { return raw->collect(); });
+    impl->typer->setPump([raw] { return raw->collect(true); });
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -242,6 +264,10 @@ KeystrokeSink& X11Keyboard::typer() {
     return *m_impl->typer;
 }
 
+bool X11Keyboard::installed() const {
+    return m_impl->installed;
+}
+
 bool X11Keyboard::install(Callbacks callbacks) {
     Impl& d = *m_impl;
     d.callbacks = std::move(callbacks);
@@ -252,17 +278,17 @@ bool X11Keyboard::install(Callbacks callbacks) {
     XISetMask(mask, XI_RawKeyRelease);
     XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
     XISelectEvents(d.dpy, d.root, &em, 1);
-    m_installed = true;
-    d.grabWatched();
+    d.installed = true;
+    d.syncGrabs();
     XSync(d.dpy, False);
     return true;
 }
 
 void X11Keyboard::remove() {
-    if (!m_installed) return;
-    m_installed = false;
     Impl& d = *m_impl;
-    d.ungrabAll();
+    if (!d.installed) return;
+    d.installed = false;
+    d.syncGrabs();
     d.awaitingRelease.clear();
     unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
     XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
@@ -276,32 +302,29 @@ void X11Keyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
     std::sort(sorted.begin(), sorted.end());
     if (sorted == d.watched) return;
     d.watched = std::move(sorted);
-    if (!m_installed) return;
-    d.ungrabAll();
-    d.grabWatched();
-    XSync(d.dpy, False);
+    d.syncGrabs();
 }
 
 void X11Keyboard::processPendingEvents() {
     Impl& d = *m_impl;
     for (;;) {
         if (d.stash.empty()) {
-            if (!XPending(d.dpy)) return;
-            d.collect();
+            if (!XPending(d.dpy)) break;
+            d.collect(false);
             continue;
         }
         Impl::Queued q = d.stash.front();
         d.stash.pop_front();
         if (q.raw) {
-            d.onRawKey(q.key, m_installed);
+            d.onRawKey(q.key);
             continue;
         }
         switch (q.ev.type) {
         case KeyPress:
-            d.onKeyPress(q.ev.xkey, m_installed);
+            if (q.decision) d.callbacks.act(*q.decision);
             break;
         case KeyRelease:
-            d.onCoreRelease(q.ev.xkey, m_installed);
+            d.onCoreRelease(q.ev.xkey);
             break;
         case MappingNotify:
             d.onMappingChanged(q.ev);
@@ -311,6 +334,11 @@ void X11Keyboard::processPendingEvents() {
             break;
         }
     }
+    d.typer->housekeeping();
+}
+
+int X11Keyboard::msUntilHousekeeping() const {
+    return m_impl->typer->msUntilHousekeeping();
 }
 
 bool X11Keyboard::CapsLockOn() {

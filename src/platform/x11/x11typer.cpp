@@ -97,6 +97,8 @@ bool levelModifiers(const XkbKeyTypeRec& type, int level, unsigned& mods) {
 
 } // namespace
 
+X11Typer::X11Typer(Display* dpy, SpareTimings timings) : m_dpy(dpy), m_spare(dpy, timings) {}
+
 X11Typer::~X11Typer() {
     if (m_xkb) XkbFreeKeyboard(m_xkb, 0, True);
 }
@@ -105,25 +107,20 @@ void X11Typer::refresh() {
     if (m_xkb) XkbFreeKeyboard(m_xkb, 0, True);
     m_xkb = XkbGetMap(m_dpy, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
     m_places.clear();
-    m_spare.clear();
+    m_modifierKeys.fill(0);
     m_valid = m_xkb != nullptr;
     if (!m_xkb) return;
-    XkbStateRec st{};
-    XkbGetState(m_dpy, XkbUseCoreKbd, &st);
+    m_spare.reconcile(m_xkb);
     const unsigned altMask = XkbKeysymToModifiers(m_dpy, XK_Alt_L);
     m_altMask = altMask ? altMask : Mod1Mask;
     // Lower levels first, and keypad keys only for what no other key offers, so "1" comes from
-    // the main row and needs no Num Lock.
+    // the main row and needs no Num Lock. Our own bindings are found through the pool instead.
     for (int pass = 0; pass < 2; ++pass) {
         for (int level = 0; level < XkbMaxShiftLevel; ++level) {
             for (int kc = m_xkb->min_key_code; kc <= m_xkb->max_key_code; ++kc) {
                 const int groups = XkbKeyNumGroups(m_xkb, kc);
-                if (groups == 0) {
-                    if (pass == 0 && level == 0 && !m_xkb->map->modmap[kc])
-                        m_spare.push_back(static_cast<KeyCode>(kc));
-                    continue;
-                }
-                const int g = st.group % groups;
+                if (groups == 0 || m_spare.owns(static_cast<KeyCode>(kc))) continue;
+                const int g = static_cast<int>(m_group) % groups;
                 if (level >= XkbKeyGroupWidth(m_xkb, kc, g)) continue;
                 const KeySym sym = XkbKeySymEntry(m_xkb, kc, level, g);
                 if (sym == NoSymbol || m_places.count(sym) || (pass == 0) == IsKeypadKey(sym)) continue;
@@ -133,19 +130,19 @@ void X11Typer::refresh() {
             }
         }
     }
-}
-
-KeyCode X11Typer::modifierKey(unsigned bit) const {
-    KeyCode fallback = 0;
-    for (int kc = m_xkb->min_key_code; kc <= m_xkb->max_key_code; ++kc) {
-        if (!(m_xkb->map->modmap[kc] & bit) || XkbKeyNumGroups(m_xkb, kc) == 0) continue;
-        const KeySym sym = XkbKeySymEntry(m_xkb, kc, 0, 0);
-        if (isLockKeysym(sym)) continue;
-        if (sym == XK_Shift_L || sym == XK_Control_L || sym == XK_Alt_L || sym == XK_ISO_Level3_Shift)
-            return static_cast<KeyCode>(kc);
-        if (!fallback) fallback = static_cast<KeyCode>(kc);
+    for (int bit = 0; bit < 8; ++bit) {
+        KeyCode fallback = 0;
+        for (int kc = m_xkb->min_key_code; kc <= m_xkb->max_key_code && !m_modifierKeys[bit]; ++kc) {
+            if (!(m_xkb->map->modmap[kc] & (1u << bit)) || XkbKeyNumGroups(m_xkb, kc) == 0) continue;
+            const KeySym sym = XkbKeySymEntry(m_xkb, kc, 0, 0);
+            if (isLockKeysym(sym)) continue;
+            if (sym == XK_Shift_L || sym == XK_Control_L || sym == XK_Alt_L || sym == XK_ISO_Level3_Shift)
+                m_modifierKeys[bit] = static_cast<KeyCode>(kc);
+            else if (!fallback)
+                fallback = static_cast<KeyCode>(kc);
+        }
+        if (!m_modifierKeys[bit]) m_modifierKeys[bit] = fallback;
     }
-    return fallback;
 }
 
 bool X11Typer::resolve(const KeyStroke& stroke, Press& out) const {
@@ -162,10 +159,12 @@ bool X11Typer::resolve(const KeyStroke& stroke, Press& out) const {
     if (it != m_places.end()) {
         out = {it->second.keycode, it->second.mods | explicitMods, NoSymbol};
     } else {
+        // A spare keycode's second level is selected with Shift.
         out = {0, explicitMods, sym};
+        if (!m_modifierKeys[0]) return false;
     }
-    for (unsigned bit = 1; bit <= Mod5Mask; bit <<= 1)
-        if ((out.mods & bit) && !modifierKey(bit)) return false;
+    for (int bit = 0; bit < 8; ++bit)
+        if ((out.mods & (1u << bit)) && !m_modifierKeys[bit]) return false;
     return true;
 }
 
@@ -177,14 +176,20 @@ void X11Typer::fake(KeyCode keycode, bool down) {
 void X11Typer::tap(const Press& p) {
     KeyCode held[8];
     int n = 0;
-    for (unsigned bit = 1; bit <= Mod5Mask; bit <<= 1)
-        if (p.mods & bit) held[n++] = modifierKey(bit);
+    for (int bit = 0; bit < 8; ++bit)
+        if (p.mods & (1u << bit)) held[n++] = m_modifierKeys[bit];
     for (int i = 0; i < n; ++i)
         fake(held[i], true);
     fake(p.keycode, true);
     fake(p.keycode, false);
     for (int i = n - 1; i >= 0; --i)
         fake(held[i], false);
+}
+
+void X11Typer::pump() {
+    if (!m_pump) return;
+    for (const RawKey& k : m_pump())
+        ++(k.release ? m_seenReleases : m_seenPresses)[k.keycode];
 }
 
 std::vector<KeyCode> X11Typer::releaseHeldModifiers() {
@@ -203,131 +208,156 @@ std::vector<KeyCode> X11Typer::releaseHeldModifiers() {
 // Presses again the modifiers lifted for the line, unless the user let go of one meanwhile: more
 // raw releases of its key than the line injected (and no new press) mean the user released it.
 void X11Typer::restoreHeldModifiers(const std::vector<KeyCode>& held) {
-    if (held.empty()) return;
-    std::array<int, 256> presses{}, releases{};
-    if (m_collect)
-        for (const RawKey& k : m_collect())
-            ++(k.release ? releases : presses)[k.keycode];
     for (KeyCode kc : held) {
-        const int userReleases = releases[kc] - m_ownReleases[kc];
-        const int userPresses = presses[kc] - m_ownPresses[kc];
+        const int userReleases = m_seenReleases[kc] - m_ownReleases[kc];
+        const int userPresses = m_seenPresses[kc] - m_ownPresses[kc];
         if (userReleases <= userPresses) XTestFakeKeyEvent(m_dpy, kc, True, CurrentTime);
     }
 }
 
-// Sends the key symbols of the keycodes from `codes` (and of those between them, unchanged) in
-// one request, so clients see one change of the keymap, not many.
-void X11Typer::commitKeySyms(const std::vector<KeyCode>& codes) {
-    const auto [lo, hi] = std::minmax_element(codes.begin(), codes.end());
-    XkbMapChangesRec changes{};
-    changes.changed = XkbKeySymsMask;
-    changes.first_key_sym = *lo;
-    changes.num_key_syms = static_cast<unsigned char>(*hi - *lo + 1);
-    XkbChangeMap(m_dpy, m_xkb, &changes);
-    XSync(m_dpy, False);
-}
-
-// Two missing characters share each spare keycode: level one plain, level two with Shift. The
-// TWO_LEVEL type ignores Caps Lock, so the lock cannot change which one is typed.
-std::vector<KeyCode> X11Typer::bindSpare(const std::vector<KeySym>& syms) {
-    const size_t count = (syms.size() + 1) / 2;
-    std::vector<KeyCode> codes(m_spare.begin(), m_spare.begin() + static_cast<long>(count));
-    for (size_t i = 0; i < count; ++i) {
-        const int width = 2 * i + 1 < syms.size() ? 2 : 1;
-        KeySym* slot = XkbResizeKeySyms(m_xkb, codes[i], width);
-        if (!slot) return {};
-        for (int level = 0; level < width; ++level)
-            slot[level] = syms[2 * i + static_cast<size_t>(level)];
-        XkbSymMapRec& rec = m_xkb->map->key_sym_map[codes[i]];
-        rec.kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
-        rec.group_info = XkbSetNumGroups(0, 1);
-        rec.width = static_cast<unsigned char>(width);
+// Decides which characters of presses[from..] get spare keycodes now: those bound already keep
+// theirs (and are protected from reuse), new ones take free or expired slots. Returns where the
+// part ends: before the first character that found no slot.
+size_t X11Typer::planPart(const std::vector<Press>& presses, size_t from, std::vector<uint8_t>& changed) {
+    SparePool& pool = m_spare.pool();
+    const auto now = SparePool::Clock::now();
+    size_t i = from;
+    for (; i < presses.size(); ++i) {
+        const KeySym sym = presses[i].missing;
+        if (sym == NoSymbol) continue;
+        if (pool.find(static_cast<uint32_t>(sym))) {
+            pool.touch(static_cast<uint32_t>(sym), now);
+            continue;
+        }
+        const auto slot = pool.assign(static_cast<uint32_t>(sym), now);
+        if (!slot) break;
+        if (std::find(changed.begin(), changed.end(), slot->keycode) == changed.end())
+            changed.push_back(slot->keycode);
     }
-    commitKeySyms(codes);
-    return codes;
+    return i;
 }
 
-void X11Typer::unbindSpare(const std::vector<KeyCode>& codes) {
-    for (KeyCode kc : codes) {
-        XkbResizeKeySyms(m_xkb, kc, 0);
-        XkbSymMapRec& rec = m_xkb->map->key_sym_map[kc];
-        rec.group_info = 0;
-        rec.width = 0;
-        rec.kt_index[0] = 0;
-    }
-    commitKeySyms(codes);
-}
-
-bool X11Typer::typeChunk(std::vector<Press>& presses) {
-    std::vector<KeySym> missing;
-    for (const Press& p : presses)
-        if (p.missing != NoSymbol && std::find(missing.begin(), missing.end(), p.missing) == missing.end())
-            missing.push_back(p.missing);
-    std::vector<KeyCode> bound;
-    if (!missing.empty()) {
-        bound = bindSpare(missing);
-        if (bound.size() != (missing.size() + 1) / 2) return false;
-        for (Press& p : presses) {
-            if (p.missing == NoSymbol) continue;
-            const auto index =
-                static_cast<size_t>(std::find(missing.begin(), missing.end(), p.missing) - missing.begin());
-            p.keycode = bound[index / 2];
-            if (index % 2) p.mods |= ShiftMask;
+// Makes sure the characters of a part of the line have spare keycodes, binding what is missing in
+// one keymap change, and returns where the part ends. Waits (the keyboard kept flowing) when every
+// slot is still within its grace period.
+size_t X11Typer::bindPart(std::vector<Press>& presses, size_t from) {
+    SparePool& pool = m_spare.pool();
+    const bool allBound =
+        std::all_of(presses.begin() + static_cast<long>(from), presses.end(), [&](const Press& p) {
+            return p.missing == NoSymbol || pool.find(static_cast<uint32_t>(p.missing));
+        });
+    size_t end = presses.size();
+    if (allBound) {
+        std::vector<uint8_t> none;
+        planPart(presses, from, none);
+    } else {
+        for (;;) {
+            // Read the keymap afresh with the server held, so nothing of anybody else's is
+            // written back from an old copy.
+            XGrabServer(m_dpy);
+            refresh();
+            std::vector<uint8_t> changed;
+            end = m_xkb ? planPart(presses, from, changed) : from;
+            if (end > from) m_spare.commit(m_xkb, changed);
+            XUngrabServer(m_dpy);
+            XSync(m_dpy, False);
+            if (end > from || !m_xkb || m_spare.pool().capacity() == 0) break;
+            const auto until = pool.nextAvailable(SparePool::Clock::now());
+            while (SparePool::Clock::now() < until) {
+                pump();
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
         }
     }
-    for (const Press& p : presses)
-        tap(p);
-    // Quirk: a typer that only flushes can lose the tail and leave a key held (server repeat).
-    XSync(m_dpy, False);
-    if (!bound.empty()) {
-        // Clients read a changed keymap lazily: keep the binding until they have used it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(kRebindSettleMs));
-        unbindSpare(bound);
-        m_valid = false;
+    for (size_t i = from; i < end; ++i) {
+        Press& p = presses[i];
+        if (p.missing == NoSymbol) continue;
+        const auto slot = pool.find(static_cast<uint32_t>(p.missing));
+        p.keycode = slot->keycode;
+        if (slot->level == 1) p.mods |= ShiftMask;
     }
-    return true;
+    return end;
+}
+
+void X11Typer::typePart(std::vector<Press>& presses, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+        tap(presses[i]);
+        // Let a hotkey pressed meanwhile be settled before more keys queue behind it.
+        if ((i - from + 1) % kKeysPerChunk == 0) pump();
+    }
+    const auto now = SparePool::Clock::now();
+    for (size_t i = from; i < to; ++i)
+        if (presses[i].missing != NoSymbol)
+            m_spare.pool().touch(static_cast<uint32_t>(presses[i].missing), now);
 }
 
 bool X11Typer::send(const KeyStrokes& strokes) {
     if (strokes.empty()) return true;
+    XkbStateRec st{};
+    XkbGetState(m_dpy, XkbUseCoreKbd, &st);
+    if (st.group != m_group) m_group = st.group, m_valid = false;
     if (!m_valid) refresh();
     if (!m_xkb) return false;
     // Resolve everything first: a stroke that cannot be produced fails the line before any key.
-    std::vector<std::vector<Press>> chunks(1);
-    std::vector<KeySym> chunkMissing;
-    for (const KeyStroke& s : strokes) {
-        Press p;
-        if (!resolve(s, p)) return false;
-        if (p.missing != NoSymbol &&
-            std::find(chunkMissing.begin(), chunkMissing.end(), p.missing) == chunkMissing.end()) {
-            if (m_spare.empty()) return false;
-            if (chunkMissing.size() == 2 * m_spare.size()) chunks.emplace_back(), chunkMissing.clear();
-            chunkMissing.push_back(p.missing);
-        }
-        chunks.back().push_back(p);
+    std::vector<Press> presses(strokes.size());
+    bool anyMissing = false;
+    for (size_t i = 0; i < strokes.size(); ++i) {
+        if (!resolve(strokes[i], presses[i])) return false;
+        anyMissing = anyMissing || presses[i].missing != NoSymbol;
     }
+    if (anyMissing && m_spare.pool().capacity() == 0) return false;
     // The user's held modifiers and Caps Lock must not change the text: lift them for the line.
-    XkbStateRec st{};
-    XkbGetState(m_dpy, XkbUseCoreKbd, &st);
     const bool capsLocked = st.locked_mods & LockMask;
     if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, 0);
     if (st.latched_mods) XkbLatchModifiers(m_dpy, XkbUseCoreKbd, st.latched_mods, 0);
-    // Anything queued so far predates the line: set it aside so the count below sees only the
-    // raw events of the line itself.
-    if (m_collect) m_collect();
-    m_ownPresses.fill(0);
-    m_ownReleases.fill(0);
+    // Anything queued so far predates the line: read it first so the counts see only the line.
+    pump();
+    m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
     const std::vector<KeyCode> held = releaseHeldModifiers();
     bool ok = true;
-    for (auto& chunk : chunks) {
-        if (!ok) break;
-        ok = typeChunk(chunk);
+    for (size_t from = 0; from < presses.size();) {
+        const size_t to = bindPart(presses, from);
+        if (to == from) {
+            ok = false;
+            break;
+        }
+        typePart(presses, from, to);
+        from = to;
     }
     if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, LockMask);
+    // Quirk: a typer that only flushes can lose the tail and leave a key held (server repeat).
     XSync(m_dpy, False);
+    pump();
     restoreHeldModifiers(held);
-    XSync(m_dpy, False);
+    XFlush(m_dpy);
     return ok;
+}
+
+int X11Typer::msUntilHousekeeping() const {
+    const SparePool& pool = m_spare.pool();
+    if (pool.empty() || !pool.lastUse()) return -1;
+    const auto left = *pool.lastUse() + m_spare.timings().idle - SparePool::Clock::now();
+    return static_cast<int>(
+        std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+}
+
+void X11Typer::housekeeping() {
+    if (msUntilHousekeeping() == 0) removeBindings();
+}
+
+void X11Typer::removeBindings() {
+    XGrabServer(m_dpy);
+    refresh();
+    if (m_xkb) m_spare.removeAll(m_xkb);
+    XUngrabServer(m_dpy);
+    XSync(m_dpy, False);
+}
+
+void X11Typer::removeBindingsAtExit() {
+    const SparePool& pool = m_spare.pool();
+    if (pool.empty() || !pool.lastUse()) return;
+    std::this_thread::sleep_until(*pool.lastUse() + m_spare.timings().exitSettle);
+    removeBindings();
 }
 
 } // namespace kq

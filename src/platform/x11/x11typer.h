@@ -1,12 +1,15 @@
 #pragma once
 // Types key strokes with XTest into whatever window has the focus, from the live XKB keymap.
-// Characters the keymap lacks are bound to spare keycodes for the line and unbound after.
+// Characters the keymap lacks are bound to spare keycodes, which keep them after the line (see
+// sparepool.h) until they are needed for others or Keyquill has been idle a while.
 #include "engine/keystroke.h"
+#include "platform/x11/x11sparekeys.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
@@ -16,7 +19,7 @@ namespace kq {
 
 class X11Typer : public KeystrokeSink {
 public:
-    explicit X11Typer(Display* dpy) : m_dpy(dpy) {}
+    explicit X11Typer(Display* dpy, SpareTimings timings = {});
     ~X11Typer() override;
 
     bool send(const KeyStrokes& strokes) override;
@@ -27,15 +30,22 @@ public:
         KeyCode keycode = 0;
         bool release = false;
     };
-    // Reads what the connection has queued (without handling it) and returns the raw key events
-    // among it, ours and the user's alike: how the typer learns whether a modifier it lifted for
-    // the line is still held.
-    void setRawKeyCollector(std::function<std::vector<RawKey>()> collector) {
-        m_collect = std::move(collector);
-    }
+    // Reads what the connection has queued and settles any activation of the filter's grabs at
+    // once, so that a hotkey pressed mid-line never holds the keyboard while keys are being
+    // sent. Returns the raw key events among what it read, ours and the user's alike: how the
+    // typer learns whether a modifier it lifted for the line is still held.
+    void setPump(std::function<std::vector<RawKey>()> pump) { m_pump = std::move(pump); }
 
-    // How long clients get to read a temporary binding before it is taken away again.
-    static constexpr int kRebindSettleMs = 20;
+    // Bindings left by Keyquills that are no longer running are put back; call before typing.
+    void removeLeftovers() { m_spare.removeLeftovers(); }
+    // Milliseconds until the bindings are due for removal as idle; -1 when there are none.
+    int msUntilHousekeeping() const;
+    void housekeeping();
+    // Gives the newest binding its settling time, then removes every binding (at exit).
+    void removeBindingsAtExit();
+
+    // Keys sent between two reads of the connection.
+    static constexpr size_t kKeysPerChunk = 64;
 
 private:
     struct Place {
@@ -45,30 +55,33 @@ private:
     struct Press {
         KeyCode keycode = 0;
         unsigned mods = 0;
-        KeySym missing = NoSymbol; // bound to a spare keycode before typing
+        KeySym missing = NoSymbol; // typed through a spare keycode
     };
 
     void refresh();
     bool resolve(const KeyStroke& stroke, Press& out) const;
-    KeyCode modifierKey(unsigned bit) const;
-    bool typeChunk(std::vector<Press>& presses);
-    std::vector<KeyCode> bindSpare(const std::vector<KeySym>& syms);
-    void unbindSpare(const std::vector<KeyCode>& codes);
-    void commitKeySyms(const std::vector<KeyCode>& codes);
+    size_t bindPart(std::vector<Press>& presses, size_t from);
+    size_t planPart(const std::vector<Press>& presses, size_t from, std::vector<uint8_t>& changed);
+    void typePart(std::vector<Press>& presses, size_t from, size_t to);
+    void removeBindings();
+    void pump();
     std::vector<KeyCode> releaseHeldModifiers();
     void restoreHeldModifiers(const std::vector<KeyCode>& held);
     void tap(const Press& p);
     void fake(KeyCode keycode, bool down);
 
     Display* m_dpy;
+    X11SpareKeys m_spare;
     bool m_valid = false;
+    unsigned m_group = 0;
     XkbDescPtr m_xkb = nullptr;
     std::unordered_map<KeySym, Place> m_places;
-    std::vector<KeyCode> m_spare;
+    std::array<KeyCode, 8> m_modifierKeys{}; // a key for each modifier bit (Shift .. Mod5)
     unsigned m_altMask = Mod1Mask;
-    std::function<std::vector<RawKey>()> m_collect;
-    // Key events this line injected, per keycode: the rest of the raw events are the user's.
-    std::array<int, 256> m_ownPresses{}, m_ownReleases{};
+    std::function<std::vector<RawKey>()> m_pump;
+    // Raw key events seen during the line and those the line injected, per keycode: the
+    // difference is the user's.
+    std::array<int, 256> m_seenPresses{}, m_seenReleases{}, m_ownPresses{}, m_ownReleases{};
 };
 
 } // namespace kq

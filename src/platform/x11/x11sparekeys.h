@@ -1,0 +1,58 @@
+#pragma once
+// The spare keycodes that carry characters the layout lacks: which are ours, what they hold, and
+// a record of it on the X server so that a Keyquill started after a crash can put them back.
+//
+// The record is a property of the root window, one per running Keyquill, named after a small
+// window of its own (gone with its connection, however the process ended) and holding a nonce
+// that the window carries too, so a window id that the server has handed out again is not
+// mistaken for a live owner. It is written before every keymap change and again after it, so at
+// every moment it covers what the keymap holds.
+#include "platform/sparepool.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace kq {
+
+class X11SpareKeys {
+public:
+    X11SpareKeys(Display* dpy, SpareTimings timings);
+    ~X11SpareKeys();
+    X11SpareKeys(const X11SpareKeys&) = delete;
+    X11SpareKeys& operator=(const X11SpareKeys&) = delete;
+
+    const SpareTimings& timings() const { return m_timings; }
+    SparePool& pool() { return m_pool; }
+    const SparePool& pool() const { return m_pool; }
+
+    // Puts back the keycodes that Keyquills no longer running left bound. Grabs the server.
+    void removeLeftovers();
+    // Takes a keymap just read from the server: the pool's keycodes become the spare ones plus
+    // those of ours that still hold what we bound; bindings the keymap lost are forgotten.
+    // Returns false when a binding was lost (someone else changed the keymap).
+    bool reconcile(XkbDescPtr xkb);
+    bool owns(KeyCode keycode) const;
+    // Writes what the pool holds for `changed` into `xkb` and the server in one change, recorded
+    // before and after. The caller holds the server and has just read `xkb`.
+    void commit(XkbDescPtr xkb, const std::vector<uint8_t>& changed);
+    // Removes every binding (same conditions as commit).
+    void removeAll(XkbDescPtr xkb);
+
+private:
+    void record(const std::vector<std::array<uint32_t, 3>>& entries);
+    std::vector<std::array<uint32_t, 3>> entriesOfPool() const;
+
+    Display* m_dpy;
+    SpareTimings m_timings;
+    SparePool m_pool;
+    Window m_owner = 0;
+    Atom m_recordAtom = 0;
+    std::array<uint32_t, 2> m_nonce{};
+    bool m_recorded = false;
+};
+
+} // namespace kq
