@@ -3,7 +3,7 @@
 
   serve DIR        serve a page with one focused <textarea> on 127.0.0.1 (free port, written to
                    DIR/port); every input event POSTs the textarea's value, kept in DIR/value.txt
-  list FILE        write the list Keyquill loads (UTF-8, LF) and FILE.expected.json, the text each
+  list FILE        write the list Keyquill loads (UTF-8, CR LF) and FILE.expected.json, the text each
                    line should leave in the textarea; prints the total length after each line
   wait DIR N SECS  wait until DIR/value.txt holds N code points and stops growing, or stays
                    unchanged for SECS seconds; prints the length reached
@@ -81,8 +81,9 @@ def write_list(path):
     lines = [('!"#$&\'*,-./:;<=>?@[\\]_`|{+}{^}{%}{~}{{}{}}', '!"#$&\'*,-./:;<=>?@[\\]_`|+^%~{}'),
              ('é ü ß € ñ ç',) * 2, ('→ ← ✓ 日本語 Ωλ',) * 2, ('😀',) * 2,
              (long_line(),) * 2, ('a(b)c [x] {+}1', 'a(b)c [x] +1')]
-    with open(path, 'w', encoding='utf-8', newline='\n') as f:
-        f.write(''.join(src + '{ENTER}\n' for src, _ in lines))
+    # Keyquill's list files end lines with CR LF; a lone LF would stay inside its line.
+    with open(path, 'w', encoding='utf-8', newline='') as f:
+        f.write(''.join(src + '{ENTER}\r\n' for src, _ in lines))
     expected = [typed + '\n' for _, typed in lines]
     with open(path + '.expected.json', 'w', encoding='utf-8') as f:
         json.dump(expected, f)

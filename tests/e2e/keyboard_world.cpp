@@ -10,19 +10,29 @@
 
 namespace kq::e2e {
 
-bool KeyboardWorld::start(std::string* error) {
+bool KeyboardWorld::start(std::string* error, SpareTimings timings, const std::vector<std::string>& target) {
     user = XOpenDisplay(nullptr);
-    keyboard = X11Keyboard::open(nullptr, error);
+    keyboard = X11Keyboard::open(nullptr, error, timings);
     if (!user || !keyboard) return false;
     playback = std::make_unique<Playback>(state, list, rows, keyboard->typer(), *this);
     list.state = &state, list.playback = playback.get();
     const std::string base = "/tmp/kq-e2e-" + std::to_string(getpid());
     m_textPath = base + "-text";
     m_eventsPath = base + "-events";
-    m_target = spawn(KQ_E2E_TARGET, {m_textPath, m_eventsPath});
+    if (target.empty()) {
+        m_target = spawn(KQ_E2E_TARGET, {m_textPath, m_eventsPath});
+    } else {
+        std::vector<std::string> args(target.begin() + 1, target.end());
+        args.insert(args.end(), {m_textPath, m_eventsPath});
+        m_target = spawn(target.front(), args);
+    }
     const bool mapped = pump(10000, [&] { return events().find("MAPPED") != std::string::npos; });
     if (!mapped) return error && (*error = "the target window did not appear", false);
     const Window window = std::strtoul(events().substr(events().find("MAPPED") + 7).c_str(), nullptr, 16);
+    XWindowAttributes attrs{};
+    for (int i = 0; i < 500 && XGetWindowAttributes(user, window, &attrs) && attrs.map_state != IsViewable;
+         ++i)
+        pump(10);
     XSetInputFocus(user, window, RevertToParent, CurrentTime);
     XSync(user, False);
     keyboard->install({[this](const HookEvent& e) { return DecideHook(state, e); },

@@ -18,7 +18,9 @@ namespace kq::e2e {
 
 class KeyboardWorld : public HookHost, public UserInterface {
 public:
-    bool start(std::string* error);
+    // Starts the keyboard and a target client that records what it receives (by default our
+    // own Xlib one; `target` names another program that speaks the same protocol, see target.cpp).
+    bool start(std::string* error, SpareTimings timings = {}, const std::vector<std::string>& target = {});
     ~KeyboardWorld() override;
 
     // The "user": real key events through XTest on a connection of its own.
@@ -33,6 +35,7 @@ public:
     void clearTarget();
     void load(std::vector<std::string> lines) { list.load(std::move(lines)); }
     std::vector<int> keysDown() const;
+    pid_t targetPid() const { return m_target; }
 
     MacroState state;
     test::ListModel list;

@@ -32,13 +32,21 @@ int main(int argc, char** argv) {
     for (;;) {
         XEvent ev;
         XNextEvent(dpy, &ev);
+        // Every keymap change a client has to take in is logged: typing characters that are
+        // bound already must cause none.
         if (ev.type == MappingNotify) {
             XRefreshKeyboardMapping(&ev.xmapping);
+            std::fputs("MAPPING core\n", events);
+            std::fflush(events);
             continue;
         }
         if (ev.type == xkbEvent) {
             auto* xkbev = reinterpret_cast<XkbEvent*>(&ev);
-            if (xkbev->any.xkb_type == XkbMapNotify) XkbRefreshKeyboardMapping(&xkbev->map);
+            if (xkbev->any.xkb_type == XkbMapNotify) {
+                XkbRefreshKeyboardMapping(&xkbev->map);
+                std::fputs("MAPPING xkb\n", events);
+                std::fflush(events);
+            }
             continue;
         }
         if (ev.type == MapNotify) {

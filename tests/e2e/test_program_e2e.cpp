@@ -2,6 +2,8 @@
 // boxes, and hotkeys pressed while another application has the focus.
 #include "desktop.h"
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
 
 using namespace kq::e2e;
@@ -17,6 +19,7 @@ protected:
         target = spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"});
         targetWindow = desk.findWindow("kq-target");
         ASSERT_NE(targetWindow, 0u);
+        keymapBefore = keymapDump();
         startKeyquill(KQ_KEYQUILL);
     }
     void TearDown() override {
@@ -43,15 +46,23 @@ protected:
         Desktop::settle(300);
     }
 
+    static std::string keymapDump() { return runCapture("xkbcomp -xkb " + XvfbDisplay() + " - 2>/dev/null"); }
+    // Loads a list through File > Load and ticks "Enabled".
+    void loadAndEnable(const std::string& list) {
+        const int menuBar = desk.geometry(mainWindow).h - 201;
+        fileDialog(mainWindow, {"alt+f", "Return"}, list);
+        clickClient(mainWindow, menuBar, 16 + 7, 8 + 8);
+    }
+
     pid_t target = 0;
     Window targetWindow = 0;
+    std::string keymapBefore;
 };
 
 TEST_F(ProgramE2E, SingleListTypesEachLineAndWrapsAndTabPassesWhenDisabled) {
     { std::ofstream(path("list.txt"), std::ios::binary) << "line1\r\nline2\r\nline3\r\n"; }
     const int menuBar = desk.geometry(mainWindow).h - 201;
-    fileDialog(mainWindow, {"alt+f", "Return"}, path("list.txt"));
-    clickClient(mainWindow, menuBar, 16 + 7, 8 + 8); // "Enabled"
+    loadAndEnable(path("list.txt"));
     desk.focus(targetWindow);
     std::string expected;
     for (const char* line : {"line1", "line2", "line3", "line1"}) {
@@ -138,6 +149,37 @@ TEST_F(ProgramE2E, SecondCopyAsksAndRunsBesideTheFirstOnlyOnYes) {
     EXPECT_NE(newKeyquillWindow(desk, box), 0u);
     EXPECT_FALSE(waitExit(second, 1500)) << "the second copy must keep running";
     terminate(second);
+}
+
+} // namespace
+
+namespace {
+
+// Killed in the middle of a line full of characters the layout lacks, Keyquill leaves them bound;
+// the next Keyquill on the same X server puts the keymap back as it was before the first one.
+TEST_F(ProgramE2E, BindingsLeftByAKilledCopyAreRemovedAtTheNextStart) {
+    std::string line;
+    for (int i = 0; line.size() < 6000; ++i)
+        line += i % 8 == 7 ? std::string(" ")
+                           : std::string("αβγδεζηθικλμνξοπρστυφχψω").substr(size_t(i % 24) * 2, 2);
+    { std::ofstream(path("greek.txt"), std::ios::binary) << line << "\r\n"; }
+    loadAndEnable(path("greek.txt"));
+    desk.focus(targetWindow);
+    desk.key("Tab");
+    const std::string del = "<Delete>"; // "Auto Backspace" is ticked at start
+    for (int i = 0; i < 2000 && text().size() <= del.size(); ++i)
+        Desktop::settle(1);
+    kill(keyquill, SIGKILL);
+    ASSERT_TRUE(exited(5000));
+    EXPECT_EQ(text().substr(0, del.size() + 4), del + line.substr(0, 4)) << "nothing of the line was typed";
+    EXPECT_LT(text().size(), del.size() + line.size()) << "the kill came after the line";
+    EXPECT_FALSE(keymapDump() == keymapBefore) << "the killed copy left its bindings";
+
+    startKeyquill(KQ_KEYQUILL);
+    EXPECT_TRUE(keymapDump() == keymapBefore) << "the next copy put the keymap back";
+    char keys[32];
+    XQueryKeymap(desk.display(), keys);
+    EXPECT_EQ(std::count(keys, keys + 32, 0), 32) << "no key may stay held";
 }
 
 } // namespace

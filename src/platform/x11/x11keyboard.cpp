@@ -40,8 +40,16 @@ struct X11Keyboard::Impl {
         bool raw = false;
         X11Typer::RawKey key{};
         std::optional<HookDecision> decision;
+        bool midLine = false; // read while our keys were being sent
     };
     std::deque<Queued> stash;
+    int acting = 0; // actions of an event in progress (nested ones included)
+
+    void act(const HookDecision& d) {
+        ++acting;
+        callbacks.act(d);
+        --acting;
+    }
 
     ~Impl() {
         if (typer) typer->removeBindingsAtExit();
@@ -66,6 +74,7 @@ struct X11Keyboard::Impl {
                 XFreeEventData(dpy, cookie);
             }
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
+            q.midLine = typing;
             // Of the raw events (ours are thousands a line) only owed key-ups matter later.
             const bool owed = q.raw && q.key.release && awaitingRelease.count(q.key.keycode);
             if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push_back(q);
@@ -148,7 +157,10 @@ struct X11Keyboard::Impl {
             XFlush(dpy);
             return std::nullopt;
         }
-        const HookDecision d = callbacks.decide({0, (ev.state & Mod1Mask) ? MsgSysKeyDown : MsgKeyDown, vk});
+        HookDecision d = callbacks.decide({0, (ev.state & Mod1Mask) ? MsgSysKeyDown : MsgKeyDown, vk});
+        // A hotkey that a line types itself is swallowed like any other, but starts nothing:
+        // otherwise a line holding its own hotkey would type the next one, and so on.
+        if (typer->claimOwnPress(kc) && d.action == HookAction::Playback) d.action = HookAction::NoAction;
         if (d.verdict != Verdict::Swallow) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
         } else if (vk == VkCapsLock) {
@@ -186,8 +198,7 @@ struct X11Keyboard::Impl {
         const uint32_t vk = vkFor(kc);
         if (vk == VkCapsLock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, capsLockBefore);
         if (!installed || !vk) return;
-        const HookDecision d = callbacks.decide({0, (state & Mod1Mask) ? MsgSysKeyUp : MsgKeyUp, vk});
-        callbacks.act(d);
+        act(callbacks.decide({0, (state & Mod1Mask) ? MsgSysKeyUp : MsgKeyUp, vk}));
     }
 
     void onCoreRelease(const XKeyEvent& ev) {
@@ -247,6 +258,7 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     impl->typer->removeLeftovers();
     Impl* raw = impl.get();
     impl->typer->setPump([raw] { return raw->collect(true); });
+    impl->typer->setGrabbed([raw](KeyCode kc) { return raw->grabbed.count(kc) > 0; });
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -313,6 +325,10 @@ void X11Keyboard::processPendingEvents() {
             d.collect(false);
             continue;
         }
+        // What happened while a line was being typed takes its turn after that line and the
+        // events before it have been acted on, not inside their yields: a second tap of the
+        // hotkey mid-line then finds the latch cleared by the first tap's key-up.
+        if (d.stash.front().midLine && d.acting > 0) break;
         Impl::Queued q = d.stash.front();
         d.stash.pop_front();
         if (q.raw) {
@@ -321,7 +337,7 @@ void X11Keyboard::processPendingEvents() {
         }
         switch (q.ev.type) {
         case KeyPress:
-            if (q.decision) d.callbacks.act(*q.decision);
+            if (q.decision) d.act(*q.decision);
             break;
         case KeyRelease:
             d.onCoreRelease(q.ev.xkey);

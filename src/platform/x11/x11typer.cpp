@@ -171,6 +171,13 @@ bool X11Typer::resolve(const KeyStroke& stroke, Press& out) const {
 void X11Typer::fake(KeyCode keycode, bool down) {
     XTestFakeKeyEvent(m_dpy, keycode, down ? True : False, CurrentTime);
     ++(down ? m_ownPresses : m_ownReleases)[keycode];
+    if (down && m_grabbed && m_grabbed(keycode)) ++m_unclaimed[keycode];
+}
+
+bool X11Typer::claimOwnPress(KeyCode keycode) {
+    if (m_unclaimed[keycode] == 0) return false;
+    --m_unclaimed[keycode];
+    return true;
 }
 
 void X11Typer::tap(const Press& p) {
@@ -312,7 +319,9 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     if (st.latched_mods) XkbLatchModifiers(m_dpy, XkbUseCoreKbd, st.latched_mods, 0);
     // Anything queued so far predates the line: read it first so the counts see only the line.
     pump();
+    // The last line's own presses have all been read by now (it ended with a round trip).
     m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
+    m_unclaimed.fill(0);
     const std::vector<KeyCode> held = releaseHeldModifiers();
     bool ok = true;
     for (size_t from = 0; from < presses.size();) {

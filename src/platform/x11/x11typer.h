@@ -36,6 +36,12 @@ public:
     // typer learns whether a modifier it lifted for the line is still held.
     void setPump(std::function<std::vector<RawKey>()> pump) { m_pump = std::move(pump); }
 
+    // Which keycodes the filter grabs: presses of those that the typer sends are counted, so the
+    // filter can tell its own typed hotkeys from the user's.
+    void setGrabbed(std::function<bool(KeyCode)> grabbed) { m_grabbed = std::move(grabbed); }
+    // True (once per press) when a grabbed press of `keycode` was typed by us.
+    bool claimOwnPress(KeyCode keycode);
+
     // Bindings left by Keyquills that are no longer running are put back; call before typing.
     void removeLeftovers() { m_spare.removeLeftovers(); }
     // Milliseconds until the bindings are due for removal as idle; -1 when there are none.
@@ -79,6 +85,8 @@ private:
     std::array<KeyCode, 8> m_modifierKeys{}; // a key for each modifier bit (Shift .. Mod5)
     unsigned m_altMask = Mod1Mask;
     std::function<std::vector<RawKey>()> m_pump;
+    std::function<bool(KeyCode)> m_grabbed;
+    std::array<int, 256> m_unclaimed{}; // grabbed presses sent, not yet seen by the filter
     // Raw key events seen during the line and those the line injected, per keycode: the
     // difference is the user's.
     std::array<int, 256> m_seenPresses{}, m_seenReleases{}, m_ownPresses{}, m_ownReleases{};

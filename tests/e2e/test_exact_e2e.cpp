@@ -1,0 +1,196 @@
+// Exact typing where it is hard: a client that is stopped while a line arrives, real toolkits
+// (GTK 3, Qt 6) under several layouts, a second hotkey press in the middle of a long line, and
+// the keymap given back exactly once Keyquill has been idle.
+// Quirk: gtest must come before the X11 headers, whose macros (None, Bool...) break it.
+#include <gtest/gtest.h>
+
+#include "keyboard_world.h"
+
+#include <X11/keysym.h>
+
+#include <atomic>
+#include <csignal>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace kq;
+using namespace kq::e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+const bool g_xvfb = RegisterSharedXvfb();
+
+// Shorter than the product's, so that the tests that wait for them stay quick; still far longer
+// than the half second a stopped client lags.
+const SpareTimings kTimings{2000ms, 4000ms, 200ms};
+
+std::string keymapDump() {
+    return runCapture("xkbcomp -xkb " + XvfbDisplay() + " - 2>/dev/null");
+}
+
+void setLayout(const std::string& layout) {
+    ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " " + layout).c_str()), 0);
+}
+
+// `count` distinct characters from `first` on, repeated round-robin to `length` characters.
+std::string cycle(char32_t first, int count, size_t length) {
+    std::u32string s;
+    for (size_t i = 0; s.size() < length; ++i)
+        s += i % 9 == 8
+                 ? U' '
+                 : static_cast<char32_t>(first + static_cast<char32_t>(i % static_cast<size_t>(count)));
+    std::string out;
+    for (char32_t c : s) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6)), out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12)), out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string longAsciiLine() {
+    std::string line;
+    for (int i = 0; line.size() < 2000; ++i)
+        line += "word" + std::to_string(i % 97) + (i % 7 ? " " : ", ");
+    line.resize(2000);
+    return line;
+}
+
+class ExactE2E : public ::testing::Test {
+protected:
+    void start(const std::vector<std::string>& target = {}) {
+        std::string error;
+        ASSERT_TRUE(world.start(&error, kTimings, target)) << error;
+        world.state.MacroEnabled = true;
+    }
+    void TearDown() override {
+        world.pump(100);
+        EXPECT_TRUE(world.keysDown().empty()) << "a key was left down";
+        EXPECT_TRUE(world.messages.empty()) << world.messages.front();
+    }
+    size_t mappings() const {
+        const std::string ev = world.events();
+        size_t n = 0;
+        for (size_t at = ev.find("MAPPING"); at != std::string::npos; at = ev.find("MAPPING", at + 1))
+            ++n;
+        return n;
+    }
+
+    KeyboardWorld world;
+};
+
+// While the line arrives the target is stopped for half a second: it looks every keycode up long
+// after it was sent. The second line needs other characters, more than the pool has free, so
+// keycodes of the first line are given new meanings, but only once their grace period is over.
+TEST_F(ExactE2E, ClientStoppedMidLineReceivesEveryCharacter) {
+    start();
+    const std::string greek = cycle(U'α', 24, 1500), cyrillic = cycle(U'а', 30, 1500);
+    world.load({greek, cyrillic});
+    std::string expected;
+    for (const std::string& line : {greek, cyrillic}) {
+        const size_t before = world.text().size();
+        std::atomic<bool> stopped{false};
+        std::thread stopper([&] {
+            struct stat st {};
+            const std::string path = "/tmp/kq-e2e-" + std::to_string(getpid()) + "-text";
+            for (int i = 0; i < 5000 && !stopped; ++i, std::this_thread::sleep_for(200us))
+                if (stat(path.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) > before) stopped = true;
+            kill(world.targetPid(), SIGSTOP);
+            std::this_thread::sleep_for(500ms);
+            kill(world.targetPid(), SIGCONT);
+        });
+        world.tap(XK_Tab);
+        expected += line;
+        const bool arrived = world.waitForText(expected, 30000);
+        stopper.join();
+        ASSERT_TRUE(arrived) << "got " << world.text().size() << " of " << expected.size() << " bytes";
+    }
+}
+
+// Characters bound by an earlier line keep their keycodes: typing them again changes no keymap,
+// so no client has to take in a mapping notification. After the idle time every binding is gone
+// and the keymap is byte for byte the one from before the first line.
+TEST_F(ExactE2E, BoundCharactersCostNoKeymapChangeAndIdleGivesTheKeymapBack) {
+    start();
+    const std::string before = keymapDump();
+    world.load({"Ωλ → ✓ é", "λΩ ✓ → é é"});
+    world.tap(XK_Tab);
+    ASSERT_TRUE(world.waitForText("Ωλ → ✓ é"));
+    world.pump(300);
+    EXPECT_GT(mappings(), 0u) << "the first line binds characters the layout lacks";
+    world.clearTarget();
+    world.tap(XK_Tab);
+    ASSERT_TRUE(world.waitForText("λΩ ✓ → é é"));
+    world.pump(300);
+    EXPECT_EQ(mappings(), 0u) << world.events();
+    EXPECT_NE(keymapDump(), before) << "the bindings outlive the line";
+    world.pump(static_cast<int>(kTimings.idle.count()) + 500);
+    EXPECT_EQ(keymapDump(), before);
+}
+
+// Two presses 30 ms apart, the second while the first line is still being typed: the line
+// arrives whole and in order, then the second press types the next line.
+TEST_F(ExactE2E, SecondPressDuringALongLineTypesTheNextLineAfterIt) {
+    start();
+    const std::string line = longAsciiLine();
+    world.load({line, "next"});
+    const pid_t user = spawn("xdotool", {"key", "Tab", "sleep", "0.03", "key", "Tab"});
+    const bool arrived = world.waitForText(line + "next", 20000);
+    waitExit(user, 5000);
+    ASSERT_TRUE(arrived) << "got " << world.text().size() << " bytes: ..." << world.text().substr(1900);
+    world.pump(300);
+    EXPECT_EQ(world.text(), line + "next");
+    EXPECT_FALSE(world.state.HotkeyDown);
+}
+
+// The lines of the browser probe through real toolkits: each looks keycodes up in its own
+// keymap copy, refreshed from mapping notifications.
+struct Toolkit {
+    const char* name;
+    std::vector<std::string> command;
+};
+
+class ToolkitE2E : public ExactE2E, public ::testing::WithParamInterface<Toolkit> {};
+
+TEST_P(ToolkitE2E, EveryLineArrivesExactOnUsGermanAndFrench) {
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        {"!\"#$&'*,-./:;<=>?@[\\]_`|{+}{^}{%}{~}{{}{}}", "!\"#$&'*,-./:;<=>?@[\\]_`|+^%~{}"},
+        {"é ü ß € ñ ç", "é ü ß € ñ ç"},
+        {"→ ← ✓ 日本語 Ωλ", "→ ← ✓ 日本語 Ωλ"},
+        {"😀", "😀"},
+        {longAsciiLine(), longAsciiLine()},
+        {"a(b)c [x] {+}1", "a(b)c [x] +1"},
+    };
+    start(GetParam().command);
+    std::string expected;
+    for (const char* layout : {"us", "de", "fr"}) {
+        SCOPED_TRACE(layout);
+        setLayout(layout);
+        world.pump(200);
+        std::vector<std::string> list;
+        for (const auto& [notation, typed] : lines)
+            list.push_back(notation + "{ENTER}");
+        world.load(list);
+        for (const auto& [notation, typed] : lines) {
+            expected += typed + "\n";
+            world.tap(XK_Tab);
+            ASSERT_TRUE(world.waitForText(expected, 20000))
+                << "expected: " << typed
+                << "\ngot: " << world.text().substr(world.text().rfind('\n', world.text().size() - 2) + 1);
+        }
+    }
+    setLayout("us");
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkits, ToolkitE2E,
+                         ::testing::Values(Toolkit{"Gtk3", {"/usr/bin/python3", KQ_E2E_GTK_TARGET}},
+                                           Toolkit{"Qt6", {KQ_E2E_QT_TARGET}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
