@@ -3,6 +3,8 @@
 #include "platform/x11/x11errors.h"
 
 #include <X11/Xatom.h>
+#include <X11/extensions/XInput.h>
+#include <X11/extensions/XTest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -76,6 +78,34 @@ std::vector<unsigned long> readCardinals(Display* dpy, Window w, Atom property) 
     return out;
 }
 
+// Releases every key that the XTest keyboard still holds down: a typer killed between the press and
+// the release of a key leaves it down, and the server repeats it for ever.
+void releaseKeysHeldByXTest(Display* dpy) {
+    int count = 0;
+    XDeviceInfo* devices = XListInputDevices(dpy, &count);
+    for (int i = 0; i < count; ++i) {
+        const XDeviceInfo& info = devices[i];
+        if (info.use != IsXExtensionKeyboard || !info.name || !std::strstr(info.name, "XTEST")) continue;
+        XDevice* device = XOpenDevice(dpy, info.id);
+        if (!device) continue;
+        if (XDeviceState* state = XQueryDeviceState(dpy, device)) {
+            auto* cls = state->data;
+            for (int c = 0; c < state->num_classes; ++c) {
+                if (cls->c_class == KeyClass) {
+                    const auto* keys = reinterpret_cast<XKeyState*>(cls);
+                    for (int kc = 8; kc < keys->num_keys && kc < 256; ++kc)
+                        if (keys->keys[kc / 8] & (1 << (kc % 8)))
+                            XTestFakeKeyEvent(dpy, static_cast<unsigned>(kc), False, CurrentTime);
+                }
+                cls = reinterpret_cast<XInputClass*>(reinterpret_cast<char*>(cls) + cls->length);
+            }
+            XFreeDeviceState(state);
+        }
+        XCloseDevice(dpy, device);
+    }
+    if (devices) XFreeDeviceList(devices);
+}
+
 } // namespace
 
 X11SpareKeys::X11SpareKeys(Display* dpy, SpareTimings timings)
@@ -109,6 +139,7 @@ void X11SpareKeys::removeLeftovers() {
     if (count) XGetAtomNames(m_dpy, props, count, names.data());
     const Atom ownerAtom = XInternAtom(m_dpy, kOwnerAtom, False);
     std::map<int, std::set<KeySym>> allowed;
+    bool diedTyping = false;
     for (int i = 0; i < count; ++i) {
         const size_t prefix = std::strlen(kRecordPrefix);
         if (names[static_cast<size_t>(i)] &&
@@ -121,10 +152,11 @@ void X11SpareKeys::removeLeftovers() {
                 ownerNonce = readCardinals(m_dpy, owner, ownerAtom);
                 if (trap.errors()) ownerNonce.clear();
             }
-            const bool alive = data.size() >= 2 && ownerNonce.size() == 2 && ownerNonce[0] == data[0] &&
+            const bool alive = data.size() >= 3 && ownerNonce.size() == 2 && ownerNonce[0] == data[0] &&
                                ownerNonce[1] == data[1];
             if (!alive) {
-                for (size_t j = 2; j + 2 < data.size(); j += 3)
+                diedTyping = diedTyping || (data.size() >= 3 && data[2] != 0);
+                for (size_t j = 3; j + 2 < data.size(); j += 3)
                     allowed[static_cast<int>(data[j])].insert({data[j + 1], data[j + 2]});
                 XDeleteProperty(m_dpy, root, props[i]);
             }
@@ -151,6 +183,7 @@ void X11SpareKeys::removeLeftovers() {
         if (!changed.empty()) sendKeySyms(m_dpy, xkb, changed);
         if (xkb) XkbFreeKeyboard(xkb, 0, True);
     }
+    if (diedTyping) releaseKeysHeldByXTest(m_dpy);
     XUngrabServer(m_dpy);
     XSync(m_dpy, False);
 }
@@ -194,14 +227,20 @@ std::vector<std::array<uint32_t, 3>> X11SpareKeys::entriesOfPool() const {
     return entries;
 }
 
+void X11SpareKeys::setTyping(bool typing) {
+    m_typing = typing;
+    record(entriesOfPool());
+}
+
+// [nonce, nonce, typing, then keycode, level 1, level 2 for each binding]
 void X11SpareKeys::record(const std::vector<std::array<uint32_t, 3>>& entries) {
     const Window root = DefaultRootWindow(m_dpy);
-    if (entries.empty()) {
+    if (entries.empty() && !m_typing) {
         if (m_recorded) XDeleteProperty(m_dpy, root, m_recordAtom);
         m_recorded = false;
         return;
     }
-    std::vector<unsigned long> data{m_nonce[0], m_nonce[1]};
+    std::vector<unsigned long> data{m_nonce[0], m_nonce[1], m_typing ? 1ul : 0ul};
     for (const auto& e : entries)
         data.insert(data.end(), e.begin(), e.end());
     XChangeProperty(m_dpy, root, m_recordAtom, XA_CARDINAL, 32, PropModeReplace,

@@ -29,8 +29,11 @@ public:
     SparePool& pool() { return m_pool; }
     const SparePool& pool() const { return m_pool; }
 
-    // Puts back the keycodes that Keyquills no longer running left bound. Grabs the server.
+    // Puts back the keycodes that Keyquills no longer running left bound, and lets go of the keys
+    // one of them held when it ended in the middle of a line. Grabs the server.
     void removeLeftovers();
+    // Marked in the record while a line is being typed: keys may be held down meanwhile.
+    void setTyping(bool typing);
     // Takes a keymap just read from the server: the pool's keycodes become the spare ones plus
     // those of ours that still hold what we bound; bindings the keymap lost are forgotten.
     // Returns false when a binding was lost (someone else changed the keymap).
@@ -53,6 +56,7 @@ private:
     Atom m_recordAtom = 0;
     std::array<uint32_t, 2> m_nonce{};
     bool m_recorded = false;
+    bool m_typing = false;
 };
 
 } // namespace kq

@@ -322,6 +322,7 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     // The last line's own presses have all been read by now (it ended with a round trip).
     m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
     m_unclaimed.fill(0);
+    m_spare.setTyping(true);
     const std::vector<KeyCode> held = releaseHeldModifiers();
     bool ok = true;
     for (size_t from = 0; from < presses.size();) {
@@ -338,6 +339,7 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     XSync(m_dpy, False);
     pump();
     restoreHeldModifiers(held);
+    m_spare.setTyping(false);
     XFlush(m_dpy);
     return ok;
 }
