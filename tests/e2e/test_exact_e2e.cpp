@@ -135,18 +135,28 @@ TEST_F(ExactE2E, BoundCharactersCostNoKeymapChangeAndIdleGivesTheKeymapBack) {
 }
 
 // Two presses 30 ms apart, the second while the first line is still being typed: the line
-// arrives whole and in order, then the second press types the next line.
-TEST_F(ExactE2E, SecondPressDuringALongLineTypesTheNextLineAfterIt) {
+// arrives whole and in order, then the second press types its line. In the single list that is
+// the next line; in the multi-slot window another function key's row.
+TEST_F(ExactE2E, SecondPressDuringALongLineTypesItsLineAfterIt) {
     start();
     const std::string line = longAsciiLine();
-    world.load({line, "next"});
-    const pid_t user = spawn("xdotool", {"key", "Tab", "sleep", "0.03", "key", "Tab"});
-    const bool arrived = world.waitForText(line + "next", 20000);
-    waitExit(user, 5000);
-    ASSERT_TRUE(arrived) << "got " << world.text().size() << " bytes: ..." << world.text().substr(1900);
-    world.pump(300);
-    EXPECT_EQ(world.text(), line + "next");
-    EXPECT_FALSE(world.state.HotkeyDown);
+    for (int16_t mode : {ModeSingleList, ModeMultiSlot}) {
+        SCOPED_TRACE(mode);
+        world.clearTarget();
+        world.state.MacroMode = mode;
+        world.load({line, "next"});
+        world.rows.enabled = {1, 1};
+        world.rows.text[0] = line, world.rows.text[1] = "next";
+        const char* second = mode == ModeSingleList ? "Tab" : "F2";
+        const pid_t user =
+            spawn("xdotool", {"key", mode == ModeSingleList ? "Tab" : "F1", "sleep", "0.03", "key", second});
+        const bool arrived = world.waitForText(line + "next", 20000);
+        waitExit(user, 5000);
+        ASSERT_TRUE(arrived) << "got " << world.text().size() << " bytes: ..." << world.text().substr(1900);
+        world.pump(300);
+        EXPECT_EQ(world.text(), line + "next");
+        EXPECT_FALSE(world.state.HotkeyDown);
+    }
 }
 
 // The lines of the browser probe through real toolkits: each looks keycodes up in its own

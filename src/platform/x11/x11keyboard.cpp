@@ -43,7 +43,8 @@ struct X11Keyboard::Impl {
         bool midLine = false; // read while our keys were being sent
     };
     std::deque<Queued> stash;
-    int acting = 0; // actions of an event in progress (nested ones included)
+    int acting = 0;        // actions of an event in progress (nested ones included)
+    int actingMidLine = 0; // of those, events held for after a line
 
     void act(const HookDecision& d) {
         ++acting;
@@ -74,7 +75,8 @@ struct X11Keyboard::Impl {
                 XFreeEventData(dpy, cookie);
             }
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
-            q.midLine = typing;
+            // What follows an event held for after the line is held too, so the order stays.
+            q.midLine = typing || actingMidLine > 0 || (!stash.empty() && stash.back().midLine);
             // Of the raw events (ours are thousands a line) only owed key-ups matter later.
             const bool owed = q.raw && q.key.release && awaitingRelease.count(q.key.keycode);
             if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push_back(q);
@@ -219,6 +221,8 @@ struct X11Keyboard::Impl {
         deliverRelease(key.keycode, st.mods);
     }
 
+    void dispatch(Queued& q);
+
     void onMappingChanged(XEvent& ev) {
         if (ev.type == MappingNotify) XRefreshKeyboardMapping(&ev.xmapping);
         auto* xkbev = reinterpret_cast<XkbEvent*>(&ev);
@@ -331,26 +335,29 @@ void X11Keyboard::processPendingEvents() {
         if (d.stash.front().midLine && d.acting > 0) break;
         Impl::Queued q = d.stash.front();
         d.stash.pop_front();
-        if (q.raw) {
-            d.onRawKey(q.key);
-            continue;
-        }
-        switch (q.ev.type) {
-        case KeyPress:
-            if (q.decision) d.act(*q.decision);
-            break;
-        case KeyRelease:
-            d.onCoreRelease(q.ev.xkey);
-            break;
-        case MappingNotify:
-            d.onMappingChanged(q.ev);
-            break;
-        default:
-            if (q.ev.type == d.xkbEventBase) d.onMappingChanged(q.ev);
-            break;
-        }
+        d.actingMidLine += q.midLine;
+        d.dispatch(q);
+        d.actingMidLine -= q.midLine;
     }
     d.typer->housekeeping();
+}
+
+void X11Keyboard::Impl::dispatch(Queued& q) {
+    if (q.raw) return onRawKey(q.key);
+    switch (q.ev.type) {
+    case KeyPress:
+        if (q.decision) act(*q.decision);
+        break;
+    case KeyRelease:
+        onCoreRelease(q.ev.xkey);
+        break;
+    case MappingNotify:
+        onMappingChanged(q.ev);
+        break;
+    default:
+        if (q.ev.type == xkbEventBase) onMappingChanged(q.ev);
+        break;
+    }
 }
 
 int X11Keyboard::msUntilHousekeeping() const {
