@@ -5,6 +5,7 @@
 // Usage: kq_bench_typing [--use-display] [--repeats N] [--presses N]
 //   --use-display  type into the server named by $DISPLAY instead of a private Xvfb
 // Times are wall-clock (steady clock); each throughput figure is the median of the runs.
+#include "bench_support.h"
 #include "engine/hook.h"
 #include "engine/playback.h"
 #include "engine/utf8.h"
@@ -36,7 +37,7 @@
 namespace kq {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 using e2e::KeyboardWorld;
 
 struct Options {
@@ -45,30 +46,6 @@ struct Options {
     int presses = 200;
     int warmup = 5; // presses not counted: the first ones read the keymap and warm the caches
 };
-
-double seconds(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-double micros(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::micro>(to - from).count();
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// Nearest-rank percentile.
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank =
-        static_cast<size_t>(std::max(1.0, std::ceil(p / 100.0 * static_cast<double>(v.size()))));
-    return v[std::min(rank, v.size()) - 1];
-}
 
 // Words of letters and digits with punctuation between them. The key notation's own characters
 // (+ ^ % ~ ( ) { }) are left out, so the very same text goes to both tools unescaped.
@@ -230,59 +207,6 @@ void compareTools(KeyboardWorld& world, const char* title, const std::string& te
     printRow("keyquill", keyquill);
     printRow("xdotool", xdotool);
 }
-
-// A window of the benchmark's own on a connection of its own: a typed key is timestamped the
-// moment it reaches this process, not when a file changes.
-class Receiver {
-public:
-    ~Receiver() {
-        if (m_dpy) XCloseDisplay(m_dpy);
-    }
-    bool open() {
-        m_dpy = XOpenDisplay(nullptr);
-        if (!m_dpy) return false;
-        const Window w =
-            XCreateSimpleWindow(m_dpy, DefaultRootWindow(m_dpy), 40, 40, 200, 100, 0, 0, 0xFFFFFF);
-        XStoreName(m_dpy, w, "kq-bench-receiver");
-        XSelectInput(m_dpy, w, StructureNotifyMask);
-        XMapWindow(m_dpy, w);
-        XEvent ev{};
-        while (ev.type != MapNotify)
-            XMaskEvent(m_dpy, StructureNotifyMask, &ev);
-        XSelectInput(m_dpy, w, KeyPressMask | KeyReleaseMask);
-        XSetInputFocus(m_dpy, w, RevertToParent, CurrentTime);
-        XSync(m_dpy, False);
-        drain();
-        return true;
-    }
-    void drain() {
-        XEvent ev;
-        while (XPending(m_dpy))
-            XNextEvent(m_dpy, &ev);
-    }
-    // When a press of `sym` was read, or nothing if none came in time.
-    std::optional<Clock::time_point> awaitPress(KeySym sym, int timeoutMs) {
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (!XPending(m_dpy)) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-                if (left.count() <= 0) return std::nullopt;
-                pollfd pfd{ConnectionNumber(m_dpy), POLLIN, 0};
-                poll(&pfd, 1, static_cast<int>(left.count()));
-                if (!XPending(m_dpy)) continue;
-            }
-            const auto arrived = Clock::now();
-            while (XPending(m_dpy)) {
-                XEvent ev;
-                XNextEvent(m_dpy, &ev);
-                if (ev.type == KeyPress && XLookupKeysym(&ev.xkey, 0) == sym) return arrived;
-            }
-        }
-    }
-
-private:
-    Display* m_dpy = nullptr;
-};
 
 // Runs the program side (the filter and its playback) on a thread and connection of its own, so
 // that the measuring thread is free to read the target's events as they arrive.

@@ -88,54 +88,31 @@ start_browser() { # $1 browser, $2 folder; sets bpid
             >"$2/browser.log" 2>&1 &
         ;;
     firefox-esr)
-        cat >"$profile/user.js" <<'EOF'
-user_pref("browser.shell.checkDefaultBrowser", false);
-user_pref("browser.startup.page", 0);
-user_pref("browser.startup.homepage_override.mstone", "ignore");
-user_pref("startup.homepage_welcome_url", "");
-user_pref("startup.homepage_welcome_url.additional", "");
-user_pref("browser.aboutwelcome.enabled", false);
-user_pref("trailhead.firstrun.didSeeAboutWelcome", true);
-user_pref("datareporting.policy.dataSubmissionEnabled", false);
-user_pref("datareporting.policy.firstRunURL", "");
-user_pref("datareporting.healthreport.uploadEnabled", false);
-user_pref("toolkit.telemetry.enabled", false);
-user_pref("toolkit.telemetry.unified", false);
-user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
-user_pref("app.update.auto", false);
-user_pref("app.normandy.enabled", false);
-user_pref("app.shield.optoutstudies.enabled", false);
-user_pref("extensions.update.enabled", false);
-user_pref("extensions.getAddons.cache.enabled", false);
-user_pref("extensions.pocket.enabled", false);
-user_pref("browser.safebrowsing.malware.enabled", false);
-user_pref("browser.safebrowsing.phishing.enabled", false);
-user_pref("browser.safebrowsing.downloads.enabled", false);
-user_pref("browser.safebrowsing.update.enabled", false);
-user_pref("network.captive-portal-service.enabled", false);
-user_pref("network.connectivity-service.enabled", false);
-user_pref("network.dns.disablePrefetch", true);
-user_pref("network.prefetch-next", false);
-user_pref("media.gmp-manager.updateEnabled", false);
-user_pref("browser.region.update.enabled", false);
-user_pref("browser.newtabpage.enabled", false);
-user_pref("browser.translations.enable", false);
-user_pref("browser.uitour.enabled", false);
-user_pref("browser.sessionstore.resume_from_crash", false);
-user_pref("browser.tabs.warnOnClose", false);
-user_pref("toolkit.startup.max_resumed_crashes", -1);
-EOF
+        # First run, telemetry, updates and everything else that would phone home: off.
+        local prefs='browser.shell.checkDefaultBrowser=false browser.startup.page=0
+            browser.startup.homepage_override.mstone="ignore" startup.homepage_welcome_url=""
+            browser.aboutwelcome.enabled=false trailhead.firstrun.didSeeAboutWelcome=true
+            datareporting.policy.dataSubmissionEnabled=false datareporting.policy.firstRunURL=""
+            datareporting.healthreport.uploadEnabled=false toolkit.telemetry.enabled=false
+            toolkit.telemetry.unified=false toolkit.telemetry.reportingpolicy.firstRun=false
+            app.update.auto=false app.normandy.enabled=false app.shield.optoutstudies.enabled=false
+            extensions.update.enabled=false extensions.getAddons.cache.enabled=false
+            browser.safebrowsing.malware.enabled=false browser.safebrowsing.phishing.enabled=false
+            browser.safebrowsing.downloads.enabled=false browser.safebrowsing.update.enabled=false
+            network.captive-portal-service.enabled=false network.connectivity-service.enabled=false
+            network.dns.disablePrefetch=true network.prefetch-next=false extensions.pocket.enabled=false
+            media.gmp-manager.updateEnabled=false browser.region.update.enabled=false
+            browser.translations.enable=false browser.uitour.enabled=false
+            browser.sessionstore.resume_from_crash=false toolkit.startup.max_resumed_crashes=-1'
+        for p in $prefs; do echo "user_pref(\"${p%%=*}\", ${p#*=});"; done >"$profile/user.js"
         MOZ_CRASHREPORTER_DISABLE=1 MOZ_ENABLE_WAYLAND=0 GDK_BACKEND=x11 firefox-esr --no-remote \
             --new-instance --profile "$profile" -width 1000 -height 700 "$url" >"$2/browser.log" 2>&1 &
         ;;
     *) log "unknown browser $1"; return 1 ;;
     esac
-    bpid=$!
-    pids+=($bpid)
+    bpid=$! && pids+=($bpid)
 }
 
-# Focuses the browser, clicks into the textarea, empties it and proves the focus is there by
-# typing "x" (then erasing it) and seeing it arrive. Returns 1 when that never works.
 click_textarea() { # focus the browser, click into the textarea, caret to the end
     local X Y WIDTH HEIGHT
     xdotool windowraise "$bwin" windowfocus --sync "$bwin" 2>/dev/null
@@ -144,6 +121,8 @@ click_textarea() { # focus the browser, click into the textarea, caret to the en
     sleep 0.3
     xdotool key ctrl+End
 }
+# Empties the textarea and proves the focus is in it by typing "x" (then erasing it) and seeing
+# it arrive. Returns 1 when that never works.
 focus_textarea() {
     for attempt in 1 2 3; do
         rm -f "$work/page/value.txt"
@@ -164,8 +143,7 @@ results="$work/results.tsv"
 for browser in $browsers; do
     for layout in $layouts; do
         cell="$work/$browser-$layout"
-        mkdir -p "$cell/runtime"
-        chmod 700 "$cell/runtime"
+        mkdir -p -m 700 "$cell/runtime"
         log "$browser / $layout"
         start_browser "$browser" "$cell" || continue
         if ! bwin=$(find_window kq-probe 300); then
@@ -179,8 +157,7 @@ for browser in $browsers; do
         setxkbmap -display "$DISPLAY" "$layout"
         rm -f "$work/kq/config.ini"
         (cd "$work/kq" && XDG_RUNTIME_DIR="$cell/runtime" exec ./keyquill) >"$cell/keyquill.log" 2>&1 &
-        kpid=$!
-        pids+=($kpid)
+        kpid=$! && pids+=($kpid)
         kwin=$(find_window '^Keyquill$' 100) || { log "  keyquill showed no window"; stop "$kpid"; stop "$bpid"; continue; }
         # File > Load, answer the dialog with the list's path; then tick "Enabled".
         xdotool windowraise "$kwin" windowfocus --sync "$kwin"

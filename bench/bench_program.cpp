@@ -1,0 +1,229 @@
+// The real keyquill, measured as a user meets it: a list loaded through its own window, "Enabled"
+// ticked, "Auto Backspace" off, and a window of another X client focused. XTest presses the hotkey;
+// the receiving window timestamps the first typed key.
+//  - latency, hotkey press to first character: TAB in the single list, F1 in the multi-slot window;
+//  - throughput of a 10,000-character line, first to last key received, against
+//    `xdotool type --delay 0` of the same text into the same window in the same run.
+// Usage: kq_bench_program [--use-display] [--presses N] [--runs N]
+// Quirk: gtest (through desktop.h) must come before the X11 headers, whose macros break it.
+#include "desktop.h"
+
+#include "bench_support.h"
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+
+namespace kq {
+namespace {
+
+using namespace bench;
+using e2e::Desktop;
+
+struct Options {
+    bool useDisplay = false;
+    int presses = 200;
+    int warmup = 5; // not counted: the first presses read the keymap and warm the caches
+    int runs = 3;
+};
+
+struct Latency {
+    std::vector<double> fromSync, fromSend;
+    int missed = 0;
+};
+
+// Lowercase words: every character is on the keymap, so this is the typing path at full speed.
+std::string words(size_t length) {
+    std::mt19937 rng(42);
+    std::string out;
+    while (out.size() < length) {
+        for (unsigned i = 0, n = 2 + rng() % 8; i < n; ++i)
+            out += static_cast<char>('a' + rng() % 26);
+        out += ' ';
+    }
+    out.resize(length);
+    return out;
+}
+
+class Session {
+public:
+    Session(Desktop& desk, Receiver& rx, std::string dir) : m_desk(desk), m_rx(rx), m_dir(std::move(dir)) {
+        m_user = XOpenDisplay(nullptr);
+    }
+    ~Session() {
+        e2e::terminate(m_keyquill);
+        if (m_user) XCloseDisplay(m_user);
+    }
+    bool start() {
+        m_keyquill = e2e::spawn(KQ_KEYQUILL, {});
+        m_main = m_desk.findWindow("Keyquill");
+        return m_user && m_main;
+    }
+    void loadList(const std::string& name, const std::string& content) {
+        const std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << content << "\r\n";
+        m_desk.focus(m_main);
+        m_desk.keys({"alt+f", "Return"});
+        Desktop::settle(400);
+        m_desk.type(path);
+        m_desk.key("Return");
+        Desktop::settle(300);
+    }
+    // Unticks "Auto Backspace" (ticked at start) and ticks "Enabled".
+    void enableWithoutBackspace() {
+        const e2e::Rect r = m_desk.geometry(m_main);
+        const int top = r.y + r.h - 201;
+        m_desk.click(r.x + 88 + 7, top + 8 + 8);
+        m_desk.click(r.x + 16 + 7, top + 8 + 8);
+    }
+    // Switches to the multi-slot window and gives row 0 (F1) the text "x", enabled.
+    bool multiSlotRow() {
+        m_desk.focus(m_main);
+        m_desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"});
+        const Window multi = m_desk.findWindow("Keyquill - Config 1");
+        if (!multi) return false;
+        const e2e::Rect r = m_desk.geometry(multi);
+        const int rowY = r.y + r.h - 513 + 24 + 16 + 8;
+        m_desk.focus(multi);
+        m_desk.click(r.x + 16 + 64 + 100, rowY);
+        m_desk.type("x");
+        m_desk.click(r.x + 16 + 8 + 7, rowY);
+        return true;
+    }
+    Latency latency(KeySym hotkey, const Options& opt) {
+        m_desk.focus(m_rx.window());
+        const KeyCode kc = XKeysymToKeycode(m_user, hotkey);
+        Latency out;
+        for (int i = 0; i < opt.warmup + opt.presses; ++i) {
+            m_rx.drain();
+            const auto sent = Clock::now();
+            XTestFakeKeyEvent(m_user, kc, True, CurrentTime);
+            XSync(m_user, False);
+            const auto synced = Clock::now();
+            const auto arrived = m_rx.awaitPress(XK_x, 2000);
+            XTestFakeKeyEvent(m_user, kc, False, CurrentTime);
+            XSync(m_user, False);
+            // No person taps faster; the key-up must also have cleared the latch.
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            if (i < opt.warmup) continue;
+            if (!arrived) {
+                ++out.missed;
+                continue;
+            }
+            out.fromSync.push_back(micros(synced, *arrived));
+            out.fromSend.push_back(micros(sent, *arrived));
+        }
+        return out;
+    }
+    // Characters per second of one line typed by a TAB press; 0 when it did not all arrive.
+    double keyquillRate(size_t length) {
+        m_rx.drain();
+        const KeyCode tab = XKeysymToKeycode(m_user, XK_Tab);
+        XTestFakeKeyEvent(m_user, tab, True, CurrentTime);
+        XTestFakeKeyEvent(m_user, tab, False, CurrentTime);
+        XSync(m_user, False);
+        return rate(m_rx.awaitPresses(length, 2000), length);
+    }
+    double xdotoolRate(const std::string& text) {
+        const std::string path = m_dir + "/xdotool.txt";
+        std::ofstream(path, std::ios::binary) << text;
+        m_rx.drain();
+        const pid_t pid = e2e::spawn("xdotool", {"type", "--delay", "0", "--file", path});
+        const Receiver::Burst b = m_rx.awaitPresses(text.size(), 2000);
+        waitpid(pid, nullptr, 0);
+        return rate(b, text.size());
+    }
+
+private:
+    static double rate(const Receiver::Burst& b, size_t length) {
+        if (b.presses < length) return 0;
+        return static_cast<double>(length - 1) / std::max(1e-9, seconds(b.first, b.last));
+    }
+    Desktop& m_desk;
+    Receiver& m_rx;
+    std::string m_dir;
+    Display* m_user = nullptr;
+    pid_t m_keyquill = 0;
+    Window m_main = 0;
+};
+
+void printLatency(const char* title, const Latency& l) {
+    auto row = [](const char* from, const std::vector<double>& v) {
+        std::printf("  %-40s %9.0f %9.0f %9.0f\n", from, median(v), percentile(v, 99),
+                    v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
+    };
+    std::printf("\n%s, %zu presses\n  %-40s %9s %9s %9s\n", title, l.fromSync.size() + size_t(l.missed),
+                "measured from", "median us", "p99 us", "max us");
+    row("XTest press, after its XSync returned", l.fromSync);
+    row("XTest press sent (XSync included)", l.fromSend);
+    std::printf("  presses without a typed character within 2 s: %d\n", l.missed);
+    std::fflush(stdout);
+}
+
+void printThroughput(const std::vector<double>& kq, const std::vector<double>& xdo) {
+    auto list = [](const std::vector<double>& v) {
+        std::string s;
+        for (double x : v)
+            s += " " + std::to_string(static_cast<long>(x));
+        return s;
+    };
+    std::printf("\nThroughput, 10,000 characters of lowercase words, first to last key received\n");
+    std::printf("  keyquill  median %7.0f keys/s  runs:%s\n", median(kq), list(kq).c_str());
+    std::printf("  xdotool   median %7.0f keys/s  runs:%s\n", median(xdo), list(xdo).c_str());
+    std::printf("  ratio     %.1fx\n", median(kq) / std::max(1.0, median(xdo)));
+}
+
+int run(const Options& opt) {
+    e2e::PrivateXvfb xvfb;
+    std::string error;
+    if (!opt.useDisplay && !xvfb.start(&error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
+    const std::string dir = e2e::RuntimeDir("kq-bench-program").string();
+    Receiver rx;
+    Desktop desk;
+    if (!rx.open() || !desk.ok()) return std::fprintf(stderr, "cannot open the display\n"), 1;
+    Session s(desk, rx, dir);
+    if (!s.start()) return std::fprintf(stderr, "keyquill did not show its window\n"), 1;
+    std::printf("The real keyquill on display %s\n", std::getenv("DISPLAY"));
+    s.loadList("latency.txt", "x");
+    s.enableWithoutBackspace();
+    printLatency("Single list: TAB to first character", s.latency(XK_Tab, opt));
+
+    const std::string text = words(10000);
+    s.loadList("long.txt", text);
+    desk.focus(rx.window());
+    std::vector<double> kq, xdo;
+    for (int i = 0; i < opt.runs; ++i) { // alternated, so a slow moment does not hit one tool only
+        kq.push_back(s.keyquillRate(text.size()));
+        xdo.push_back(s.xdotoolRate(text));
+    }
+    printThroughput(kq, xdo);
+
+    if (!s.multiSlotRow()) return std::fprintf(stderr, "the multi-slot window did not appear\n"), 1;
+    printLatency("Multi-slot: F1 to first character", s.latency(XK_F1, opt));
+    return 0;
+}
+
+} // namespace
+} // namespace kq
+
+int main(int argc, char** argv) {
+    kq::Options opt;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--use-display") {
+            opt.useDisplay = true;
+        } else if ((a == "--presses" || a == "--runs") && i + 1 < argc) {
+            (a == "--presses" ? opt.presses : opt.runs) = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: %s [--use-display] [--presses N] [--runs N]\n", argv[0]);
+            return 2;
+        }
+    }
+    return kq::run(opt);
+}
