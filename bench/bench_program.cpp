@@ -4,7 +4,8 @@
 //  - latency, hotkey press to first character: TAB in the single list, F1 in the multi-slot window;
 //  - throughput of a 10,000-character line, first to last key received, against
 //    `xdotool type --delay 0` of the same text into the same window in the same run.
-// Usage: kq_bench_program [--use-display] [--presses N] [--runs N]
+// Usage: kq_bench_program [--use-display] [--presses N] [--runs N] [--keyquill PROGRAM]
+//   --keyquill  start this instead of the built keyquill (a wrapper that profiles it, say)
 // Quirk: gtest (through desktop.h) must come before the X11 headers, whose macros break it.
 #include "desktop.h"
 
@@ -31,6 +32,7 @@ struct Options {
     int presses = 200;
     int warmup = 5; // not counted: the first presses read the keymap and warm the caches
     int runs = 3;
+    std::string keyquill = KQ_KEYQUILL;
 };
 
 struct Latency {
@@ -60,8 +62,8 @@ public:
         e2e::terminate(m_keyquill);
         if (m_user) XCloseDisplay(m_user);
     }
-    bool start() {
-        m_keyquill = e2e::spawn(KQ_KEYQUILL, {});
+    bool start(const std::string& program) {
+        m_keyquill = e2e::spawn(program, {});
         m_main = m_desk.findWindow("Keyquill");
         return m_user && m_main;
     }
@@ -188,7 +190,7 @@ int run(const Options& opt) {
     Desktop desk;
     if (!rx.open() || !desk.ok()) return std::fprintf(stderr, "cannot open the display\n"), 1;
     Session s(desk, rx, dir);
-    if (!s.start()) return std::fprintf(stderr, "keyquill did not show its window\n"), 1;
+    if (!s.start(opt.keyquill)) return std::fprintf(stderr, "keyquill did not show its window\n"), 1;
     std::printf("The real keyquill on display %s\n", std::getenv("DISPLAY"));
     s.loadList("latency.txt", "x");
     s.enableWithoutBackspace();
@@ -220,8 +222,11 @@ int main(int argc, char** argv) {
             opt.useDisplay = true;
         } else if ((a == "--presses" || a == "--runs") && i + 1 < argc) {
             (a == "--presses" ? opt.presses : opt.runs) = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--keyquill" && i + 1 < argc) {
+            opt.keyquill = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--use-display] [--presses N] [--runs N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--use-display] [--presses N] [--runs N] [--keyquill PROGRAM]\n",
+                         argv[0]);
             return 2;
         }
     }

@@ -31,6 +31,7 @@ struct X11Keyboard::Impl {
     std::vector<unsigned> grabMods;         // the modifier sets they are grabbed under
     std::multiset<KeyCode> awaitingRelease; // swallowed presses whose key-up is still owed
     unsigned capsLockBefore = 0;            // lock state when a swallowed Caps press began
+    XkbStateRec xkbState{};                 // as of the last XKB state notification read
 
     // Events read from the connection but not yet acted on. A grabbed press is decided and its
     // freeze released as soon as it is read; the decision waits here for its actions. Raw
@@ -74,6 +75,13 @@ struct X11Keyboard::Impl {
                 }
                 XFreeEventData(dpy, cookie);
             }
+            if (q.ev.type == xkbEventBase) {
+                const auto* xkbev = reinterpret_cast<const XkbEvent*>(&q.ev);
+                if (xkbev->any.xkb_type == XkbStateNotify) {
+                    trackState(xkbev->state);
+                    continue;
+                }
+            }
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
             // What follows an event held for after the line is held too, so the order stays.
             q.midLine = typing || actingMidLine > 0 || (!stash.empty() && stash.back().midLine);
@@ -82,6 +90,17 @@ struct X11Keyboard::Impl {
             if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push_back(q);
         }
         return added;
+    }
+
+    void trackState(const XkbStateNotifyEvent& e) {
+        xkbState.group = static_cast<unsigned char>(e.group);
+        xkbState.locked_group = static_cast<unsigned char>(e.locked_group);
+        xkbState.base_group = static_cast<unsigned short>(e.base_group);
+        xkbState.latched_group = static_cast<unsigned short>(e.latched_group);
+        xkbState.mods = e.mods;
+        xkbState.base_mods = e.base_mods;
+        xkbState.latched_mods = e.latched_mods;
+        xkbState.locked_mods = e.locked_mods;
     }
 
     static KeySym keysymForVk(uint32_t vk) {
@@ -216,9 +235,7 @@ struct X11Keyboard::Impl {
 
     void onRawKey(const X11Typer::RawKey& key) {
         if (!key.release || !takeAwaited(key.keycode)) return;
-        XkbStateRec st{};
-        XkbGetState(dpy, XkbUseCoreKbd, &st);
-        deliverRelease(key.keycode, st.mods);
+        deliverRelease(key.keycode, xkbState.mods);
     }
 
     void dispatch(Queued& q);
@@ -257,12 +274,19 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     // Held hotkeys must not look like release+press pairs (each would be a new press).
     XkbSetDetectableAutoRepeat(impl->dpy, True, nullptr);
     XkbSelectEvents(impl->dpy, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
+    // The state is followed from notifications, so typing a line needs no round trip for it.
+    constexpr unsigned long stateParts = XkbModifierStateMask | XkbModifierBaseMask | XkbModifierLatchMask |
+                                         XkbModifierLockMask | XkbGroupStateMask | XkbGroupBaseMask |
+                                         XkbGroupLatchMask | XkbGroupLockMask;
+    XkbSelectEventDetails(impl->dpy, XkbUseCoreKbd, XkbStateNotify, stateParts, stateParts);
+    XkbGetState(impl->dpy, XkbUseCoreKbd, &impl->xkbState);
     impl->typer = std::make_unique<X11Typer>(impl->dpy, timings);
     // Before anything is typed: a Keyquill that was killed mid-line may have left bindings.
     impl->typer->removeLeftovers();
     Impl* raw = impl.get();
     impl->typer->setPump([raw] { return raw->collect(true); });
     impl->typer->setGrabbed([raw](KeyCode kc) { return raw->grabbed.count(kc) > 0; });
+    impl->typer->setStateSource([raw] { return raw->xkbState; });
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -355,7 +379,9 @@ void X11Keyboard::Impl::dispatch(Queued& q) {
         onMappingChanged(q.ev);
         break;
     default:
-        if (q.ev.type == xkbEventBase) onMappingChanged(q.ev);
+        if (q.ev.type == xkbEventBase &&
+            reinterpret_cast<const XkbEvent*>(&q.ev)->any.xkb_type == XkbMapNotify)
+            onMappingChanged(q.ev);
         break;
     }
 }

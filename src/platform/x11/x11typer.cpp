@@ -199,7 +199,8 @@ void X11Typer::pump() {
         ++(k.release ? m_seenReleases : m_seenPresses)[k.keycode];
 }
 
-std::vector<KeyCode> X11Typer::releaseHeldModifiers() {
+std::vector<KeyCode> X11Typer::releaseHeldModifiers(unsigned heldMods) {
+    if (!heldMods) return {}; // the common case: nothing held, no need to ask the server
     char keys[32];
     XQueryKeymap(m_dpy, keys);
     std::vector<KeyCode> released;
@@ -300,8 +301,14 @@ void X11Typer::typePart(std::vector<Press>& presses, size_t from, size_t to) {
 
 bool X11Typer::send(const KeyStrokes& strokes) {
     if (strokes.empty()) return true;
+    // Anything queued so far predates the line: read it first, so the keyboard state is current
+    // and the counts below see only the line.
+    pump();
     XkbStateRec st{};
-    XkbGetState(m_dpy, XkbUseCoreKbd, &st);
+    if (m_state)
+        st = m_state();
+    else
+        XkbGetState(m_dpy, XkbUseCoreKbd, &st);
     if (st.group != m_group) m_group = st.group, m_valid = false;
     if (!m_valid) refresh();
     if (!m_xkb) return false;
@@ -317,13 +324,11 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     const bool capsLocked = st.locked_mods & LockMask;
     if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, 0);
     if (st.latched_mods) XkbLatchModifiers(m_dpy, XkbUseCoreKbd, st.latched_mods, 0);
-    // Anything queued so far predates the line: read it first so the counts see only the line.
-    pump();
     // The last line's own presses have all been read by now (it ended with a round trip).
     m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
     m_unclaimed.fill(0);
     m_spare.setTyping(true);
-    const std::vector<KeyCode> held = releaseHeldModifiers();
+    const std::vector<KeyCode> held = releaseHeldModifiers(st.base_mods);
     bool ok = true;
     for (size_t from = 0; from < presses.size();) {
         const size_t to = bindPart(presses, from);

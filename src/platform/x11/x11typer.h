@@ -35,6 +35,9 @@ public:
     // sent. Returns the raw key events among what it read, ours and the user's alike: how the
     // typer learns whether a modifier it lifted for the line is still held.
     void setPump(std::function<std::vector<RawKey>()> pump) { m_pump = std::move(pump); }
+    // The keyboard state (group, locked, latched and held modifiers) as of the last read of the
+    // connection, kept from XKB state notifications: no round trip before a line.
+    void setStateSource(std::function<XkbStateRec()> state) { m_state = std::move(state); }
 
     // Which keycodes the filter grabs: presses of those that the typer sends are counted, so the
     // filter can tell its own typed hotkeys from the user's.
@@ -71,7 +74,7 @@ private:
     void typePart(std::vector<Press>& presses, size_t from, size_t to);
     void removeBindings();
     void pump();
-    std::vector<KeyCode> releaseHeldModifiers();
+    std::vector<KeyCode> releaseHeldModifiers(unsigned heldMods);
     void restoreHeldModifiers(const std::vector<KeyCode>& held);
     void tap(const Press& p);
     void fake(KeyCode keycode, bool down);
@@ -86,6 +89,7 @@ private:
     unsigned m_altMask = Mod1Mask;
     std::function<std::vector<RawKey>()> m_pump;
     std::function<bool(KeyCode)> m_grabbed;
+    std::function<XkbStateRec()> m_state;
     std::array<int, 256> m_unclaimed{}; // grabbed presses sent, not yet seen by the filter
     // Raw key events seen during the line and those the line injected, per keycode: the
     // difference is the user's.
