@@ -82,6 +82,9 @@ struct X11Keyboard::Impl {
                     continue;
                 }
             }
+            // The typer must not type from a keymap it knows is stale, even before the change
+            // itself is handled (the regrab waits its turn in the queue).
+            if (q.ev.type == MappingNotify || q.ev.type == xkbEventBase) typer->invalidate();
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
             // What follows an event held for after the line is held too, so the order stays.
             q.midLine = typing || actingMidLine > 0 || (!stash.empty() && stash.back().midLine);
