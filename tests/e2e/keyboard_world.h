@@ -36,6 +36,7 @@ public:
     void load(std::vector<std::string> lines) { list.load(std::move(lines)); }
     std::vector<int> keysDown() const;
     pid_t targetPid() const { return m_target; }
+    const std::string& textPath() const { return m_textPath; }
 
     MacroState state;
     test::ListModel list;

@@ -107,9 +107,10 @@ TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {
     row(2, 8 + 7);   // enable
     row(2, 496 + 7); // Include ENTER
     desk.focus(targetWindow);
-    desk.keys({"F1", "F2", "F3"});
+    for (int f = 1; f <= 12; ++f) // empty and disabled rows too: no function key ever arrives
+        desk.key("F" + std::to_string(f));
     ASSERT_TRUE(waitForText("echo one, (two)third\n")) << "got: " << text();
-    EXPECT_EQ(readFile(path("events")).find("P F2 "), std::string::npos) << "F2 must never arrive";
+    EXPECT_EQ(readFile(path("events")).find("P F"), std::string::npos) << readFile(path("events"));
 
     const std::string golden = readFile(KQ_E2E_GOLDEN "/slotset.txt");
     fileDialog(multi, {"alt+f", "Down", "Return"}, path("set1.txt"));

@@ -113,8 +113,8 @@ const std::string& XvfbDisplay() {
 }
 
 bool RegisterSharedXvfb() {
-    ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
-    return true;
+    static const bool registered = (::testing::AddGlobalTestEnvironment(new XvfbEnvironment), true);
+    return registered;
 }
 
 } // namespace kq::e2e

@@ -21,8 +21,8 @@ private:
     std::string m_display;
 };
 
-// One private Xvfb for a whole test program, registered once from a namespace-scope initialiser;
-// the tests read its display name.
+// One private Xvfb for a whole test program, registered from a namespace-scope initialiser in each
+// test file (the first call counts); the tests read its display name.
 bool RegisterSharedXvfb();
 const std::string& XvfbDisplay();
 
