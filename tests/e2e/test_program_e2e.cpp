@@ -183,4 +183,23 @@ TEST_F(ProgramE2E, BindingsLeftByAKilledCopyAreRemovedAtTheNextStart) {
     EXPECT_EQ(std::count(keys, keys + 32, 0), 32) << "no key may stay held";
 }
 
+// Characters the layout lacks stay bound after a line; ten seconds without typing give the keymap
+// back, and so does closing the program, at once.
+TEST_F(ProgramE2E, BindingsAreRemovedWhenIdleAndAtExit) {
+    { std::ofstream(path("arrows.txt"), std::ios::binary) << "→ ✓\r\n"; }
+    loadAndEnable(path("arrows.txt"));
+    desk.focus(targetWindow);
+    desk.key("Tab");
+    ASSERT_TRUE(waitForText("<Delete>→ ✓")) << text();
+    EXPECT_FALSE(keymapDump() == keymapBefore) << "the line's bindings outlive it";
+    Desktop::settle(10000 + 500);
+    EXPECT_TRUE(keymapDump() == keymapBefore) << "idle: the keymap is the user's again";
+
+    desk.key("Tab");
+    ASSERT_TRUE(waitForText("<Delete>→ ✓<Delete>→ ✓")) << text();
+    terminate(keyquill);
+    keyquill = 0;
+    EXPECT_TRUE(keymapDump() == keymapBefore) << "exit: the keymap is the user's again";
+}
+
 } // namespace
