@@ -243,6 +243,19 @@ struct X11Keyboard::Impl {
 
     void dispatch(Queued& q);
 
+    // Raw key-ups bring the key-up of a swallowed hotkey after the ungrab. Raw presses are wanted
+    // only while a line is typed (the typer counts the user's presses of modifiers then): at
+    // other times each would wake the program just before the hotkey's own press arrives.
+    // Master-device raw events are held in the same freeze as core events, so a raw release
+    // never overtakes its press; slave-device ones can.
+    void selectRawKeys(bool presses) {
+        unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+        if (installed) XISetMask(mask, XI_RawKeyRelease);
+        if (installed && presses) XISetMask(mask, XI_RawKeyPress);
+        XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
+        XISelectEvents(dpy, root, &em, 1);
+    }
+
     void onMappingChanged(XEvent& ev) {
         if (ev.type == MappingNotify) XRefreshKeyboardMapping(&ev.xmapping);
         auto* xkbev = reinterpret_cast<XkbEvent*>(&ev);
@@ -290,6 +303,7 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     impl->typer->setPump([raw] { return raw->collect(true); });
     impl->typer->setGrabbed([raw](KeyCode kc) { return raw->grabbed.count(kc) > 0; });
     impl->typer->setStateSource([raw] { return raw->xkbState; });
+    impl->typer->setLineObserver([raw](bool inLine) { raw->selectRawKeys(inLine); });
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
 }
 
@@ -314,14 +328,8 @@ bool X11Keyboard::installed() const {
 bool X11Keyboard::install(Callbacks callbacks) {
     Impl& d = *m_impl;
     d.callbacks = std::move(callbacks);
-    // Master-device raw events are held in the same freeze as core events, so a raw release
-    // never overtakes its press; slave-device ones can.
-    unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
-    XISetMask(mask, XI_RawKeyPress);
-    XISetMask(mask, XI_RawKeyRelease);
-    XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
-    XISelectEvents(d.dpy, d.root, &em, 1);
     d.installed = true;
+    d.selectRawKeys(false);
     d.syncGrabs();
     XSync(d.dpy, False);
     return true;
@@ -333,9 +341,7 @@ void X11Keyboard::remove() {
     d.installed = false;
     d.syncGrabs();
     d.awaitingRelease.clear();
-    unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
-    XIEventMask em{XIAllMasterDevices, sizeof mask, mask};
-    XISelectEvents(d.dpy, d.root, &em, 1);
+    d.selectRawKeys(false);
     XSync(d.dpy, False);
 }
 

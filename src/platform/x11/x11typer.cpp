@@ -328,6 +328,7 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
     m_unclaimed.fill(0);
     m_spare.setTyping(true);
+    if (m_lineObserver) m_lineObserver(true);
     const std::vector<KeyCode> held = releaseHeldModifiers(st.base_mods);
     bool ok = true;
     for (size_t from = 0; from < presses.size();) {
@@ -344,6 +345,7 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     XSync(m_dpy, False);
     pump();
     restoreHeldModifiers(held);
+    if (m_lineObserver) m_lineObserver(false);
     m_spare.setTyping(false);
     XFlush(m_dpy);
     return ok;
