@@ -244,7 +244,7 @@ struct X11Keyboard::Impl {
     void dispatch(Queued& q);
 
     // Raw key-ups bring the key-up of a swallowed hotkey after the ungrab. Raw presses are wanted
-    // only while a line is typed (the typer counts the user's presses of modifiers then): at
+    // only while a line lifts held modifiers (the typer counts the user's presses of them then): at
     // other times each would wake the program just before the hotkey's own press arrives.
     // Master-device raw events are held in the same freeze as core events, so a raw release
     // never overtakes its press; slave-device ones can.

@@ -227,8 +227,9 @@ std::vector<std::array<uint32_t, 3>> X11SpareKeys::entriesOfPool() const {
     return entries;
 }
 
-void X11SpareKeys::setTyping(bool typing) {
-    m_typing = typing;
+void X11SpareKeys::markTyping() {
+    if (m_typing) return;
+    m_typing = true;
     record(entriesOfPool());
 }
 
@@ -273,6 +274,8 @@ void X11SpareKeys::removeAll(XkbDescPtr xkb) {
         if (m_pool.holdsAnything(kc)) changed.push_back(kc);
     m_pool.forgetAll();
     commit(xkb, changed);
+    m_typing = false;
+    record({});
 }
 
 } // namespace kq

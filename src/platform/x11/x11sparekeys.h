@@ -32,8 +32,11 @@ public:
     // Puts back the keycodes that Keyquills no longer running left bound, and lets go of the keys
     // one of them held when it ended in the middle of a line. Grabs the server.
     void removeLeftovers();
-    // Marked in the record while a line is being typed: keys may be held down meanwhile.
-    void setTyping(bool typing);
+    // Marked in the record from the first line after a clean-up until the next clean-up: keys may
+    // be held down meanwhile. Once, not per line: every change of a root property is news to
+    // every client that watches the root (window managers, panels), just before our keys.
+    void markTyping();
+    bool marked() const { return m_typing; }
     // Takes a keymap just read from the server: the pool's keycodes become the spare ones plus
     // those of ours that still hold what we bound; bindings the keymap lost are forgotten.
     // Returns false when a binding was lost (someone else changed the keymap).
@@ -42,7 +45,7 @@ public:
     // Writes what the pool holds for `changed` into `xkb` and the server in one change, recorded
     // before and after. The caller holds the server and has just read `xkb`.
     void commit(XkbDescPtr xkb, const std::vector<uint8_t>& changed);
-    // Removes every binding (same conditions as commit).
+    // Removes every binding and the mark (same conditions as commit).
     void removeAll(XkbDescPtr xkb);
 
 private:

@@ -327,9 +327,11 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     // The last line's own presses have all been read by now (it ended with a round trip).
     m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
     m_unclaimed.fill(0);
-    m_spare.setTyping(true);
-    if (m_lineObserver) m_lineObserver(true);
+    m_spare.markTyping();
+    m_lastLine = SparePool::Clock::now();
     const std::vector<KeyCode> held = releaseHeldModifiers(st.base_mods);
+    // Only with modifiers lifted are the user's presses worth counting during the line.
+    if (m_lineObserver && !held.empty()) m_lineObserver(true);
     bool ok = true;
     for (size_t from = 0; from < presses.size();) {
         const size_t to = bindPart(presses, from);
@@ -345,16 +347,14 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     XSync(m_dpy, False);
     pump();
     restoreHeldModifiers(held);
-    if (m_lineObserver) m_lineObserver(false);
-    m_spare.setTyping(false);
+    if (m_lineObserver && !held.empty()) m_lineObserver(false);
     XFlush(m_dpy);
     return ok;
 }
 
 int X11Typer::msUntilHousekeeping() const {
-    const SparePool& pool = m_spare.pool();
-    if (pool.empty() || !pool.lastUse()) return -1;
-    const auto left = *pool.lastUse() + m_spare.timings().idle - SparePool::Clock::now();
+    if (m_spare.pool().empty() && !m_spare.marked()) return -1;
+    const auto left = m_lastLine + m_spare.timings().idle - SparePool::Clock::now();
     return static_cast<int>(
         std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
 }
@@ -372,9 +372,9 @@ void X11Typer::removeBindings() {
 }
 
 void X11Typer::removeBindingsAtExit() {
-    const SparePool& pool = m_spare.pool();
-    if (pool.empty() || !pool.lastUse()) return;
-    std::this_thread::sleep_until(*pool.lastUse() + m_spare.timings().exitSettle);
+    if (m_spare.pool().empty() && !m_spare.marked()) return;
+    if (const auto last = m_spare.pool().lastUse())
+        std::this_thread::sleep_until(*last + m_spare.timings().exitSettle);
     removeBindings();
 }
 

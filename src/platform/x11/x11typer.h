@@ -38,7 +38,7 @@ public:
     // The keyboard state (group, locked, latched and held modifiers) as of the last read of the
     // connection, kept from XKB state notifications: no round trip before a line.
     void setStateSource(std::function<XkbStateRec()> state) { m_state = std::move(state); }
-    // Told when a line starts and ends.
+    // Told when a line that lifted modifiers the user holds starts and ends.
     void setLineObserver(std::function<void(bool inLine)> observer) { m_lineObserver = std::move(observer); }
 
     // Which keycodes the filter grabs: presses of those that the typer sends are counted, so the
@@ -93,6 +93,7 @@ private:
     std::function<bool(KeyCode)> m_grabbed;
     std::function<XkbStateRec()> m_state;
     std::function<void(bool)> m_lineObserver;
+    SparePool::Clock::time_point m_lastLine{};
     std::array<int, 256> m_unclaimed{}; // grabbed presses sent, not yet seen by the filter
     // Raw key events seen during the line and those the line injected, per keycode: the
     // difference is the user's.
