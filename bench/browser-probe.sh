@@ -22,9 +22,8 @@ while [ $# -gt 0 ]; do
     esac
     shift 2
 done
-for tool in Xvfb xdotool setxkbmap python3; do
-    command -v $tool >/dev/null || { echo "missing: $tool" >&2; exit 1; }
-done
+. "$here/../scripts/deps.sh"
+ensure_packages xvfb xauth xdotool x11-xkb-utils python3 chromium firefox-esr
 [ -x "$keyquill" ] || { echo "no keyquill at $keyquill" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/kq-browser-probe.XXXXXX)
