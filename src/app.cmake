@@ -4,7 +4,7 @@ set(CMAKE_AUTORCC ON)
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
 add_library(kq_app STATIC
-  app/formrestrict.cpp app/instancelock.cpp app/shutdown.cpp app/keyboardbridge.cpp)
+  app/formrestrict.cpp app/instancelock.cpp app/shutdown.cpp app/keyboardbridge.cpp app/filelocations.cpp)
 target_link_libraries(kq_app PUBLIC kq_files kq_engine kq_platform_x11 Qt6::Widgets)
 
 add_library(kq_windows STATIC
@@ -15,3 +15,4 @@ target_link_libraries(kq_windows PUBLIC kq_app)
 
 add_executable(keyquill main.cpp)
 target_link_libraries(keyquill PRIVATE kq_windows)
+include(install.cmake)

@@ -24,6 +24,11 @@ KeyboardBridge::KeyboardBridge(X11Keyboard& keyboard, const MacroState& state, Q
 void KeyboardBridge::drain() {
     m_keyboard.setWatchedKeys(KeysThatMaySwallow(m_state));
     m_keyboard.processPendingEvents();
+    // Told from the event loop, not from here: a message box inside a drain would nest it.
+    for (uint32_t vk : m_keyboard.takeRefusedKeys())
+        QTimer::singleShot(0, this, [this, vk] {
+            if (m_refused) m_refused(vk);
+        });
     const int due = m_keyboard.msUntilHousekeeping();
     if (due < 0)
         m_upkeep.stop();

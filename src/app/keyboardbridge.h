@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <cstdint>
+#include <functional>
+
 namespace kq {
 
 class X11Keyboard;
@@ -14,11 +17,14 @@ public:
     KeyboardBridge(X11Keyboard& keyboard, const MacroState& state, QObject* parent = nullptr);
     // Processes what the connection has queued: used by the yields of playback too.
     void drain();
+    // Called from the event loop (never inside a drain) with each hotkey another program holds.
+    void setRefusedHandler(std::function<void(uint32_t vk)> handler) { m_refused = std::move(handler); }
 
 private:
     X11Keyboard& m_keyboard;
     const MacroState& m_state;
     QTimer m_upkeep; // wakes the loop when the keyboard has upkeep due without any event
+    std::function<void(uint32_t)> m_refused;
 };
 
 } // namespace kq

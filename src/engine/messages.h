@@ -1,5 +1,6 @@
 #pragma once
 // The program's own texts shown to the user, used exactly as they stand.
+#include <string>
 #include <string_view>
 
 namespace kq {
@@ -11,8 +12,17 @@ inline constexpr std::string_view kMsgSecondInstance =
     "It is not recommended that you run this program more than once, would you like to continue";
 inline constexpr std::string_view kMsgBadFormat = "Error loading file, not valid format";
 
+// Texts of this port's own, where the Linux desktop asks for more than the original program said.
+inline std::string SettingsSaveFailure(const std::string& path, const std::string& reason) {
+    return "Keyquill could not save its settings to " + path + ": " + reason;
+}
+inline std::string HotkeyHeldElsewhere(std::string_view key) {
+    return "Another program holds " + std::string(key) + "; Keyquill cannot use it.";
+}
+
 // Message box styles: icon and buttons, as numbers the windows translate.
 inline constexpr int kStyleCritical = 16;      // critical icon, OK
+inline constexpr int kStyleWarning = 48;       // warning icon, OK
 inline constexpr int kStyleQuestionYesNo = 36; // question icon, Yes and No
 inline constexpr int kAnswerNo = 7;
 

@@ -5,17 +5,20 @@
 namespace kq {
 
 std::vector<std::string> SplitFileLines(const std::string& text) {
+    // A file without any CR is a Unix text file: its LFs end lines. With a CR anywhere, lines end
+    // at CR (or CR LF) and a lone LF stays inside its line, as the list's own writer expects.
+    const char end = text.find('\r') == std::string::npos ? '\n' : '\r';
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
-        const size_t cr = text.find('\r', start);
+        const size_t cr = text.find(end, start);
         if (cr == std::string::npos) {
             lines.push_back(text.substr(start));
             break;
         }
         lines.push_back(text.substr(start, cr - start));
         start = cr + 1;
-        if (start < text.size() && text[start] == '\n') ++start;
+        if (end == '\r' && start < text.size() && text[start] == '\n') ++start;
     }
     return lines;
 }

@@ -21,7 +21,7 @@ struct CommandListRead {
 };
 
 // Splits file text into lines the way the list loader sees them: a line ends at CR, CR LF or the
-// end of the text; a lone LF stays inside its line.
+// end of the text, and a lone LF stays inside its line; in a text without any CR, LF ends lines.
 std::vector<std::string> SplitFileLines(const std::string& text);
 
 // Applies the loader's rules to already decoded text: blank-by-spaces lines skipped, tabs removed,

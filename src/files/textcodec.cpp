@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace kq {
 namespace {
@@ -51,18 +52,24 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
 }
 
 bool WriteFileBytes(const std::string& path, std::string_view bytes, std::string* error) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        if (error) *error = std::strerror(errno);
+    // Written beside the old file and renamed over it, so a save that fails half-way (a full
+    // disk, a crash) leaves the old file whole. A link is followed: its target gets the new text.
+    std::error_code ec;
+    const std::string target =
+        std::filesystem::is_symlink(path, ec) ? std::filesystem::weakly_canonical(path, ec).string() : path;
+    const std::string temp = target + ".kq-saving";
+    auto fail = [&](int err) {
+        if (error) *error = std::strerror(err);
+        std::remove(temp.c_str());
         return false;
-    }
-    const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    };
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) return fail(errno);
+    const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
     const int writeErrno = errno;
     const bool closed = std::fclose(f) == 0;
-    if (!wrote || !closed) {
-        if (error) *error = std::strerror(wrote ? errno : writeErrno);
-        return false;
-    }
+    if (!wrote || !closed) return fail(wrote ? errno : writeErrno);
+    if (std::rename(temp.c_str(), target.c_str()) != 0) return fail(errno);
     return true;
 }
 

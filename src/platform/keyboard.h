@@ -29,6 +29,8 @@ public:
     // while it is enabled; F1..F12 in multi-slot mode). Keys outside the set reach the
     // applications untouched, which is what the dispatch would decide for them anyway.
     virtual void setWatchedKeys(const std::vector<uint32_t>& vks) = 0;
+    // Watched keys that another program holds, each reported once: the filter cannot have them.
+    virtual std::vector<uint32_t> takeRefusedKeys() { return {}; }
 };
 
 class CapsLockControl {

@@ -1,8 +1,10 @@
 #include "tray/frmpopup.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QWidget>
 
 namespace kq {
 
@@ -38,6 +40,12 @@ void frmPopup::RemoveTrayIcon() {
 
 bool frmPopup::iconShown() const {
     return trayIcon && trayIcon->isVisible();
+}
+
+void HideWhenMinimisedToTray(QWidget* window, const QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && window->isMinimized() &&
+        QSystemTrayIcon::isSystemTrayAvailable())
+        window->hide();
 }
 
 } // namespace kq

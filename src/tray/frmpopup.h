@@ -8,7 +8,9 @@
 class QAction;
 class QIcon;
 class QMenu;
+class QEvent;
 class QSystemTrayIcon;
+class QWidget;
 
 namespace kq {
 
@@ -25,5 +27,9 @@ public:
     QAction *mnuMinimize = nullptr, *mnurestore = nullptr, *mnuExit = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
 };
+
+// A working window leaves the screen when minimised, for the tray to bring back; with no tray
+// host running it is minimised the ordinary way instead, so it can still be found.
+void HideWhenMinimisedToTray(QWidget* window, const QEvent* event);
 
 } // namespace kq

@@ -1,5 +1,7 @@
 #include "windows/dialogs.h"
 
+#include "app/filelocations.h"
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -15,12 +17,13 @@ QString toQ(std::string_view s) {
 }
 
 QString askFile(QWidget* parent, QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(parent, QStringLiteral("Keyquill"), ProgramFolder(),
+    QFileDialog dialog(parent, QStringLiteral("Keyquill"), DialogStartFolder(),
                        QStringLiteral("Macro tool (*.txt)"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    RememberDialogFolder(dialog.selectedFiles().first());
     return dialog.selectedFiles().first();
 }
 
@@ -63,10 +66,6 @@ QString AskOpenFileName(QWidget* parent) {
 }
 QString AskSaveFileName(QWidget* parent) {
     return askFile(parent, QFileDialog::AcceptSave);
-}
-
-QString ProgramFolder() {
-    return QCoreApplication::applicationDirPath();
 }
 
 void ApplyProgramFont(QWidget* w, bool bold) {

@@ -17,7 +17,6 @@ int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::strin
 // "Macro tool (*.txt)". Empty when cancelled.
 QString AskOpenFileName(QWidget* parent);
 QString AskSaveFileName(QWidget* parent);
-QString ProgramFolder();
 // The program's font: Tahoma 8.25 pt where installed, else the system sans serif at that size.
 void ApplyProgramFont(QWidget* w, bool bold = false);
 

@@ -123,6 +123,13 @@ bool frmMain::Form_Load(InstanceLock& lock) {
     if (m_g.filter)
         m_g.filter->install({[this](const HookEvent& e) { return DecideHook(m_g.macro, e); },
                              [this](const HookDecision& d) { RunHookActions(m_g.macro, d, *this); }});
+    if (m_bridge)
+        m_bridge->setRefusedHandler([this](uint32_t vk) {
+            std::string_view name = vk == VkCapsLock ? "Caps Lock" : "";
+            for (const KeyTableEntry& e : KeyTable)
+                if (e.vk == vk) name = e.text;
+            ShowMessage(HotkeyHeldElsewhere(name), kStyleWarning, kProgramTitle);
+        });
     FormRestrict& r = m_g.restrict;
     FormRestrict::measureScreen(r.ScreenTwipsX, r.ScreenTwipsY);
     r.FormWidthPx = r.outerWidthPx(this);
@@ -193,8 +200,7 @@ void frmMain::unloadOptions() {
     std::string error;
     if (m_options->unload(&error)) return;
     // Shutdown goes on to its end; the user learns that the appearance was not kept.
-    ShowMessage("Keyquill could not save its settings to " + m_options->settingsPath() + ": " + error,
-                kStyleCritical, kProgramTitle);
+    ShowMessage(SettingsSaveFailure(m_options->settingsPath(), error), kStyleCritical, kProgramTitle);
 }
 
 void frmMain::removeTrayIcon() {
@@ -381,8 +387,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
 
 void frmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    // Minimised, the window leaves the screen and the task bar; the tray brings it back.
-    if (event->type() == QEvent::WindowStateChange && isMinimized()) hide();
+    HideWhenMinimisedToTray(this, event);
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

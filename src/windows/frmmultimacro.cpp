@@ -1,5 +1,7 @@
 #include "windows/frmmultimacro.h"
 
+#include "tray/frmpopup.h"
+
 #include "engine/messages.h"
 #include "files/slotsetfile.h"
 #include "windows/dialogs.h"
@@ -212,7 +214,7 @@ void frmMultiMacro::closeEvent(QCloseEvent* event) {
 
 void frmMultiMacro::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized()) hide();
+    HideWhenMinimisedToTray(this, event);
 }
 
 bool frmMultiMacro::event(QEvent* event) {

@@ -1,5 +1,7 @@
 #include "windows/frmoptions.h"
 
+#include "app/filelocations.h"
+#include "engine/messages.h"
 #include "files/settingsfile.h"
 #include "windows/dialogs.h"
 #include "windows/twips.h"
@@ -131,7 +133,18 @@ void frmOptions::HTColour_Change(int index) {
 }
 
 std::string frmOptions::settingsPath() const {
-    return (ProgramFolder() + QLatin1Char('/') + QString::fromLatin1(kSettingsFileName.data())).toStdString();
+    return SettingsFilePath().toStdString();
+}
+
+bool frmOptions::saveSettings(std::string* error) {
+    m_g.TransparencyLevel = static_cast<int16_t>(HTrans->value());
+    QString folderError;
+    if (!EnsureSettingsFolder(&folderError)) {
+        if (error) *error = folderError.toStdString();
+        return false;
+    }
+    return WriteSettingsFile(settingsPath(), m_g.BackgroundColour, m_g.TextColour, m_g.TransparencyOn,
+                             m_g.TransparencyLevel, error);
 }
 
 bool frmOptions::unload(std::string* error) {
@@ -139,15 +152,17 @@ bool frmOptions::unload(std::string* error) {
     m_unloaded = true;
     hide();
     if (!m_g.ShuttingDown) return true;
-    m_g.TransparencyLevel = static_cast<int16_t>(HTrans->value());
-    return WriteSettingsFile(settingsPath(), m_g.BackgroundColour, m_g.TextColour, m_g.TransparencyOn,
-                             m_g.TransparencyLevel, error);
+    return saveSettings(error);
 }
 
 void frmOptions::closeEvent(QCloseEvent* event) {
-    // Closing only hides it: the settings stay as they are until the program ends.
+    // Closing only hides it. The settings are saved now as well as at shutdown, so a change
+    // survives a session that ends without asking (the X server going away).
     event->ignore();
     hide();
+    std::string error;
+    if (!saveSettings(&error))
+        ShowMessageBox(this, SettingsSaveFailure(settingsPath(), error), kStyleWarning, kProgramTitle);
 }
 
 } // namespace kq

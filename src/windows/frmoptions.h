@@ -1,6 +1,6 @@
 #pragma once
 // The options window: translucency switch and level, and the background and text colours.
-// Every change applies at once; closing only hides it; at shutdown it saves the settings.
+// Every change applies at once; closing hides it and saves the settings, as shutdown does.
 #include "app/globals.h"
 
 #include <QWidget>
@@ -29,6 +29,8 @@ public:
     // Unloads the window; at shutdown this writes the settings file. Returns false with a
     // reason when the file could not be written.
     bool unload(std::string* error);
+    // Writes the settings file now; false with a reason when it could not.
+    bool saveSettings(std::string* error);
     std::string settingsPath() const;
 
     QGroupBox *frmTrans = nullptr, *frmColour = nullptr, *frmBGColour = nullptr, *frmTextColour = nullptr;

@@ -2,6 +2,8 @@
 #include "widget_support.h"
 
 #include "appearance/modtrans.h"
+#include "files/settingsfile.h"
+#include "files/textcodec.h"
 #include "windows/dialogs.h"
 #include "windows/frmoptions.h"
 
@@ -122,7 +124,9 @@ TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
     }
 }
 
-TEST(OptionsWindow, ClosingOnlyHidesAndKeepsTheState) {
+// Closing hides the window and saves the settings at once, so a change survives a session that
+// ends without asking (the X server going away).
+TEST(OptionsWindow, ClosingHidesSavesAndKeepsTheState) {
     SettingsFileGuard none;
     Program p;
     frmOptions& o = p.main->options();
@@ -130,7 +134,9 @@ TEST(OptionsWindow, ClosingOnlyHidesAndKeepsTheState) {
     o.HColour[2]->setValue(50);
     o.close();
     EXPECT_FALSE(o.isVisible());
-    EXPECT_FALSE(std::filesystem::exists(settingsFile())) << "nothing is written before the end";
+    EXPECT_EQ(ColourToRgb(p.g.BackgroundColour).Blue, 50);
+    EXPECT_EQ(ReadFileBytes(settingsFile()),
+              FormatSettings(p.g.BackgroundColour, p.g.TextColour, p.g.TransparencyOn, o.HTrans->value()));
     p.multi().mnuOptions->trigger();
     EXPECT_TRUE(o.isVisible());
     EXPECT_EQ(o.HColour[2]->value(), 50);

@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 
 namespace kq {
 
@@ -29,6 +30,8 @@ struct X11Keyboard::Impl {
     std::vector<uint32_t> watched;          // virtual-key codes wanted
     std::map<KeyCode, uint32_t> grabbed;    // keycode -> virtual-key code, as grabbed now
     std::vector<unsigned> grabMods;         // the modifier sets they are grabbed under
+    std::set<uint32_t> reported;            // keys found held by another client, told once
+    std::vector<uint32_t> refused;          // of those, not yet handed to the owner
     std::multiset<KeyCode> awaitingRelease; // swallowed presses whose key-up is still owed
     unsigned capsLockBefore = 0;            // lock state when a swallowed Caps press began
     XkbStateRec xkbState{};                 // as of the last XKB state notification read
@@ -151,10 +154,26 @@ struct X11Keyboard::Impl {
         if (want == grabbed && mods == grabMods) return;
         for (const auto& [kc, vk] : grabbed)
             if (mods != grabMods || !want.count(kc)) ungrab(kc);
-        for (const auto& [kc, vk] : want)
-            if (mods != grabMods || !grabbed.count(kc))
-                for (unsigned m : mods)
-                    XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
+        for (auto it = want.begin(); it != want.end();) {
+            const auto [kc, vk] = *it;
+            if (mods == grabMods && grabbed.count(kc)) {
+                ++it;
+                continue;
+            }
+            // Quirk: a key another client has grabbed already answers with BadAccess. That key
+            // is not ours: it stays out of the set (and is tried again when the keymap or the
+            // watched keys change), and the user is told once.
+            XErrorTrap trap(dpy);
+            for (unsigned m : mods)
+                XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
+            if (trap.errors() == 0) {
+                ++it;
+                continue;
+            }
+            ungrab(kc);
+            if (reported.insert(vk).second) refused.push_back(vk);
+            it = want.erase(it);
+        }
         grabbed = std::move(want);
         grabMods = mods;
         // In force before anything else happens: the user may press the key next.
@@ -393,6 +412,10 @@ void X11Keyboard::Impl::dispatch(Queued& q) {
             onMappingChanged(q.ev);
         break;
     }
+}
+
+std::vector<uint32_t> X11Keyboard::takeRefusedKeys() {
+    return std::exchange(m_impl->refused, {});
 }
 
 int X11Keyboard::msUntilHousekeeping() const {

@@ -30,6 +30,7 @@ public:
     void remove() override;
     bool installed() const override;
     void setWatchedKeys(const std::vector<uint32_t>& vks) override;
+    std::vector<uint32_t> takeRefusedKeys() override;
 
     bool CapsLockOn() override;
     void switchCapsLockOff() override;

@@ -1,0 +1,38 @@
+# Install rules and the .deb package. Included from app.cmake once the keyquill target exists.
+include(GNUInstallDirs)
+
+set(KQ_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
+
+install(TARGETS keyquill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${KQ_DATA_DIR}/keyquill.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${KQ_DATA_DIR}/io.github.wrenfield.Keyquill.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# No trailing slash: installs the hicolor folder itself, giving share/icons/hicolor/<size>/apps/.
+install(DIRECTORY ${KQ_DATA_DIR}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+
+# CPack: `cmake --build build --target package` (or `cd build && cpack`) builds a .deb.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME keyquill)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Wrenfield")
+set(CPACK_PACKAGE_CONTACT "Wrenfield <keyquill@wrenfield.invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# Set explicitly: CMAKE_INSTALL_PREFIX (/usr/local by default) must not leak into the package.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The default build type is RelWithDebInfo; strip the binary in the package only.
+set(CPACK_STRIP_FILES ON)
+# Runtime dependencies (Qt 6, libX11, libXtst, libXi, libxkbcommon ...) come from dpkg-shlibdeps
+# (package dpkg-dev), which also needs the `file` utility.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# keyquill_<version>_<arch>.deb
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The summary becomes the first line of the Debian description, the text below its body.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "types prepared lines of text into the focused window at a hotkey")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Keyquill types prepared lines of text into whatever application has the keyboard
+focus. Step through a list of lines with one hotkey, or keep twelve configs of twelve
+lines bound to F1 to F12. The hotkeys are swallowed, and every other key passes untouched.
+Typing is exact on any keyboard layout and for any character. Runs on X11.")
+include(CPack)
