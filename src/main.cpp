@@ -38,9 +38,21 @@ void closeOnSignals(kq::frmMain* main) {
         std::signal(sig, onTerminate);
 }
 
+// Quirk: when the X server goes away (a logout on many desktops, a crashed session) Qt reports it
+// in its own words and exits, and Xlib (our keyboard connection) may notice first. It is an
+// ordinary end for a desktop program: one line, status 1, the same whoever notices. Every file
+// was saved whole or not at all, so nothing is damaged.
+QtMessageHandler g_defaultHandler = nullptr;
+
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.contains(QLatin1String("X11 connection broke"))) kq::ExitDisplayGone();
+    g_defaultHandler(type, context, text);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    g_defaultHandler = qInstallMessageHandler(onQtMessage);
     QApplication app(argc, argv);
     // The program ends through its own shutdown, not when a window closes.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -22,9 +22,10 @@ set_tests_properties(e2e_keyboard PROPERTIES TIMEOUT 600 LABELS e2e)
 
 if(TARGET keyquill)
   target_sources(kq_e2e_support PRIVATE e2e/desktop.cpp)
-  add_executable(kq_e2e_program e2e/test_program_e2e.cpp e2e/test_appearance_e2e.cpp)
+  add_executable(kq_e2e_program e2e/test_program_e2e.cpp e2e/test_appearance_e2e.cpp e2e/test_desktop_e2e.cpp)
   target_link_libraries(kq_e2e_program PRIVATE kq_e2e_support GTest::gtest_main)
   target_compile_definitions(kq_e2e_program PRIVATE KQ_KEYQUILL="$<TARGET_FILE:keyquill>"
+    KQ_BUILD_DIR="${CMAKE_BINARY_DIR}"
     KQ_E2E_GOLDEN="${CMAKE_CURRENT_SOURCE_DIR}/e2e/golden")
   add_dependencies(kq_e2e_program kq_e2e_target keyquill)
   add_test(NAME e2e_program COMMAND kq_e2e_program)

@@ -50,6 +50,12 @@ frmMain::frmMain(Globals& g, KeyboardBridge* bridge)
         [this] { sweep(true); }, [this] { sweep(false); });
     m_popup = std::make_unique<frmPopup>([this] { trayMinimize(); }, [this] { trayRestore(); },
                                          [this] { shutdown(); });
+    // The desktop session asks applications to save before it ends: the settings are kept then
+    // too, in case the end comes without a shutdown of ours.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        std::string error;
+        m_options->saveSettings(&error);
+    });
     m_playback =
         std::make_unique<Playback>(g.macro, *this, *m_multi, g.sender ? *g.sender : *m_nullSink, *this);
 }

@@ -66,6 +66,18 @@ void Desktop::focus(Window w) const {
     settle(150);
 }
 
+void Desktop::closeWindow(Window w) const {
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = w;
+    ev.xclient.message_type = XInternAtom(m_dpy, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = static_cast<long>(XInternAtom(m_dpy, "WM_DELETE_WINDOW", False));
+    ev.xclient.data.l[1] = CurrentTime;
+    XSendEvent(m_dpy, w, False, NoEventMask, &ev);
+    XSync(m_dpy, False);
+}
+
 void Desktop::click(int x, int y, unsigned button) const {
     XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);
     XTestFakeButtonEvent(m_dpy, button, True, CurrentTime);

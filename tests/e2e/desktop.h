@@ -38,6 +38,8 @@ public:
     unsigned long pixel(Window w, int x, int y) const;
     Rect geometry(Window w) const;
     void focus(Window w) const;
+    // Asks the window to close, as its close box does (WM_DELETE_WINDOW).
+    void closeWindow(Window w) const;
     void click(int x, int y, unsigned button = 1) const;
     // "alt+f", "Down", "Return", "F3", "Tab": keysym names joined by '+'.
     void key(const std::string& combo) const;
@@ -70,6 +72,25 @@ protected:
         ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
     }
     bool exited(int ms) { return waitExit(keyquill, ms) && (keyquill = 0, true); }
+    void clickClient(Window w, int clientTop, int x, int y) const {
+        const Rect r = desk.geometry(w);
+        desk.click(r.x + x, r.y + clientTop + y);
+    }
+    // Opens the file dialog with the menu keys given and answers it with a path.
+    void fileDialog(Window w, const std::vector<std::string>& menuKeys, const std::string& file) const {
+        desk.focus(w);
+        desk.keys(menuKeys);
+        Desktop::settle(400);
+        ASSERT_TRUE(desk.type(file));
+        desk.key("Return");
+        Desktop::settle(300);
+    }
+    // Loads a list through File > Load and ticks "Enabled".
+    void loadAndEnable(const std::string& list) {
+        const int menuBar = desk.geometry(mainWindow).h - 201;
+        fileDialog(mainWindow, {"alt+f", "Return"}, list);
+        clickClient(mainWindow, menuBar, 16 + 7, 8 + 8);
+    }
     std::string path(const std::string& name) const { return (dir / name).string(); }
 
     std::filesystem::path dir;

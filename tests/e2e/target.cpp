@@ -1,6 +1,7 @@
 // A small X client that records exactly what it receives: the text of every key press in one
 // file, and every press and release as "P <keysym>" / "R <keysym>" lines in another.
-// Usage: kq_e2e_target TEXT_FILE EVENTS_FILE [TITLE]
+// Usage: kq_e2e_target TEXT_FILE EVENTS_FILE [TITLE [grab-tab]]
+//   grab-tab: hold TAB with a passive grab of its own, as another hotkey program would
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
     const Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 10, 10, 320, 120, 0, 0, 0xFFFFFF);
     XStoreName(dpy, w, argc > 3 ? argv[3] : "kq-target");
     XSelectInput(dpy, w, KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask);
+    if (argc > 4 && std::strcmp(argv[4], "grab-tab") == 0)
+        XGrabKey(dpy, XKeysymToKeycode(dpy, XK_Tab), AnyModifier, DefaultRootWindow(dpy), True, GrabModeAsync,
+                 GrabModeAsync);
     XMapWindow(dpy, w);
     XFlush(dpy);
     for (;;) {

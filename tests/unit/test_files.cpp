@@ -16,6 +16,8 @@
 #include <tuple>
 #include <vector>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace kq;
@@ -43,9 +45,18 @@ protected:
     fs::path m_dir;
 };
 
-TEST(CommandList, SplitsAtCrAndCrLfButNotLoneLf) {
+// With a CR anywhere a lone LF stays inside its line, as the list's own writer expects; a file
+// without any CR is a Unix text file whose LFs end lines.
+TEST(CommandList, SplitsAtCrAndCrLfButNotLoneLfUnlessNoCrAtAll) {
     const std::pair<std::string, Lines> cases[] = {
-        {"", {}}, {"a\r\nb\rc", {"a", "b", "c"}}, {"a\nb\r\n", {"a\nb"}}, {"\r\r\n\r", {"", "", ""}}};
+        {"", {}},
+        {"a\r\nb\rc", {"a", "b", "c"}},
+        {"a\nb\r\n", {"a\nb"}},
+        {"\r\r\n\r", {"", "", ""}},
+        {"a\nb\n", {"a", "b"}},
+        {"a\n\nb", {"a", "", "b"}},
+        {"\xEF\xBB\xBFonly\n", {"\xEF\xBB\xBFonly"}}, // the BOM goes when decoding, see below
+    };
     for (const auto& [text, lines] : cases)
         EXPECT_EQ(SplitFileLines(text), lines) << text;
 }
@@ -99,6 +110,25 @@ TEST_F(FileTest, CommandListWriteThenRead) {
     EXPECT_TRUE(missing.lines.empty());
     std::string bad = path("no/such/dir/list");
     EXPECT_FALSE(WriteCommandList({"a"}, bad));
+    EXPECT_EQ(ReadCommandList(put("unix.txt", "\xEF\xBB\xBFone\ntwo\n")).lines, (Lines{"one", "two"}));
+}
+
+// A save that fails half-way (here: the file size limit, as a full disk would) leaves the old
+// file whole and no temporary file behind.
+TEST_F(FileTest, FailedSaveKeepsTheOldFile) {
+    std::string list = put("list.txt", "good\r\n");
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 64;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool saved = WriteCommandList(Lines(100, "a line longer than the limit"), list);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, ignored);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(bytesOf("list.txt"), "good\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
 }
 
 TEST(TextCodec, Utf8WhenValidElseWindows1252ForTheWholeFile) {

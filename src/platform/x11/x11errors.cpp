@@ -1,6 +1,9 @@
 #include "platform/x11/x11errors.h"
 
+#include "platform/x11/x11keyboard.h"
+
 #include <cstdio>
+#include <unistd.h>
 
 namespace kq {
 namespace {
@@ -19,10 +22,21 @@ int survivableXError(Display* dpy, XErrorEvent* e) {
     return 0;
 }
 
+int displayGone(Display*) {
+    ExitDisplayGone();
+}
+
 } // namespace
+
+void ExitDisplayGone() {
+    static const char line[] = "keyquill: the X server went away; exiting\n";
+    (void)!::write(2, line, sizeof line - 1);
+    ::_exit(1);
+}
 
 void InstallSurvivableErrorHandler() {
     XSetErrorHandler(survivableXError);
+    XSetIOErrorHandler(displayGone);
 }
 
 XErrorTrap::XErrorTrap(Display* dpy) : m_dpy(dpy) {

@@ -12,6 +12,9 @@ namespace kq {
 
 class X11Typer;
 
+// Ends the process with one line on standard error and status 1: the X server went away.
+[[noreturn]] void ExitDisplayGone();
+
 class X11Keyboard : public KeyFilter, public CapsLockControl {
 public:
     // nullptr when the display cannot be opened or lacks XTest, XKB or XInput 2.2.

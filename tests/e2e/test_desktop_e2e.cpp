@@ -1,0 +1,136 @@
+// Keyquill as a desktop program: an X server that goes away, a hotkey another program holds, a
+// desktop without a tray, and the installed program run by an ordinary user.
+#include "desktop.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+
+using namespace kq::e2e;
+namespace fs = std::filesystem;
+
+namespace {
+
+const bool g_xvfb = RegisterSharedXvfb();
+
+class DesktopE2E : public KeyquillTest {
+protected:
+    void TearDown() override {
+        for (pid_t pid : helpers)
+            terminate(pid);
+        KeyquillTest::TearDown();
+    }
+    // Opens the options window, moves the background's red bar one step and closes the window.
+    static void nudgeRedAndCloseOptions(Desktop& d, Window main) {
+        d.focus(main);
+        d.keys({"alt+f", "Down", "Down", "Return"}); // Options
+        const Window options = d.findWindow("Keyquill Options");
+        ASSERT_NE(options, 0u);
+        d.focus(options);
+        const Rect o = d.geometry(options);
+        d.click(o.x + 8 + 8 + 48 + 225 - 6, o.y + 72 + 24 + 24 + 8); // right arrow of the red bar
+        d.closeWindow(options);
+        Desktop::settle(300);
+    }
+    std::vector<pid_t> helpers;
+};
+
+// The options window saves when it is closed; the X server then dies. The program ends with one
+// line and status 1, and config.ini holds the new colour.
+TEST_F(DesktopE2E, AColourSurvivesTheXServerGoingAway) {
+    fs::copy_file(KQ_KEYQUILL, dir / "keyquill");
+    PrivateXvfb own;
+    std::string error;
+    ASSERT_TRUE(own.start(&error)) << error; // sets DISPLAY to its own server
+    const pid_t kq = spawn("sh", {"-c", "exec \"$0\" 2>\"$1\"", path("keyquill"), path("stderr")});
+    {
+        Desktop d; // gone before the server: the test's own connections must not see it die
+        const Window main = d.findWindow("Keyquill");
+        ASSERT_NE(main, 0u);
+        nudgeRedAndCloseOptions(d, main);
+    }
+    own.stop();
+    setenv("DISPLAY", XvfbDisplay().c_str(), 1);
+    int status = -1;
+    for (int i = 0; i < 500 && waitpid(kq, &status, WNOHANG) == 0; ++i)
+        Desktop::settle(10);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(readFile(path("stderr")), "keyquill: the X server went away; exiting\n");
+    EXPECT_EQ(readFile(path("config.ini")), "13137921 16777215 0 215\r\n");
+}
+
+// Another client holds TAB: ticking "Enabled" tells the user, once, and Keyquill runs on.
+TEST_F(DesktopE2E, AHotkeyHeldByAnotherProgramIsReported) {
+    helpers.push_back(spawn(KQ_E2E_TARGET, {path("text"), path("events"), "grabber", "grab-tab"}));
+    ASSERT_NE(desk.findWindow("grabber"), 0u);
+    startKeyquill(KQ_KEYQUILL);
+    std::ofstream(path("list.txt"), std::ios::binary) << "a\r\n";
+    loadAndEnable(path("list.txt"));
+    Window box = 0;
+    for (int i = 0; i < 250 && !box; ++i, Desktop::settle(20))
+        if (const Window w = desk.findWindow("Keyquill", 0); w != mainWindow) box = w;
+    ASSERT_NE(box, 0u) << "no message about TAB";
+    desk.focus(box);
+    desk.key("Return");
+    EXPECT_FALSE(exited(500));
+}
+
+// Without a tray host, minimising must not hide the window where nothing can bring it back: it
+// stays in the window manager's list and comes back when activated.
+TEST_F(DesktopE2E, MinimisedWithoutATrayTheWindowCanBeRestored) {
+    helpers.push_back(spawn("openbox", {}));
+    Desktop::settle(500);
+    keyquill = spawn(KQ_KEYQUILL, {});
+    // Framed by the window manager: found through it, not among the root's children.
+    const std::string visible =
+        "xdotool search --sync --onlyvisible --name '^Keyquill$' 2>/dev/null | head -1";
+    const std::string id = runCapture("timeout 10 " + visible);
+    ASSERT_FALSE(id.empty()) << "keyquill did not show its window";
+    ASSERT_EQ(system(("xdotool windowminimize --sync " + id).c_str()), 0);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lx", std::stoul(id));
+    EXPECT_NE(runCapture("xprop -root _NET_CLIENT_LIST").find(hex), std::string::npos)
+        << "the window left the task list";
+    ASSERT_EQ(system(("xdotool windowactivate --sync " + id).c_str()), 0);
+    EXPECT_EQ(runCapture("timeout 5 " + visible), id) << "the window came back";
+}
+
+// Installed in a folder the user cannot write, run by an ordinary user: the settings go to
+// ~/.config/keyquill and come back at the next start.
+TEST_F(DesktopE2E, TheInstalledProgramRemembersSettingsInTheUsersConfigFolder) {
+    const fs::path prefix = dir / "prefix", home = dir / "home";
+    ASSERT_EQ(
+        system(("cmake --install " KQ_BUILD_DIR " --prefix " + prefix.string() + " >/dev/null").c_str()), 0);
+    fs::create_directories(home);
+    fs::create_directories(dir / "run");
+    fs::permissions(dir / "run", fs::perms::owner_all);
+    ASSERT_EQ(system(("chown nobody " + home.string() + " " + (dir / "run").string()).c_str()), 0);
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+    const std::vector<std::string> asNobody = {"-u",
+                                               "nobody",
+                                               "--",
+                                               "env",
+                                               "HOME=" + home.string(),
+                                               "XDG_RUNTIME_DIR=" + (dir / "run").string(),
+                                               "DISPLAY=" + XvfbDisplay(),
+                                               (prefix / "bin/keyquill").string()};
+    keyquill = spawn("runuser", asNobody);
+    mainWindow = desk.findWindow("Keyquill");
+    ASSERT_NE(mainWindow, 0u);
+    nudgeRedAndCloseOptions(desk, mainWindow);
+    desk.focus(mainWindow);
+    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Down", "Return"}); // Exit
+    ASSERT_TRUE(exited(5000));
+    EXPECT_FALSE(fs::exists(prefix / "bin/config.ini"));
+    EXPECT_EQ(readFile((home / ".config/keyquill/config.ini").string()), "13137921 16777215 0 215\r\n");
+
+    keyquill = spawn("runuser", asNobody);
+    mainWindow = desk.findWindow("Keyquill");
+    ASSERT_NE(mainWindow, 0u);
+    const int menuBar = desk.geometry(mainWindow).h - 201;
+    EXPECT_EQ(desk.pixel(mainWindow, 6, menuBar + 100), 0x0178C8ul) << "the saved colour applies";
+}
+
+} // namespace
