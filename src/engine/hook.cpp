@@ -52,6 +52,9 @@ HookDecision DecideHook(const MacroState& state, const HookEvent& event) {
 }
 
 void RunHookActions(MacroState& state, const HookDecision& decision, HookHost& host) {
+    // Counted from before the key test's yields: a key-up taken in one of them also means the
+    // key is no longer down.
+    const uint32_t keyUpsBefore = state.KeyUpsTaken;
     for (int n = 0; n < decision.yields; ++n)
         host.YieldEvents();
     switch (decision.action) {
@@ -60,15 +63,14 @@ void RunHookActions(MacroState& state, const HookDecision& decision, HookHost& h
     case HookAction::Playback: {
         // The latch is read here, after the yields, and set only once playback has returned:
         // a press that arrives in a nested call during playback still finds it clear.
-        const uint32_t keyUpsBefore = state.KeyUpsTaken;
         if (!state.HotkeyDown) {
             if (decision.mode == ModeSingleList)
                 host.NextCommand();
             else
                 host.NextCommand2(decision.functionKey);
         }
-        // A key-up taken while playback yielded means the key is no longer down: latching now
-        // would swallow the next press without typing.
+        // A key-up taken while this press was handled means the key is no longer down: latching
+        // now would swallow the next press without typing.
         if (state.KeyUpsTaken == keyUpsBefore) state.HotkeyDown = true;
         break;
     }

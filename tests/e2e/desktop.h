@@ -64,6 +64,8 @@ protected:
     }
     void TearDown() override {
         terminate(keyquill);
+        for (pid_t pid : helpers) // other clients a test started (a tray host, a window manager)
+            terminate(pid);
         std::filesystem::remove_all(dir);
     }
     void startKeyquill(const std::string& program) {
@@ -97,6 +99,7 @@ protected:
     Desktop desk;
     pid_t keyquill = 0;
     Window mainWindow = 0;
+    std::vector<pid_t> helpers;
 };
 
 } // namespace kq::e2e

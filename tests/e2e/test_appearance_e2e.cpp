@@ -15,18 +15,12 @@ const bool g_xvfb = RegisterSharedXvfb();
 // keyquill keeps config.ini in its own folder: each test runs a copy.
 class AppearanceE2E : public KeyquillTest {
 protected:
-    void TearDown() override {
-        terminate(tray);
-        KeyquillTest::TearDown();
-    }
     void start() {
         fs::copy_file(KQ_KEYQUILL, dir / "keyquill");
         startKeyquill(path("keyquill"));
         Desktop::settle(300);
     }
     std::string settings() const { return readFile(path("config.ini")); }
-
-    pid_t tray = 0;
 };
 
 TEST_F(AppearanceE2E, SavedSettingsMakeAllWindowsTranslucentAndRed) {
@@ -44,8 +38,8 @@ TEST_F(AppearanceE2E, SavedSettingsMakeAllWindowsTranslucentAndRed) {
 TEST_F(AppearanceE2E, SliderMovedThenTrayExitWritesTheSettings) {
     start();
     // The tray host starts after keyquill: the icon must still dock.
-    tray = spawn("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-                            "--SetDockType", "true"});
+    helpers.push_back(spawn("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request",
+                                       "--height", "24", "--SetDockType", "true"}));
     const Window panel = desk.findWindow("panel");
     ASSERT_NE(panel, 0u);
     desk.focus(mainWindow);

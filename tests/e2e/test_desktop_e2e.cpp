@@ -17,11 +17,6 @@ const bool g_xvfb = RegisterSharedXvfb();
 
 class DesktopE2E : public KeyquillTest {
 protected:
-    void TearDown() override {
-        for (pid_t pid : helpers)
-            terminate(pid);
-        KeyquillTest::TearDown();
-    }
     // Opens the options window, moves the background's red bar one step and closes the window.
     static void nudgeRedAndCloseOptions(Desktop& d, Window main) {
         d.focus(main);
@@ -34,7 +29,6 @@ protected:
         d.closeWindow(options);
         Desktop::settle(300);
     }
-    std::vector<pid_t> helpers;
 };
 
 // The options window saves when it is closed; the X server then dies. The program ends with one

@@ -151,6 +151,17 @@ TEST(HookMultiSlot, SecondKeyWhileOneIsHeldTypesNothing) {
     EXPECT_EQ(rig.host.calls, (std::vector<std::string>{"next2:2", "next2:4"}));
 }
 
+// F2 tapped quickly: its key-up is taken in the key test's yield, before playback. The next
+// press must still type.
+TEST(HookMultiSlot, KeyUpDuringTheKeyTestLeavesTheLatchClear) {
+    Rig rig(ModeMultiSlot);
+    rig.host.duringYield = [&] { EXPECT_EQ(rig.key(MsgKeyUp, 113u), -1); };
+    EXPECT_EQ(rig.key(MsgKeyDown, 113u), -1);
+    EXPECT_FALSE(rig.state.HotkeyDown);
+    EXPECT_EQ(rig.key(MsgKeyDown, 114u), -1);
+    EXPECT_EQ(rig.host.calls, (std::vector<std::string>{"next2:1", "next2:2"}));
+}
+
 TEST(HookMultiSlot, PressDuringTheKeyTestSetsTheLatchFirst) {
     // The key test yields before it reads the latch, so a press handled in one of those yields
     // plays and the outer press, finding the latch set, types nothing.
