@@ -123,6 +123,7 @@ TEST_F(DesktopE2E, TheInstalledProgramRemembersSettingsInTheUsersConfigFolder) {
     keyquill = spawn("runuser", asNobody);
     mainWindow = desk.findWindow("Keyquill");
     ASSERT_NE(mainWindow, 0u);
+    Desktop::settle(300); // painted
     const int menuBar = desk.geometry(mainWindow).h - 201;
     EXPECT_EQ(desk.pixel(mainWindow, 6, menuBar + 100), 0x0178C8ul) << "the saved colour applies";
 }
