@@ -328,7 +328,6 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
     m_unclaimed.fill(0);
     m_spare.markTyping();
-    m_lastLine = SparePool::Clock::now();
     const std::vector<KeyCode> held = releaseHeldModifiers(st.base_mods);
     // Only with modifiers lifted are the user's presses worth counting during the line.
     if (m_lineObserver && !held.empty()) m_lineObserver(true);
@@ -348,6 +347,8 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     pump();
     restoreHeldModifiers(held);
     if (m_lineObserver && !held.empty()) m_lineObserver(false);
+    // Idle counts from the end of the line: a line that waited for free keycodes can be long.
+    m_lastLine = SparePool::Clock::now();
     XFlush(m_dpy);
     return ok;
 }
