@@ -2,6 +2,10 @@
 // boxes, and hotkeys pressed while another application has the focus.
 #include "desktop.h"
 
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
 #include <algorithm>
 #include <csignal>
 #include <fstream>
@@ -33,6 +37,19 @@ protected:
         return text() == expected;
     }
     static std::string keymapDump() { return runCapture("xkbcomp -xkb " + XvfbDisplay() + " - 2>/dev/null"); }
+    // Whether a tap of Caps Lock toggles the lock, as the keymap says it should once no Keyquill
+    // runs (a dump of the keymap does not show key actions). The lock is switched off again.
+    bool capsKeyToggles() {
+        Display* d = desk.display();
+        const KeyCode kc = XKeysymToKeycode(d, XK_Caps_Lock);
+        XTestFakeKeyEvent(d, kc, True, CurrentTime);
+        XTestFakeKeyEvent(d, kc, False, CurrentTime);
+        XkbStateRec st{};
+        XkbGetState(d, XkbUseCoreKbd, &st);
+        XkbLockModifiers(d, XkbUseCoreKbd, LockMask, 0);
+        XSync(d, False);
+        return st.locked_mods & LockMask;
+    }
 
     pid_t target = 0;
     Window targetWindow = 0;
@@ -156,12 +173,16 @@ TEST_F(ProgramE2E, BindingsLeftByAKilledCopyAreRemovedAtTheNextStart) {
     EXPECT_EQ(text().substr(0, del.size() + 4), del + line.substr(0, 4)) << "nothing of the line was typed";
     EXPECT_LT(text().size(), del.size() + line.size()) << "the kill came after the line";
     EXPECT_FALSE(keymapDump() == keymapBefore) << "the killed copy left its bindings";
+    EXPECT_FALSE(capsKeyToggles()) << "the killed copy left the Caps Lock key without its action";
 
     startKeyquill(KQ_KEYQUILL);
     EXPECT_TRUE(keymapDump() == keymapBefore) << "the next copy put the keymap back";
     char keys[32];
     XQueryKeymap(desk.display(), keys);
     EXPECT_EQ(std::count(keys, keys + 32, 0), 32) << "no key may stay held";
+    terminate(keyquill);
+    keyquill = 0;
+    EXPECT_TRUE(capsKeyToggles()) << "the Caps Lock key has its action back";
 }
 
 // Characters the layout lacks stay bound after a line; ten seconds without typing give the keymap
@@ -181,6 +202,7 @@ TEST_F(ProgramE2E, BindingsAreRemovedWhenIdleAndAtExit) {
     terminate(keyquill);
     keyquill = 0;
     EXPECT_TRUE(keymapDump() == keymapBefore) << "exit: the keymap is the user's again";
+    EXPECT_TRUE(capsKeyToggles()) << "exit: the Caps Lock key has its action back";
 }
 
 } // namespace

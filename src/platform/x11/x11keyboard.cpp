@@ -1,7 +1,9 @@
 #include "platform/x11/x11keyboard.h"
 
 #include "engine/keytable.h"
+#include "platform/x11/x11capskey.h"
 #include "platform/x11/x11errors.h"
+#include "platform/x11/x11records.h"
 #include "platform/x11/x11typer.h"
 
 #include <X11/XKBlib.h>
@@ -25,6 +27,8 @@ struct X11Keyboard::Impl {
     int xiOpcode = 0;
     int xkbEventBase = 0;
     bool installed = false;
+    std::unique_ptr<X11Records> records;
+    std::unique_ptr<X11CapsKey> capsKey;
     std::unique_ptr<X11Typer> typer;
     Callbacks callbacks;
     std::vector<uint32_t> watched;          // virtual-key codes wanted
@@ -33,7 +37,7 @@ struct X11Keyboard::Impl {
     std::set<uint32_t> reported;            // keys found held by another client, told once
     std::vector<uint32_t> refused;          // of those, not yet handed to the owner
     std::multiset<KeyCode> awaitingRelease; // swallowed presses whose key-up is still owed
-    unsigned capsLockBefore = 0;            // lock state when a swallowed Caps press began
+    std::optional<unsigned> capsLockBefore; // to put back at a swallowed Caps press's release
     XkbStateRec xkbState{};                 // as of the last XKB state notification read
 
     // Events read from the connection but not yet acted on. A grabbed press is decided and its
@@ -59,6 +63,8 @@ struct X11Keyboard::Impl {
     ~Impl() {
         if (typer) typer->removeBindingsAtExit();
         typer.reset();
+        capsKey.reset();
+        records.reset();
         if (dpy) XCloseDisplay(dpy);
     }
 
@@ -206,23 +212,19 @@ struct X11Keyboard::Impl {
         if (typer->claimOwnPress(kc) && d.action == HookAction::Playback) d.action = HookAction::NoAction;
         if (d.verdict != Verdict::Swallow) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
-        } else if (vk == VkCapsLock) {
-            // Quirk: XKB toggles the lock even for a grabbed, swallowed press. The event's state
-            // is the state before the press: put it back.
-            capsLockBefore = ev.state & LockMask;
-            XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, capsLockBefore);
-            if (typing) {
-                // Our keys queued behind the press must reach the focused window, so no grab
-                // may stay. The lock was off for the line, and a release changes nothing then.
-                XUngrabKeyboard(dpy, ev.time);
-            } else {
-                // Keeping the grab brings the release here too, to be undone the same way.
-                XAllowEvents(dpy, AsyncKeyboard, ev.time);
-            }
         } else {
+            // Quirk: where the Caps Lock key still has its XKB action (x11capskey.h), a grabbed,
+            // swallowed press toggles the lock all the same. The event's state is the state
+            // before the press: put it back, and again at the release. Mid-line the lock is off
+            // for the line, which puts the user's state back itself; the release changes nothing.
+            if (vk == VkCapsLock) {
+                XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, ev.state & LockMask);
+                capsLockBefore = typing ? std::nullopt : std::optional<unsigned>(ev.state & LockMask);
+            }
             // Ungrabbing while still frozen hands everything queued behind the press (our own
-            // typed keys too, when the press came mid-line) to the focused window, in order.
-            // The key-up then reaches us as a raw XInput event.
+            // typed keys too, when the press came mid-line, and the keys pressed while this one
+            // is held) to the focused window, in order. The key-up then reaches us as a raw
+            // XInput event.
             XUngrabKeyboard(dpy, ev.time);
             awaitingRelease.insert(kc);
         }
@@ -239,19 +241,14 @@ struct X11Keyboard::Impl {
 
     void deliverRelease(KeyCode kc, unsigned state) {
         const uint32_t vk = vkFor(kc);
-        if (vk == VkCapsLock) XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, capsLockBefore);
+        if (vk == VkCapsLock && capsLockBefore)
+            XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, *std::exchange(capsLockBefore, std::nullopt));
         if (!installed || !vk) return;
         act(callbacks.decide({0, (state & Mod1Mask) ? MsgSysKeyUp : MsgKeyUp, vk}));
     }
 
     void onCoreRelease(const XKeyEvent& ev) {
         const auto kc = static_cast<KeyCode>(ev.keycode);
-        if (vkFor(kc) == VkCapsLock) {
-            XFlush(dpy);
-            deliverRelease(kc, ev.state);
-            XFlush(dpy);
-            return;
-        }
         if (takeAwaited(kc)) deliverRelease(kc, ev.state);
     }
 
@@ -281,7 +278,8 @@ struct X11Keyboard::Impl {
         if (ev.type == xkbEventBase && xkbev->any.xkb_type == XkbMapNotify)
             XkbRefreshKeyboardMapping(&xkbev->map);
         typer->invalidate();
-        // Keycodes may have moved.
+        // A new keymap brings the Caps Lock key's action back, and keycodes may have moved.
+        if (installed) capsKey->neutralise();
         syncGrabs();
     }
 };
@@ -315,9 +313,13 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
                                          XkbGroupLatchMask | XkbGroupLockMask;
     XkbSelectEventDetails(impl->dpy, XkbUseCoreKbd, XkbStateNotify, stateParts, stateParts);
     XkbGetState(impl->dpy, XkbUseCoreKbd, &impl->xkbState);
-    impl->typer = std::make_unique<X11Typer>(impl->dpy, timings);
-    // Before anything is typed: a Keyquill that was killed mid-line may have left bindings.
+    impl->records = std::make_unique<X11Records>(impl->dpy);
+    impl->capsKey = std::make_unique<X11CapsKey>(impl->dpy, *impl->records);
+    impl->typer = std::make_unique<X11Typer>(impl->dpy, *impl->records, timings);
+    // Before anything is typed: a Keyquill that was killed may have left bindings, mid-line keys
+    // held down and the Caps Lock key without its action.
     impl->typer->removeLeftovers();
+    impl->capsKey->removeLeftovers();
     Impl* raw = impl.get();
     impl->typer->setPump([raw] { return raw->collect(true); });
     impl->typer->setGrabbed([raw](KeyCode kc) { return raw->grabbed.count(kc) > 0; });
@@ -348,6 +350,7 @@ bool X11Keyboard::install(Callbacks callbacks) {
     Impl& d = *m_impl;
     d.callbacks = std::move(callbacks);
     d.installed = true;
+    d.capsKey->neutralise();
     d.selectRawKeys(false);
     d.syncGrabs();
     XSync(d.dpy, False);
@@ -359,6 +362,7 @@ void X11Keyboard::remove() {
     if (!d.installed) return;
     d.installed = false;
     d.syncGrabs();
+    d.capsKey->restore();
     d.awaitingRelease.clear();
     d.selectRawKeys(false);
     XSync(d.dpy, False);

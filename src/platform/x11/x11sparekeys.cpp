@@ -1,23 +1,17 @@
 #include "platform/x11/x11sparekeys.h"
 
-#include "platform/x11/x11errors.h"
-
-#include <X11/Xatom.h>
 #include <X11/extensions/XInput.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <random>
 #include <set>
-#include <string>
 
 namespace kq {
 namespace {
 
-constexpr const char* kRecordPrefix = "_KEYQUILL_SPARE_KEYS_";
-constexpr const char* kOwnerAtom = "_KEYQUILL_OWNER";
+constexpr const char* kRecordKind = "_KEYQUILL_SPARE_KEYS_";
 
 bool isSpare(XkbDescPtr xkb, int kc) {
     return XkbKeyNumGroups(xkb, kc) == 0 && !xkb->map->modmap[kc];
@@ -62,22 +56,6 @@ void sendKeySyms(Display* dpy, XkbDescPtr xkb, const std::vector<uint8_t>& codes
     XkbChangeMap(dpy, xkb, &changes);
 }
 
-std::vector<unsigned long> readCardinals(Display* dpy, Window w, Atom property) {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<unsigned long> out;
-    if (XGetWindowProperty(dpy, w, property, 0, 65536, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) == Success &&
-        data && format == 32) {
-        const auto* values = reinterpret_cast<const unsigned long*>(data); // Xlib: longs for format 32
-        out.assign(values, values + count);
-    }
-    if (data) XFree(data);
-    return out;
-}
-
 // Releases every key that the XTest keyboard still holds down: a typer killed between the press and
 // the release of a key leaves it down, and the server repeats it for ever.
 void releaseKeysHeldByXTest(Display* dpy) {
@@ -108,62 +86,19 @@ void releaseKeysHeldByXTest(Display* dpy) {
 
 } // namespace
 
-X11SpareKeys::X11SpareKeys(Display* dpy, SpareTimings timings)
-    : m_dpy(dpy), m_timings(timings), m_pool(timings.grace) {
-    std::random_device random;
-    m_nonce = {random(), random()};
-    XSetWindowAttributes attrs{};
-    m_owner =
-        XCreateWindow(dpy, DefaultRootWindow(dpy), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent, 0, &attrs);
-    const unsigned long nonce[2] = {m_nonce[0], m_nonce[1]};
-    XChangeProperty(dpy, m_owner, XInternAtom(dpy, kOwnerAtom, False), XA_CARDINAL, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(nonce), 2);
-    char hex[32];
-    std::snprintf(hex, sizeof hex, "%lx", m_owner);
-    m_recordAtom = XInternAtom(dpy, (std::string(kRecordPrefix) + hex).c_str(), False);
-}
+X11SpareKeys::X11SpareKeys(Display* dpy, X11Records& records, SpareTimings timings)
+    : m_dpy(dpy), m_records(records), m_timings(timings), m_pool(timings.grace) {}
 
-X11SpareKeys::~X11SpareKeys() {
-    // Bindings still held now stay recorded: the next Keyquill finds this window gone and puts
-    // them back.
-    XDestroyWindow(m_dpy, m_owner);
-    XFlush(m_dpy);
-}
-
+// A record: [typing, then keycode, level 1, level 2 for each binding]
 void X11SpareKeys::removeLeftovers() {
-    const Window root = DefaultRootWindow(m_dpy);
     XGrabServer(m_dpy);
-    int count = 0;
-    Atom* props = XListProperties(m_dpy, root, &count);
-    std::vector<char*> names(static_cast<size_t>(count));
-    if (count) XGetAtomNames(m_dpy, props, count, names.data());
-    const Atom ownerAtom = XInternAtom(m_dpy, kOwnerAtom, False);
     std::map<int, std::set<KeySym>> allowed;
     bool diedTyping = false;
-    for (int i = 0; i < count; ++i) {
-        const size_t prefix = std::strlen(kRecordPrefix);
-        if (names[static_cast<size_t>(i)] &&
-            !std::strncmp(names[static_cast<size_t>(i)], kRecordPrefix, prefix)) {
-            const Window owner = std::strtoul(names[static_cast<size_t>(i)] + prefix, nullptr, 16);
-            const auto data = readCardinals(m_dpy, root, props[i]);
-            std::vector<unsigned long> ownerNonce;
-            {
-                XErrorTrap trap(m_dpy);
-                ownerNonce = readCardinals(m_dpy, owner, ownerAtom);
-                if (trap.errors()) ownerNonce.clear();
-            }
-            const bool alive = data.size() >= 3 && ownerNonce.size() == 2 && ownerNonce[0] == data[0] &&
-                               ownerNonce[1] == data[1];
-            if (!alive) {
-                diedTyping = diedTyping || (data.size() >= 3 && data[2] != 0);
-                for (size_t j = 3; j + 2 < data.size(); j += 3)
-                    allowed[static_cast<int>(data[j])].insert({data[j + 1], data[j + 2]});
-                XDeleteProperty(m_dpy, root, props[i]);
-            }
-        }
-        if (names[static_cast<size_t>(i)]) XFree(names[static_cast<size_t>(i)]);
+    for (const auto& data : X11Records::takeLeftovers(m_dpy, kRecordKind)) {
+        diedTyping = diedTyping || (!data.empty() && data[0] != 0);
+        for (size_t j = 1; j + 2 < data.size(); j += 3)
+            allowed[static_cast<int>(data[j])].insert({data[j + 1], data[j + 2]});
     }
-    if (props) XFree(props);
     if (!allowed.empty()) {
         XkbDescPtr xkb =
             XkbGetMap(m_dpy, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
@@ -233,20 +168,12 @@ void X11SpareKeys::markTyping() {
     record(entriesOfPool());
 }
 
-// [nonce, nonce, typing, then keycode, level 1, level 2 for each binding]
 void X11SpareKeys::record(const std::vector<std::array<uint32_t, 3>>& entries) {
-    const Window root = DefaultRootWindow(m_dpy);
-    if (entries.empty() && !m_typing) {
-        if (m_recorded) XDeleteProperty(m_dpy, root, m_recordAtom);
-        m_recorded = false;
-        return;
-    }
-    std::vector<unsigned long> data{m_nonce[0], m_nonce[1], m_typing ? 1ul : 0ul};
+    std::vector<unsigned long> data;
+    if (!entries.empty() || m_typing) data.push_back(m_typing ? 1ul : 0ul);
     for (const auto& e : entries)
         data.insert(data.end(), e.begin(), e.end());
-    XChangeProperty(m_dpy, root, m_recordAtom, XA_CARDINAL, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
-    m_recorded = true;
+    m_records.write(kRecordKind, data);
 }
 
 void X11SpareKeys::commit(XkbDescPtr xkb, const std::vector<uint8_t>& changed) {

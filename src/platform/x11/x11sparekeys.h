@@ -1,13 +1,9 @@
 #pragma once
 // The spare keycodes that carry characters the layout lacks: which are ours, what they hold, and
-// a record of it on the X server so that a Keyquill started after a crash can put them back.
-//
-// The record is a property of the root window, one per running Keyquill, named after a small
-// window of its own (gone with its connection, however the process ended) and holding a nonce
-// that the window carries too, so a window id that the server has handed out again is not
-// mistaken for a live owner. It is written before every keymap change and again after it, so at
-// every moment it covers what the keymap holds.
+// a record of it on the X server (x11records.h) so that a Keyquill started after a crash can put
+// them back.
 #include "platform/sparepool.h"
+#include "platform/x11/x11records.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -20,8 +16,7 @@ namespace kq {
 
 class X11SpareKeys {
 public:
-    X11SpareKeys(Display* dpy, SpareTimings timings);
-    ~X11SpareKeys();
+    X11SpareKeys(Display* dpy, X11Records& records, SpareTimings timings);
     X11SpareKeys(const X11SpareKeys&) = delete;
     X11SpareKeys& operator=(const X11SpareKeys&) = delete;
 
@@ -53,12 +48,9 @@ private:
     std::vector<std::array<uint32_t, 3>> entriesOfPool() const;
 
     Display* m_dpy;
+    X11Records& m_records;
     SpareTimings m_timings;
     SparePool m_pool;
-    Window m_owner = 0;
-    Atom m_recordAtom = 0;
-    std::array<uint32_t, 2> m_nonce{};
-    bool m_recorded = false;
     bool m_typing = false;
 };
 

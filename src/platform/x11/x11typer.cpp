@@ -97,7 +97,8 @@ bool levelModifiers(const XkbKeyTypeRec& type, int level, unsigned& mods) {
 
 } // namespace
 
-X11Typer::X11Typer(Display* dpy, SpareTimings timings) : m_dpy(dpy), m_spare(dpy, timings) {}
+X11Typer::X11Typer(Display* dpy, X11Records& records, SpareTimings timings)
+    : m_dpy(dpy), m_spare(dpy, records, timings) {}
 
 X11Typer::~X11Typer() {
     if (m_xkb) XkbFreeKeyboard(m_xkb, 0, True);

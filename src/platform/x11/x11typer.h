@@ -19,7 +19,7 @@ namespace kq {
 
 class X11Typer : public KeystrokeSink {
 public:
-    explicit X11Typer(Display* dpy, SpareTimings timings = {});
+    X11Typer(Display* dpy, X11Records& records, SpareTimings timings = {});
     ~X11Typer() override;
 
     bool send(const KeyStrokes& strokes) override;
