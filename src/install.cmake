@@ -25,6 +25,8 @@ set(CPACK_STRIP_FILES ON)
 # Runtime dependencies (Qt 6, libX11, libXtst, libXi, libxkbcommon ...) come from dpkg-shlibdeps
 # (package dpkg-dev), which also needs the `file` utility.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Not a library: the font with the metrics the windows are laid out for (Tahoma's).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-wine)
 # keyquill_<version>_<arch>.deb
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The summary becomes the first line of the Debian description, the text below its body.

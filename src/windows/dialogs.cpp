@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QMessageBox>
@@ -69,12 +70,19 @@ QString AskSaveFileName(QWidget* parent) {
 }
 
 void ApplyProgramFont(QWidget* w, bool bold) {
-    // Tahoma's width fits the captions of the design; where it is missing a condensed sans serif
-    // keeps them unclipped, and the system's own sans serif is the last resort.
+    // The windows are laid out for Tahoma's widths. Debian's fonts-wine has a font with those
+    // metrics but does not register it with fontconfig, so it is loaded from its file. Without
+    // either, a condensed sans serif keeps most captions whole, and the system's own sans serif
+    // is the last resort.
     static const QString family = [] {
-        for (const char* candidate : {"Tahoma", "DejaVu Sans Condensed"})
-            if (QFontDatabase::hasFamily(QString::fromLatin1(candidate)))
-                return QString::fromLatin1(candidate);
+        const QString tahoma = QStringLiteral("Tahoma");
+        if (QFontDatabase::hasFamily(tahoma)) return tahoma;
+        for (const char* file : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
+            if (QFile::exists(QString::fromLatin1(file)))
+                QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+        if (QFontDatabase::hasFamily(tahoma)) return tahoma;
+        if (QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans Condensed")))
+            return QStringLiteral("DejaVu Sans Condensed");
         return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
     }();
     QFont font(family);

@@ -17,7 +17,7 @@ int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::strin
 // "Macro tool (*.txt)". Empty when cancelled.
 QString AskOpenFileName(QWidget* parent);
 QString AskSaveFileName(QWidget* parent);
-// The program's font: Tahoma 8.25 pt where installed, else the system sans serif at that size.
+// The program's font: Tahoma 8.25 pt, or a font with its metrics, else a sans serif at that size.
 void ApplyProgramFont(QWidget* w, bool bold = false);
 
 // A check box's value as the program counts it: 0 unticked, 1 ticked, 2 greyed.

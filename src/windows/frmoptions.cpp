@@ -43,10 +43,13 @@ frmOptions::frmOptions(Globals& g, std::function<void(int32_t, const char*)> app
     PlaceTwips(frmBGColour, 120, 360, 4575, 1575);
     frmTextColour = new QGroupBox(QStringLiteral("Text Colour"), frmColour);
     PlaceTwips(frmTextColour, 120, 2040, 4575, 1575);
-    for (QGroupBox* b : {frmTrans, frmColour, frmBGColour, frmTextColour})
-        ApplyProgramFont(b, b == frmTrans || b == frmColour);
-    ApplyProgramFont(frmBGColour);
-    ApplyProgramFont(frmTextColour);
+    // Only the outer frames' captions are bold: what they hold has the regular font set on it,
+    // or it would take the bold one from its frame (and "Enable Transparency" would not fit).
+    ApplyProgramFont(frmTrans, true);
+    ApplyProgramFont(frmColour, true);
+    for (QWidget* w : {static_cast<QWidget*>(chkTransparent), static_cast<QWidget*>(frmBGColour),
+                       static_cast<QWidget*>(frmTextColour)})
+        ApplyProgramFont(w);
     int bg[3] = {0, 120, 200}, text[3] = {255, 255, 255};
     buildColourRows(frmBGColour, HColour, 0, bg);
     buildColourRows(frmTextColour, HTColour, 3, text);
