@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -71,26 +71,26 @@ std::string readFile(const std::string& path) {
 }
 
 bool PrivateXvfb::start(std::string* error) {
-    for (int n = 70; n < 200; ++n) {
-        const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-        const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-        struct stat st {};
-        if (stat(sock.c_str(), &st) == 0 || stat(lock.c_str(), &st) == 0) continue;
-        m_display = ":" + std::to_string(n);
-        m_pid = spawn("Xvfb", {m_display, "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
-        for (int i = 0; i < 500 && m_pid; ++i) {
-            if (stat(sock.c_str(), &st) == 0) {
-                setenv("DISPLAY", m_display.c_str(), 1);
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                return true;
-            }
-            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    // Xvfb picks a free display itself and writes its number to the pipe once it accepts
+    // connections: two test programs started together never race for the same number.
+    int fds[2];
+    if (pipe(fds) != 0) return error && (*error = "pipe failed", false);
+    m_pid = spawn("Xvfb", {"-displayfd", std::to_string(fds[1]), "-noreset", "-nolisten", "tcp", "-screen",
+                           "0", "1024x768x24"});
+    close(fds[1]);
+    std::string number;
+    pollfd pfd{fds[0], POLLIN, 0};
+    char c = 0;
+    while (m_pid && poll(&pfd, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty() || c != '\n') {
         stop();
+        return error && (*error = "could not start Xvfb (is the xvfb package installed?)", false);
     }
-    if (error) *error = "could not start Xvfb (is the xvfb package installed?)";
-    return false;
+    m_display = ":" + number;
+    setenv("DISPLAY", m_display.c_str(), 1);
+    return true;
 }
 
 void PrivateXvfb::stop() {

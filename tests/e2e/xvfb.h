@@ -1,5 +1,5 @@
 #pragma once
-// A private Xvfb for end-to-end tests: started on a free display number, stopped at the end.
+// A private Xvfb for end-to-end tests: on a display number it picks itself, stopped at the end.
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
