@@ -67,14 +67,21 @@ std::string WithTxtExtension(std::string path) {
     return path;
 }
 
-bool WriteCommandList(const std::vector<std::string>& lines, std::string& path) {
-    path = WithTxtExtension(path);
+std::string SerializeCommandList(const std::vector<std::string>& lines) {
     std::string text;
+    // The reader drops a byte order mark at the start of a file: a first item that begins with
+    // U+FEFF keeps it only behind a mark of the file's own.
+    if (!lines.empty() && lines.front().rfind(kUtf8Bom, 0) == 0) text = kUtf8Bom;
     for (const std::string& line : lines) {
         text += line;
         text += "\r\n";
     }
-    return WriteFileBytes(path, text);
+    return text;
+}
+
+bool WriteCommandList(const std::vector<std::string>& lines, std::string& path) {
+    path = WithTxtExtension(path);
+    return WriteFileBytes(path, SerializeCommandList(lines));
 }
 
 } // namespace kq

@@ -31,6 +31,8 @@ CommandListRead ReadCommandList(const std::string& path);
 
 // ".txt" is appended unless the name already ends in exactly ".txt" (case-sensitive).
 std::string WithTxtExtension(std::string path);
+// Every line followed by CR LF.
+std::string SerializeCommandList(const std::vector<std::string>& lines);
 // Writes every line followed by CR LF. `path` receives the ".txt" it may gain.
 bool WriteCommandList(const std::vector<std::string>& lines, std::string& path);
 

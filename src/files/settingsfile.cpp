@@ -18,8 +18,11 @@ int32_t ComposeColour(int red, int green, int blue) {
 
 std::optional<std::string> ReadSettingsText(const std::string& path) {
     const auto bytes = ReadFileBytes(path);
-    if (!bytes) return std::nullopt;
-    DelimitedReader reader(DecodeFileText(*bytes), DelimitedReader::Style::Runtime);
+    return bytes ? SettingsTextOf(*bytes) : std::nullopt;
+}
+
+std::optional<std::string> SettingsTextOf(std::string_view bytes) {
+    DelimitedReader reader(DecodeFileText(bytes), DelimitedReader::Style::Runtime);
     auto field = reader.readField();
     if (!field) return std::nullopt;
     while (!reader.atEnd())
@@ -75,7 +78,10 @@ bool applySettings(const std::vector<std::string>& f, SettingsTarget& target) {
 } // namespace
 
 bool LoadSettings(const std::string& path, SettingsTarget& target) {
-    const auto text = ReadSettingsText(path);
+    return ApplySettingsText(ReadSettingsText(path), target);
+}
+
+bool ApplySettingsText(const std::optional<std::string>& text, SettingsTarget& target) {
     if (text && applySettings(SplitAtSpaces(*text), target)) return true;
     target.ApplyColour(kDefaultBackgroundColour, "bg");
     target.ApplyColour(kDefaultTextColour, "text");

@@ -37,12 +37,16 @@ public:
 // The last field of the file as the runtime's delimited input reads it; nullopt when the file
 // cannot be opened or holds no field.
 std::optional<std::string> ReadSettingsText(const std::string& path);
+// The same from the file's bytes.
+std::optional<std::string> SettingsTextOf(std::string_view bytes);
 // Split at every single space; consecutive spaces give empty fields.
 std::vector<std::string> SplitAtSpaces(const std::string& text);
 
 // Reads the file and applies it step by step. On any failure the default colours are applied
 // over whatever was done; the steps already taken stay done. Returns true when nothing failed.
 bool LoadSettings(const std::string& path, SettingsTarget& target);
+// The same from the text ReadSettingsText gave.
+bool ApplySettingsText(const std::optional<std::string>& text, SettingsTarget& target);
 
 std::string FormatSettings(int32_t background, int32_t text, int16_t transparencyOn, int16_t level);
 bool WriteSettingsFile(const std::string& path, int32_t background, int32_t text, int16_t transparencyOn,

@@ -47,7 +47,8 @@ private:
     Slot& at(int config, int slot);
     const Slot& at(int config, int slot) const;
 
-    std::array<std::array<Slot, kSlotCount>, kConfigCount> m_slots{};
+    // Quirk: no `{}` here (the slots initialise themselves): clang 14 crashes on it.
+    std::array<std::array<Slot, kSlotCount>, kConfigCount> m_slots;
 };
 
 std::string WithoutTrailingBlanks(std::string text);

@@ -32,7 +32,7 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
 }
 
 std::string DecodeFileText(std::string_view bytes) {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (bytes.substr(0, 3) == kUtf8Bom) bytes.remove_prefix(3);
     if (DecodeUtf8(bytes)) return std::string(bytes);
     return Windows1252ToUtf8(bytes);
 }

@@ -7,6 +7,8 @@
 
 namespace kq {
 
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
 // Bytes of a file -> UTF-8 text (a UTF-8 byte order mark is dropped).
 std::string DecodeFileText(std::string_view bytes);
 std::string Windows1252ToUtf8(std::string_view bytes);

@@ -111,6 +111,10 @@ TEST_F(FileTest, CommandListWriteThenRead) {
     std::string bad = path("no/such/dir/list");
     EXPECT_FALSE(WriteCommandList({"a"}, bad));
     EXPECT_EQ(ReadCommandList(put("unix.txt", "\xEF\xBB\xBFone\ntwo\n")).lines, (Lines{"one", "two"}));
+    // A first item that starts with U+FEFF is not taken for a byte order mark when read back.
+    std::string marked = path("marked");
+    ASSERT_TRUE(WriteCommandList({"\xEF\xBB\xBFx", "y"}, marked));
+    EXPECT_EQ(ReadCommandList(marked).lines, (Lines{"\xEF\xBB\xBFx", "y"}));
 }
 
 // A save that fails half-way (here: the file size limit, as a full disk would) leaves the old
