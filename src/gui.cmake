@@ -1,6 +1,6 @@
 # The X11 platform layer and, on top of it, the Qt program.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(X11DEPS REQUIRED IMPORTED_TARGET GLOBAL x11 xtst xi xkbcommon)
+pkg_check_modules(X11DEPS REQUIRED IMPORTED_TARGET GLOBAL x11 x11-xcb xtst xi xkbcommon)
 
 add_library(kq_platform_x11 STATIC
   platform/x11/x11keyboard.cpp platform/x11/x11typer.cpp platform/x11/x11sparekeys.cpp

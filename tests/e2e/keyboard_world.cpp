@@ -16,25 +16,9 @@ bool KeyboardWorld::start(std::string* error, SpareTimings timings, const std::v
     if (!user || !keyboard) return false;
     playback = std::make_unique<Playback>(state, list, rows, keyboard->typer(), *this);
     list.state = &state, list.playback = playback.get();
-    const std::string base = "/tmp/kq-e2e-" + std::to_string(getpid());
-    m_textPath = base + "-text";
-    m_eventsPath = base + "-events";
-    if (target.empty()) {
-        m_target = spawn(KQ_E2E_TARGET, {m_textPath, m_eventsPath});
-    } else {
-        std::vector<std::string> args(target.begin() + 1, target.end());
-        args.insert(args.end(), {m_textPath, m_eventsPath});
-        m_target = spawn(target.front(), args);
-    }
-    const bool mapped = pump(10000, [&] { return events().find("MAPPED") != std::string::npos; });
-    if (!mapped) return error && (*error = "the target window did not appear", false);
-    const Window window = std::strtoul(events().substr(events().find("MAPPED") + 7).c_str(), nullptr, 16);
-    XWindowAttributes attrs{};
-    for (int i = 0; i < 500 && XGetWindowAttributes(user, window, &attrs) && attrs.map_state != IsViewable;
-         ++i)
-        pump(10);
-    XSetInputFocus(user, window, RevertToParent, CurrentTime);
-    XSync(user, False);
+    m_main = openTarget("main", target);
+    if (!m_main.window) return error && (*error = "the target window did not appear", false);
+    focus(m_main.window);
     keyboard->install({[this](const HookEvent& e) { return DecideHook(state, e); },
                        [this](const HookDecision& d) { RunHookActions(state, d, *this); }});
     state.MacroMode = ModeSingleList;
@@ -42,12 +26,55 @@ bool KeyboardWorld::start(std::string* error, SpareTimings timings, const std::v
     return true;
 }
 
+KeyboardWorld::Target KeyboardWorld::openTarget(const std::string& name,
+                                                const std::vector<std::string>& command) {
+    Target t;
+    const std::string base = "/tmp/kq-e2e-" + std::to_string(getpid()) + "-" + name;
+    t.textPath = base + "-text";
+    t.eventsPath = base + "-events";
+    (void)!truncate(t.eventsPath.c_str(), 0);
+    if (command.empty()) {
+        t.pid = spawn(KQ_E2E_TARGET, {t.textPath, t.eventsPath});
+    } else {
+        std::vector<std::string> args(command.begin() + 1, command.end());
+        args.insert(args.end(), {t.textPath, t.eventsPath});
+        t.pid = spawn(command.front(), args);
+    }
+    if (name != "main") m_others.push_back(t);
+    const auto mapped = [&] { return readFile(t.eventsPath).find("MAPPED") != std::string::npos; };
+    if (!pump(10000, mapped)) return t;
+    const std::string ev = readFile(t.eventsPath);
+    const Window window = std::strtoul(ev.substr(ev.find("MAPPED") + 7).c_str(), nullptr, 16);
+    XWindowAttributes attrs{};
+    for (int i = 0; i < 500 && XGetWindowAttributes(user, window, &attrs) && attrs.map_state != IsViewable;
+         ++i)
+        pump(10);
+    t.window = window;
+    return t;
+}
+
+void KeyboardWorld::focus(Window window) {
+    XSetInputFocus(user, window, RevertToParent, CurrentTime);
+    XSync(user, False);
+}
+
+bool KeyboardWorld::replaceTarget() {
+    terminate(m_main.pid);
+    unlink(m_main.textPath.c_str());
+    m_main = openTarget("main");
+    focus(m_main.window);
+    return m_main.window != 0;
+}
+
 KeyboardWorld::~KeyboardWorld() {
-    terminate(m_target);
+    m_others.push_back(m_main);
+    for (const Target& t : m_others) {
+        terminate(t.pid);
+        unlink(t.textPath.c_str());
+        unlink(t.eventsPath.c_str());
+    }
     keyboard.reset();
     if (user) XCloseDisplay(user);
-    unlink(m_textPath.c_str());
-    unlink(m_eventsPath.c_str());
 }
 
 void KeyboardWorld::fakeKey(unsigned long keysym, bool down) {
@@ -77,8 +104,8 @@ bool KeyboardWorld::waitForText(const std::string& expected, int ms) {
 
 void KeyboardWorld::clearTarget() {
     pump(200);
-    (void)!truncate(m_textPath.c_str(), 0);
-    (void)!truncate(m_eventsPath.c_str(), 0);
+    (void)!truncate(m_main.textPath.c_str(), 0);
+    (void)!truncate(m_main.eventsPath.c_str(), 0);
 }
 
 std::vector<int> KeyboardWorld::keysDown() const {

@@ -23,6 +23,17 @@ public:
     bool start(std::string* error, SpareTimings timings = {}, const std::vector<std::string>& target = {});
     ~KeyboardWorld() override;
 
+    // A recording target window; `name` keeps its files apart from the others'.
+    struct Target {
+        pid_t pid = 0;
+        Window window = 0;
+        std::string textPath, eventsPath;
+    };
+    Target openTarget(const std::string& name, const std::vector<std::string>& command = {});
+    void focus(Window window);
+    // The main target ended (or is ended now): a new one takes its place and the focus.
+    bool replaceTarget();
+
     // The "user": real key events through XTest on a connection of its own.
     void press(unsigned long keysym) { fakeKey(keysym, true); }
     void release(unsigned long keysym) { fakeKey(keysym, false); }
@@ -30,13 +41,13 @@ public:
     // Runs the program side (the filter's events) for up to `ms`, or until `done` holds.
     bool pump(int ms, const std::function<bool()>& done = {});
     bool waitForText(const std::string& expected, int ms = 10000);
-    std::string text() const { return readFile(m_textPath); }
-    std::string events() const { return readFile(m_eventsPath); }
+    std::string text() const { return readFile(m_main.textPath); }
+    std::string events() const { return readFile(m_main.eventsPath); }
     void clearTarget();
     void load(std::vector<std::string> lines) { list.load(std::move(lines)); }
     std::vector<int> keysDown() const;
-    pid_t targetPid() const { return m_target; }
-    const std::string& textPath() const { return m_textPath; }
+    pid_t targetPid() const { return m_main.pid; }
+    const std::string& textPath() const { return m_main.textPath; }
 
     MacroState state;
     test::ListModel list;
@@ -56,8 +67,8 @@ public:
 
 private:
     void fakeKey(unsigned long keysym, bool down);
-    pid_t m_target = 0;
-    std::string m_textPath, m_eventsPath;
+    Target m_main;
+    std::vector<Target> m_others;
 };
 
 } // namespace kq::e2e

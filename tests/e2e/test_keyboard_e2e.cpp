@@ -9,10 +9,12 @@
 #include "keyboard_world.h"
 
 #include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -298,6 +300,120 @@ TEST_F(KeyboardE2E, CapsLockOnDoesNotChangeTheCaseOfTypedText) {
     EXPECT_TRUE(st.locked_mods & LockMask) << "the user's lock comes back after the line";
     XkbLockModifiers(world.user, XkbUseCoreKbd, LockMask, 0);
     XSync(world.user, False);
+}
+
+// A fault while a long line is being typed; the line holds characters the layout lacks, so spare
+// keycodes are bound. After each: no key is left down (TearDown), the next press types its line
+// exactly, and once the keyboard is closed the keymap is as it was.
+class FaultE2E : public KeyboardE2E {
+protected:
+    static std::string faultLine() {
+        std::string line;
+        for (int i = 0; line.size() < 6000; ++i)
+            line += "xyz" + std::to_string(i % 10) + (i % 5 ? " " : " → ✓ Ω ");
+        return line;
+    }
+    static constexpr const char* kNext = "next line: xyz Ω";
+
+    // Types the fault line and, from another thread with a connection of its own, runs `fault`
+    // once part of the line has arrived.
+    void typeWithFault(const std::function<void(Display*)>& fault) {
+        world.load({faultLine(), kNext});
+        const std::string path = world.textPath();
+        std::thread injector([&] {
+            Display* own = XOpenDisplay(nullptr);
+            struct stat st {};
+            for (int i = 0; i < 25000 && !(stat(path.c_str(), &st) == 0 && st.st_size > 300); ++i)
+                std::this_thread::sleep_for(200us);
+            fault(own);
+            XCloseDisplay(own);
+        });
+        world.tap(XK_Tab);
+        world.pump(500);
+        injector.join();
+        world.pump(300);
+    }
+    void expectNextLine() {
+        world.clearTarget();
+        world.tap(XK_Tab);
+        EXPECT_TRUE(world.waitForText(kNext)) << world.text();
+    }
+    void expectKeymapAfterExit(const std::string& before) {
+        world.keyboard.reset();
+        EXPECT_TRUE(keymapDump() == before) << "a spare keycode was left bound";
+    }
+};
+
+// The rest of the line goes wherever the focus went when the window vanished: nothing of it
+// comes back later.
+TEST_F(FaultE2E, TargetWindowClosesMidLine) {
+    const std::string before = keymapDump();
+    start();
+    typeWithFault([&](Display*) { kill(world.targetPid(), SIGKILL); });
+    const std::string got = world.text(), line = faultLine();
+    EXPECT_TRUE(!got.empty() && got.size() < line.size() && line.compare(0, got.size(), got) == 0)
+        << got.size() << " bytes, not a beginning of the line";
+    ASSERT_TRUE(world.replaceTarget());
+    world.load({kNext});
+    expectNextLine();
+    expectKeymapAfterExit(before);
+}
+
+// The line is split between the two windows at the moment of the switch, nothing lost or doubled.
+TEST_F(FaultE2E, FocusMovesToAnotherWindowMidLine) {
+    const std::string before = keymapDump();
+    start();
+    const auto other = world.openTarget("other");
+    ASSERT_NE(other.window, 0u);
+    typeWithFault([&](Display* d) {
+        XSetInputFocus(d, other.window, RevertToParent, CurrentTime);
+        XSync(d, False);
+    });
+    const std::string first = world.text(), second = readFile(other.textPath);
+    EXPECT_FALSE(first.empty() || second.empty()) << "the switch came before or after the line";
+    EXPECT_TRUE(first + second == faultLine()) << first.size() << " + " << second.size() << " bytes";
+    const auto third = world.openTarget("third");
+    world.focus(third.window);
+    world.load({kNext});
+    world.tap(XK_Tab);
+    EXPECT_TRUE(world.pump(5000, [&] { return readFile(third.textPath) == kNext; }))
+        << readFile(third.textPath);
+    expectKeymapAfterExit(before);
+}
+
+// Keys sent in the instant of the switch are read with the new layout (those of the last two
+// chunks or so: 60 to 110 characters); the rest of the line is looked up in the new keymap and
+// arrives exact.
+TEST_F(FaultE2E, LayoutSwitchesMidLine) {
+    setLayout("de");
+    const std::string german = keymapDump();
+    setLayout("us");
+    start();
+    typeWithFault([&](Display*) { setLayout("de"); });
+    const std::string got = world.text(), line = faultLine(), tail = line.substr(line.size() - 1500);
+    EXPECT_TRUE(got.size() >= tail.size() && got.compare(got.size() - tail.size(), tail.size(), tail) == 0)
+        << "the end of the line, after the switch, must be exact";
+    expectNextLine();
+    expectKeymapAfterExit(german);
+    setLayout("us");
+}
+
+// The user's Caps Lock press mid-line is swallowed: the lock stays off and the line's case holds.
+TEST_F(FaultE2E, CapsLockPressedMidLine) {
+    const std::string before = keymapDump();
+    start();
+    typeWithFault([](Display* d) {
+        const KeyCode caps = XKeysymToKeycode(d, XK_Caps_Lock);
+        XTestFakeKeyEvent(d, caps, True, CurrentTime);
+        XTestFakeKeyEvent(d, caps, False, CurrentTime);
+        XSync(d, False);
+    });
+    EXPECT_EQ(world.text(), faultLine());
+    XkbStateRec st{};
+    XkbGetState(world.user, XkbUseCoreKbd, &st);
+    EXPECT_FALSE(st.locked_mods & LockMask);
+    expectNextLine();
+    expectKeymapAfterExit(before);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/x11/x11typer.h"
 
+#include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -7,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <thread>
 
 namespace kq {
@@ -288,16 +291,42 @@ size_t X11Typer::bindPart(std::vector<Press>& presses, size_t from) {
     return end;
 }
 
-void X11Typer::typePart(std::vector<Press>& presses, size_t from, size_t to) {
-    for (size_t i = from; i < to; ++i) {
-        tap(presses[i]);
-        // Let a hotkey pressed meanwhile be settled before more keys queue behind it.
-        if ((i - from + 1) % kKeysPerChunk == 0) pump();
+size_t X11Typer::typePart(std::vector<Press>& presses, size_t from, size_t to) {
+    // The server works through our keys later than we send them. A request with a reply sent after
+    // each chunk is a fence: its reply comes once the server has handled that chunk. Waiting for
+    // the fence of the chunk before last keeps the server at most two chunks behind (so a keymap
+    // change read at a chunk's end has reached few keys) without ever letting it run dry.
+    xcb_connection_t* xcb = XGetXCBConnection(m_dpy);
+    std::optional<xcb_get_input_focus_cookie_t> fence;
+    size_t i = from;
+    while (i < to) {
+        tap(presses[i++]);
+        if ((i - from) % kKeysPerChunk != 0) continue;
+        XFlush(m_dpy);
+        const auto next = xcb_get_input_focus(xcb);
+        if (fence) std::free(xcb_get_input_focus_reply(xcb, *fence, nullptr));
+        fence = next;
+        // Let a hotkey pressed meanwhile be settled before more keys queue behind it. A keymap
+        // change read here (a layout switched mid-line) ends the part: the rest of the line is
+        // looked up again.
+        pump();
+        if (!m_valid) break;
     }
+    if (fence) xcb_discard_reply(xcb, fence->sequence);
     const auto now = SparePool::Clock::now();
-    for (size_t i = from; i < to; ++i)
-        if (presses[i].missing != NoSymbol)
-            m_spare.pool().touch(static_cast<uint32_t>(presses[i].missing), now);
+    for (size_t k = from; k < i; ++k)
+        if (presses[k].missing != NoSymbol)
+            m_spare.pool().touch(static_cast<uint32_t>(presses[k].missing), now);
+    return i;
+}
+
+bool X11Typer::resolveRest(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from) {
+    if (m_state) m_group = m_state().group;
+    refresh();
+    if (!m_xkb) return false;
+    for (size_t i = from; i < presses.size(); ++i)
+        if (!resolve(strokes[i], presses[i])) return false;
+    return true;
 }
 
 bool X11Typer::send(const KeyStrokes& strokes) {
@@ -334,13 +363,17 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     if (m_lineObserver && !held.empty()) m_lineObserver(true);
     bool ok = true;
     for (size_t from = 0; from < presses.size();) {
+        // The keymap changed under the line: a layout switch, or our own bindings of the part before.
+        if (from > 0 && !m_valid && !resolveRest(strokes, presses, from)) {
+            ok = false;
+            break;
+        }
         const size_t to = bindPart(presses, from);
         if (to == from) {
             ok = false;
             break;
         }
-        typePart(presses, from, to);
-        from = to;
+        from = typePart(presses, from, to);
     }
     if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, LockMask);
     // Quirk: a typer that only flushes can lose the tail and leave a key held (server repeat).

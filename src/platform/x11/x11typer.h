@@ -73,7 +73,10 @@ private:
     bool resolve(const KeyStroke& stroke, Press& out) const;
     size_t bindPart(std::vector<Press>& presses, size_t from);
     size_t planPart(const std::vector<Press>& presses, size_t from, std::vector<uint8_t>& changed);
-    void typePart(std::vector<Press>& presses, size_t from, size_t to);
+    // Types presses[from, to); returns where it stopped (before `to` when the keymap changed).
+    size_t typePart(std::vector<Press>& presses, size_t from, size_t to);
+    // After a keymap change mid-line: the rest of the line looked up in the new keymap.
+    bool resolveRest(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
     void removeBindings();
     void pump();
     std::vector<KeyCode> releaseHeldModifiers(unsigned heldMods);
