@@ -10,6 +10,7 @@
 #include "desktop.h"
 
 #include "bench_support.h"
+#include "keyquill_driver.h"
 
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -55,48 +56,19 @@ std::string words(size_t length) {
 
 class Session {
 public:
-    Session(Desktop& desk, Receiver& rx, std::string dir) : m_desk(desk), m_rx(rx), m_dir(std::move(dir)) {
+    Session(Desktop& desk, Receiver& rx, const std::string& dir)
+        : kq(desk, dir), m_desk(desk), m_rx(rx), m_dir(dir) {
         m_user = XOpenDisplay(nullptr);
     }
     ~Session() {
-        e2e::terminate(m_keyquill);
         if (m_user) XCloseDisplay(m_user);
     }
-    bool start(const std::string& program) {
-        m_keyquill = e2e::spawn(program, {});
-        m_main = m_desk.findWindow("Keyquill");
-        return m_user && m_main;
-    }
-    void loadList(const std::string& name, const std::string& content) {
-        const std::string path = m_dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << content << "\r\n";
-        m_desk.focus(m_main);
-        m_desk.keys({"alt+f", "Return"});
-        Desktop::settle(400);
-        m_desk.type(path);
-        m_desk.key("Return");
-        Desktop::settle(300);
-    }
-    // Unticks "Auto Backspace" (ticked at start) and ticks "Enabled".
-    void enableWithoutBackspace() {
-        const e2e::Rect r = m_desk.geometry(m_main);
-        const int top = r.y + r.h - 201;
-        m_desk.click(r.x + 88 + 7, top + 8 + 8);
-        m_desk.click(r.x + 16 + 7, top + 8 + 8);
-    }
+    bool start(const std::string& program) { return kq.start(program) && m_user; }
     // Switches to the multi-slot window and gives row 0 (F1) the text "x", enabled.
     bool multiSlotRow() {
-        m_desk.focus(m_main);
-        m_desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"});
-        const Window multi = m_desk.findWindow("Keyquill - Config 1");
-        if (!multi) return false;
-        const e2e::Rect r = m_desk.geometry(multi);
-        const int rowY = r.y + r.h - 513 + 24 + 16 + 8;
-        m_desk.focus(multi);
-        m_desk.click(r.x + 16 + 64 + 100, rowY);
-        m_desk.type("x");
-        m_desk.click(r.x + 16 + 8 + 7, rowY);
-        return true;
+        const Window multi = kq.switchToMultiSlot();
+        if (multi) kq.fillRow(multi, 0, "x");
+        return multi != 0;
     }
     Latency latency(KeySym hotkey, const Options& opt) {
         m_desk.focus(m_rx.window());
@@ -151,12 +123,15 @@ private:
         if (b.presses < length) return 0;
         return static_cast<double>(length - 1) / std::max(1e-9, seconds(b.first, b.last));
     }
+
+public:
+    KeyquillDriver kq;
+
+private:
     Desktop& m_desk;
     Receiver& m_rx;
     std::string m_dir;
     Display* m_user = nullptr;
-    pid_t m_keyquill = 0;
-    Window m_main = 0;
 };
 
 void printLatency(const char* title, const Latency& l) {
@@ -192,12 +167,12 @@ int run(const Options& opt) {
     Session s(desk, rx, dir);
     if (!s.start(opt.keyquill)) return std::fprintf(stderr, "keyquill did not show its window\n"), 1;
     std::printf("The real keyquill on display %s\n", std::getenv("DISPLAY"));
-    s.loadList("latency.txt", "x");
-    s.enableWithoutBackspace();
+    s.kq.loadList("latency.txt", "x");
+    s.kq.enableWithoutBackspace();
     printLatency("Single list: TAB to first character", s.latency(XK_Tab, opt));
 
     const std::string text = words(10000);
-    s.loadList("long.txt", text);
+    s.kq.loadList("long.txt", text);
     desk.focus(rx.window());
     std::vector<double> kq, xdo;
     for (int i = 0; i < opt.runs; ++i) { // alternated, so a slow moment does not hit one tool only

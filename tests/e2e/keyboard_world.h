@@ -60,7 +60,12 @@ public:
     void NextCommand() override { playback->NextCommand(); }
     void NextCommand2(int16_t k) override { playback->NextCommand2(k); }
     void SelectListIndex(int16_t index) override { list.SelectLine(index); }
-    void YieldEvents() override { keyboard->processPendingEvents(); }
+    void YieldEvents() override {
+        if (duringYield) duringYield();
+        keyboard->processPendingEvents();
+    }
+    // Run at each yield of an action (the user pressing a key just then).
+    std::function<void()> duringYield;
     int ShowMessage(std::string_view text, int, std::string_view) override {
         return messages.emplace_back(text), 1;
     }

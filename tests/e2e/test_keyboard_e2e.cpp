@@ -149,6 +149,53 @@ TEST_F(KeyboardE2E, SecondPressDuringALongLineTypesItsLineAfterIt) {
     }
 }
 
+// A press that arrives while the program yields inside an action (the list selection of the
+// single list's key-up, the key test of the multi-slot window) waits for that action: taken then,
+// it was a repeat of the press before (typing nothing) or it typed its line first.
+TEST_F(KeyboardE2E, APressDuringAnActionsYieldWaitsForIt) {
+    start();
+    for (int16_t mode : {ModeSingleList, ModeMultiSlot}) {
+        SCOPED_TRACE(mode);
+        world.state.MacroMode = mode;
+        world.load({"b", "c"});
+        world.rows.enabled = {0, 1, 1};
+        world.rows.text = {"", "b", "c"};
+        world.clearTarget();
+        const KeySym first = mode == ModeSingleList ? XK_Tab : XK_F2,
+                     second = mode == ModeSingleList ? XK_Tab : XK_F3;
+        bool injected = false;
+        world.duringYield = [&] {
+            if (std::exchange(injected, true)) return;
+            world.tap(second);
+        };
+        world.tap(first);
+        EXPECT_TRUE(world.waitForText("bc", 3000)) << world.text();
+        EXPECT_TRUE(injected);
+        world.duringYield = nullptr;
+    }
+}
+
+// While an action waits (here: a yield that lasts), hotkeys pressed meanwhile wait for it, but the
+// keyboard does not: keys typed after them reach the window at once.
+TEST_F(KeyboardE2E, KeysFlowWhileAnActionWaits) {
+    start();
+    world.load({"b", "c"});
+    bool arrived = false, injected = false;
+    world.duringYield = [&] {
+        if (std::exchange(injected, true)) return;
+        world.tap(XK_Tab);
+        world.keyboard->processPendingEvents();
+        world.tap(XK_Tab);
+        world.tap(XK_y);
+        arrived = world.pump(1000, [&] { return world.text().find('y') != std::string::npos; });
+    };
+    world.tap(XK_Tab);
+    world.pump(500);
+    world.duringYield = nullptr;
+    EXPECT_TRUE(injected);
+    EXPECT_TRUE(arrived) << "the keyboard was held while the action waited";
+}
+
 // The lines of the browser probe through real toolkits: each looks keycodes up in its own
 // keymap copy, refreshed from mapping notifications.
 struct Toolkit {

@@ -48,11 +48,9 @@ struct X11Keyboard::Impl {
         bool raw = false;
         X11Typer::RawKey key{};
         std::optional<HookDecision> decision;
-        bool midLine = false; // read while our keys were being sent
     };
     std::deque<Queued> stash;
-    int acting = 0;        // actions of an event in progress (nested ones included)
-    int actingMidLine = 0; // of those, events held for after a line
+    int acting = 0; // actions of an event in progress (nested ones included)
 
     void act(const HookDecision& d) {
         ++acting;
@@ -95,8 +93,6 @@ struct X11Keyboard::Impl {
             // itself is handled (the regrab waits its turn in the queue).
             if (q.ev.type == MappingNotify || q.ev.type == xkbEventBase) typer->invalidate();
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
-            // What follows an event held for after the line is held too, so the order stays.
-            q.midLine = typing || actingMidLine > 0 || (!stash.empty() && stash.back().midLine);
             // Of the raw events (ours are thousands a line) only owed key-ups matter later.
             const bool owed = q.raw && q.key.release && awaitingRelease.count(q.key.keycode);
             if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push_back(q);
@@ -380,20 +376,18 @@ void X11Keyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
 void X11Keyboard::processPendingEvents() {
     Impl& d = *m_impl;
     for (;;) {
-        if (d.stash.empty()) {
-            if (!XPending(d.dpy)) break;
-            d.collect(false);
-            continue;
-        }
-        // What happened while a line was being typed takes its turn after that line and the
-        // events before it have been acted on, not inside their yields: a second tap of the
-        // hotkey mid-line then finds the latch cleared by the first tap's key-up.
-        if (d.stash.front().midLine && d.acting > 0) break;
+        // Read (and so settle) grabbed presses first, whatever waits to be acted on: a freeze
+        // left in place would hold the whole keyboard until the action before it ends.
+        if (XPending(d.dpy)) d.collect(false);
+        if (d.stash.empty()) break;
+        // Events are acted on one after another, never inside the yields of an action (a line
+        // typed, the list selection a key-up makes): a next tap of the hotkey taken there would
+        // find the latch of the press before still set and type nothing, or a second function
+        // key would type its line before the first's. The outermost call carries on with them.
+        if (d.acting > 0) break;
         Impl::Queued q = d.stash.front();
         d.stash.pop_front();
-        d.actingMidLine += q.midLine;
         d.dispatch(q);
-        d.actingMidLine -= q.midLine;
     }
     d.typer->housekeeping();
 }
