@@ -4,7 +4,8 @@
 // lost, doubled or reordered (all must be 0), the keyboard state before and after (identical,
 // nothing held), resident memory at the start, after 1,000 presses and at the end, and CPU time
 // per press.
-// Usage: kq_bench_soak [--presses N]
+// Usage: kq_bench_soak [--presses N] [--verbose]
+//   --verbose  print every press that typed something other than its line
 // Quirk: gtest (through desktop.h) must come before the X11 headers, whose macros break it.
 #include "keyquill_driver.h"
 
@@ -160,7 +161,9 @@ public:
             XSync(m_user, False);
             const std::string got = awaitText(offset, want.size());
             offset += got.size();
-            if (got != want && std::getenv("KQ_SOAK_DEBUG")) { std::fprintf(stderr, "press %d: want %zu got %zu\n  want %s\n  got  %s\n", p, want.size(), got.size(), want.c_str(), got.c_str()); break; }
+            if (got != want && m_verbose)
+                std::fprintf(stderr, "press %d typed %zu bytes, not %zu:\n  want %s\n  got  %s\n", p,
+                             got.size(), want.size(), want.c_str(), got.c_str());
             compare(want, got, t);
             if (p + 1 == 1000) rss1000 = rssKb(m_kq.pid());
         }
@@ -185,6 +188,7 @@ public:
                after.keysDown == 0;
     }
     bool ok() const { return m_ok; }
+    bool m_verbose = false; // every press that typed something else, on stderr
 
 private:
     size_t fileSize() const {
@@ -215,7 +219,7 @@ private:
     bool m_ok = true;
 };
 
-int run(int presses) {
+int run(int presses, bool verbose) {
     e2e::PrivateXvfb xvfb;
     std::string error;
     if (!xvfb.start(&error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
@@ -238,6 +242,7 @@ int run(int presses) {
     kq.loadList("soak.txt", list);
     kq.enableWithoutBackspace();
     Soak soak(desk, kq, textPath, targetWindow);
+    soak.m_verbose = verbose;
     soak.run("Single list, TAB", {XK_Tab}, typed, presses);
 
     SlotStore set;
@@ -268,13 +273,16 @@ int run(int presses) {
 
 int main(int argc, char** argv) {
     int presses = 10000;
+    bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--presses" && i + 1 < argc) {
             presses = std::max(1, std::atoi(argv[++i]));
+        } else if (std::string(argv[i]) == "--verbose") {
+            verbose = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--presses N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--presses N] [--verbose]\n", argv[0]);
             return 2;
         }
     }
-    return kq::run(presses);
+    return kq::run(presses, verbose);
 }
