@@ -99,11 +99,6 @@ TEST(EscapeParentheses, EscapesEveryParenthesisAndNothingElse) {
         {"a(b)c", "a{(}b{)}c"}, {")(", "{)}{(}"}, {"{DEL}x~+", "{DEL}x~+"}, {"\xC3\xA9(", "\xC3\xA9{(}"}};
     for (const auto& [in, out] : cases)
         EXPECT_EQ(EscapeParentheses(in), out) << in;
-    const std::string line = "f(x) = (a))(";
-    KeyStrokes expected;
-    for (char c : line)
-        expected.push_back(ch(static_cast<char32_t>(c)));
-    EXPECT_EQ(ParseNotation(EscapeParentheses(line)).strokes, expected);
 }
 
 } // namespace
