@@ -2,7 +2,7 @@
 #include "app/globals.h"
 #include "app/instancelock.h"
 #include "app/keyboardbridge.h"
-#include "platform/x11/x11keyboard.h"
+#include "platform/openkeyboard.h"
 #include "windows/frmmain.h"
 
 #include <QApplication>
@@ -58,16 +58,11 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     kq::Globals g;
-    std::unique_ptr<kq::X11Keyboard> keyboard;
+    std::unique_ptr<kq::PlatformKeyboard> keyboard;
     std::unique_ptr<kq::KeyboardBridge> bridge;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        std::string error;
-        keyboard = kq::X11Keyboard::open(nullptr, &error);
-        if (!keyboard) std::fprintf(stderr, "keyquill: no global hotkeys: %s\n", error.c_str());
-    } else {
-        std::fprintf(stderr, "keyquill: global hotkeys need an X11 session (platform is %s)\n",
-                     qPrintable(QGuiApplication::platformName()));
-    }
+    std::string error;
+    keyboard = kq::OpenPlatformKeyboard(QGuiApplication::platformName().toStdString(), &error);
+    if (!keyboard) std::fprintf(stderr, "keyquill: no global hotkeys: %s\n", error.c_str());
     if (keyboard) {
         g.filter = keyboard.get();
         g.capsLock = keyboard.get();

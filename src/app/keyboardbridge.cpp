@@ -1,7 +1,7 @@
 #include "app/keyboardbridge.h"
 
 #include "engine/hook.h"
-#include "platform/x11/x11keyboard.h"
+#include "platform/keyboard.h"
 
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
@@ -9,11 +9,11 @@
 
 namespace kq {
 
-KeyboardBridge::KeyboardBridge(X11Keyboard& keyboard, const MacroState& state, QObject* parent)
+KeyboardBridge::KeyboardBridge(PlatformKeyboard& keyboard, const MacroState& state, QObject* parent)
     : QObject(parent), m_keyboard(keyboard), m_state(state) {
-    auto* notifier = new QSocketNotifier(keyboard.connectionFd(), QSocketNotifier::Read, this);
+    auto* notifier = new QSocketNotifier(keyboard.eventFd(), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] { drain(); });
-    // Quirk: a round trip on the connection (a sync, a property read) can queue events without
+    // Quirk: a round trip on an X connection (a sync, a property read) can queue events without
     // making the socket readable again; drain before every wait as well.
     connect(QThread::currentThread()->eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock, this,
             [this] { drain(); });

@@ -1,6 +1,6 @@
 #pragma once
-// Runs the X11 keyboard on Qt's event loop: its connection is read when readable and drained
-// before the loop blocks, and the grabbed keys follow the macro state.
+// Runs the keyboard backend on Qt's event loop: its events are read when its fd is readable and
+// drained before the loop blocks, and the watched keys follow the macro state.
 #include <QObject>
 #include <QTimer>
 
@@ -9,19 +9,19 @@
 
 namespace kq {
 
-class X11Keyboard;
+class PlatformKeyboard;
 struct MacroState;
 
 class KeyboardBridge : public QObject {
 public:
-    KeyboardBridge(X11Keyboard& keyboard, const MacroState& state, QObject* parent = nullptr);
+    KeyboardBridge(PlatformKeyboard& keyboard, const MacroState& state, QObject* parent = nullptr);
     // Processes what the connection has queued: used by the yields of playback too.
     void drain();
     // Called from the event loop (never inside a drain) with each hotkey another program holds.
     void setRefusedHandler(std::function<void(uint32_t vk)> handler) { m_refused = std::move(handler); }
 
 private:
-    X11Keyboard& m_keyboard;
+    PlatformKeyboard& m_keyboard;
     const MacroState& m_state;
     QTimer m_upkeep; // wakes the loop when the keyboard has upkeep due without any event
     std::function<void(uint32_t)> m_refused;

@@ -42,4 +42,20 @@ public:
     virtual void switchCapsLockOff() = 0;
 };
 
+// A keyboard backend for one kind of session: the filter, Caps Lock, the typing, and the events
+// the UI thread pumps. The owner watches eventFd() and calls processPendingEvents() when it is
+// readable and before its event loop blocks (a backend may queue events without the fd showing it).
+class PlatformKeyboard : public KeyFilter, public CapsLockControl {
+public:
+    virtual KeystrokeSink& typer() = 0;
+    virtual int eventFd() const = 0;
+    virtual void processPendingEvents() = 0;
+    // Milliseconds until processPendingEvents() has upkeep to do even without events; -1 when
+    // nothing is due.
+    virtual int msUntilHousekeeping() const = 0;
+};
+
+// Ends the process with one line on standard error and status 1: the display server went away.
+[[noreturn]] void ExitDisplayGone();
+
 } // namespace kq

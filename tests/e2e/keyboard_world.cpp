@@ -93,7 +93,7 @@ bool KeyboardWorld::pump(int ms, const std::function<bool()>& done) {
         }
         if (done && done()) return true;
         if (std::chrono::steady_clock::now() >= end) return false;
-        pollfd pfd{keyboard ? keyboard->connectionFd() : -1, POLLIN, 0};
+        pollfd pfd{keyboard ? keyboard->eventFd() : -1, POLLIN, 0};
         poll(&pfd, 1, 5);
     }
 }

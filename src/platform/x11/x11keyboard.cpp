@@ -275,8 +275,22 @@ struct X11Keyboard::Impl {
             XkbRefreshKeyboardMapping(&xkbev->map);
         typer->invalidate();
         // A new keymap brings the Caps Lock key's action back, and keycodes may have moved.
-        if (installed) capsKey->neutralise();
+        if (installed && mayTouchCapsKey(ev)) capsKey->neutralise();
         syncGrabs();
+    }
+
+    // Whether a keymap change can have reached the Caps Lock key: not the changes of our own
+    // spare keycodes after each line that binds characters, which need no server grab for it.
+    bool mayTouchCapsKey(const XEvent& ev) const {
+        const int kc = XKeysymToKeycode(dpy, XK_Caps_Lock);
+        const auto in = [kc](int first, int count) { return kc >= first && kc < first + count; };
+        if (ev.type == MappingNotify)
+            return ev.xmapping.request == MappingKeyboard && in(ev.xmapping.first_keycode, ev.xmapping.count);
+        const auto& m = reinterpret_cast<const XkbEvent*>(&ev)->map;
+        return (m.changed & XkbKeyTypesMask) ||
+               ((m.changed & XkbKeySymsMask) && in(m.first_key_sym, m.num_key_syms)) ||
+               ((m.changed & XkbKeyActionsMask) && in(m.first_key_act, m.num_key_acts)) ||
+               ((m.changed & XkbExplicitComponentsMask) && in(m.first_key_explicit, m.num_key_explicit));
     }
 };
 
@@ -330,7 +344,7 @@ X11Keyboard::~X11Keyboard() {
     remove();
 }
 
-int X11Keyboard::connectionFd() const {
+int X11Keyboard::eventFd() const {
     return ConnectionNumber(m_impl->dpy);
 }
 

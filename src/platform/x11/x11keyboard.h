@@ -1,7 +1,6 @@
 #pragma once
-// The keyboard filter, Caps Lock control and typing on an X server, on a connection of their own.
-// The owner watches connectionFd() and calls processPendingEvents() when it is readable and
-// before its event loop blocks (a round trip can queue events without making the fd readable).
+// The keyboard filter, Caps Lock control and typing on an X server, on a connection of their own
+// (eventFd() is its socket: a round trip can queue events without making it readable).
 #include "platform/keyboard.h"
 #include "platform/sparepool.h"
 
@@ -12,22 +11,18 @@ namespace kq {
 
 class X11Typer;
 
-// Ends the process with one line on standard error and status 1: the X server went away.
-[[noreturn]] void ExitDisplayGone();
-
-class X11Keyboard : public KeyFilter, public CapsLockControl {
+class X11Keyboard : public PlatformKeyboard {
 public:
     // nullptr when the display cannot be opened or lacks XTest, XKB or XInput 2.2.
     static std::unique_ptr<X11Keyboard> open(const char* displayName, std::string* error = nullptr,
                                              SpareTimings timings = {});
     ~X11Keyboard() override;
 
-    int connectionFd() const;
-    void processPendingEvents();
-    // Milliseconds until processPendingEvents() has upkeep to do even without events (the spare
-    // keycodes due for release); -1 when nothing is due.
-    int msUntilHousekeeping() const;
-    KeystrokeSink& typer();
+    int eventFd() const override;
+    void processPendingEvents() override;
+    // Upkeep: the spare keycodes due for release.
+    int msUntilHousekeeping() const override;
+    KeystrokeSink& typer() override;
 
     bool install(Callbacks callbacks) override;
     void remove() override;
