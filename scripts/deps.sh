@@ -1,5 +1,6 @@
 # Sourced by run.sh and test.sh: installs the Debian packages a step needs when they are missing.
-BUILD_PACKAGES="g++ cmake make pkg-config qt6-base-dev fonts-wine fonts-dejavu-extra libx11-dev libx11-xcb-dev libxtst-dev libxi-dev libxkbcommon-dev"
+BUILD_PACKAGES="g++ cmake make pkg-config qt6-base-dev fonts-wine fonts-dejavu-extra libx11-dev libx11-xcb-dev libxtst-dev libxi-dev libxkbcommon-dev
+  libwayland-dev libwayland-bin"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils x11-xserver-utils x11-xkb-utils xkb-data
   openbox trayer xcompmgr imagemagick wmctrl fonts-dejavu-core python3-gi gir1.2-gtk-3.0
   util-linux"

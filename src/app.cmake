@@ -5,7 +5,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
 add_library(kq_app STATIC
   app/formrestrict.cpp app/instancelock.cpp app/shutdown.cpp app/keyboardbridge.cpp app/filelocations.cpp)
-target_link_libraries(kq_app PUBLIC kq_files kq_engine kq_platform_x11 Qt6::Widgets)
+target_link_libraries(kq_app PUBLIC kq_files kq_engine kq_platform_select Qt6::Widgets)
 
 add_library(kq_windows STATIC
   windows/dialogs.cpp windows/frmmain.cpp windows/frmmultimacro.cpp windows/frmoptions.cpp

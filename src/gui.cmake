@@ -4,8 +4,29 @@ pkg_check_modules(X11DEPS REQUIRED IMPORTED_TARGET GLOBAL x11 x11-xcb xtst xi xk
 
 add_library(kq_platform_x11 STATIC
   platform/x11/x11keyboard.cpp platform/x11/x11typer.cpp platform/x11/x11sparekeys.cpp
-  platform/x11/x11errors.cpp platform/x11/x11records.cpp platform/x11/x11capskey.cpp platform/openkeyboard.cpp)
+  platform/x11/x11errors.cpp platform/x11/x11records.cpp platform/x11/x11capskey.cpp)
 target_link_libraries(kq_platform_x11 PUBLIC kq_platform_core PkgConfig::X11DEPS)
+
+# The sway backend: IPC bindings for the hotkeys, a virtual keyboard for the typing.
+pkg_check_modules(WAYLANDDEPS REQUIRED IMPORTED_TARGET GLOBAL wayland-client xkbcommon)
+find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
+set(KQ_VK_XML ${CMAKE_CURRENT_SOURCE_DIR}/platform/wlroots/protocol/virtual-keyboard-unstable-v1.xml)
+set(KQ_VK_GEN ${CMAKE_CURRENT_BINARY_DIR}/wlproto)
+add_custom_command(
+  OUTPUT ${KQ_VK_GEN}/virtual-keyboard-unstable-v1-client-protocol.h ${KQ_VK_GEN}/virtual-keyboard-unstable-v1-protocol.c
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KQ_VK_GEN}
+  COMMAND ${WAYLAND_SCANNER} client-header ${KQ_VK_XML} ${KQ_VK_GEN}/virtual-keyboard-unstable-v1-client-protocol.h
+  COMMAND ${WAYLAND_SCANNER} private-code ${KQ_VK_XML} ${KQ_VK_GEN}/virtual-keyboard-unstable-v1-protocol.c
+  DEPENDS ${KQ_VK_XML})
+add_library(kq_platform_wayland STATIC
+  platform/wlroots/swaykeyboard.cpp platform/wlroots/swayipc.cpp platform/wlroots/swaywatchdog.cpp
+  platform/wlroots/waylandtyper.cpp ${KQ_VK_GEN}/virtual-keyboard-unstable-v1-client-protocol.h
+  ${KQ_VK_GEN}/virtual-keyboard-unstable-v1-protocol.c)
+target_include_directories(kq_platform_wayland PUBLIC ${KQ_VK_GEN})
+target_link_libraries(kq_platform_wayland PUBLIC kq_platform_core PkgConfig::WAYLANDDEPS)
+
+add_library(kq_platform_select STATIC platform/openkeyboard.cpp)
+target_link_libraries(kq_platform_select PUBLIC kq_platform_x11 kq_platform_wayland)
 
 add_library(kq_platform_fake STATIC platform/fake/fakekeyboard.cpp)
 target_link_libraries(kq_platform_fake PUBLIC kq_engine)

@@ -3,6 +3,7 @@
 #include "app/instancelock.h"
 #include "app/keyboardbridge.h"
 #include "platform/openkeyboard.h"
+#include "windows/dialogs.h"
 #include "windows/frmmain.h"
 
 #include <QApplication>
@@ -60,9 +61,9 @@ int main(int argc, char** argv) {
     kq::Globals g;
     std::unique_ptr<kq::PlatformKeyboard> keyboard;
     std::unique_ptr<kq::KeyboardBridge> bridge;
-    std::string error;
-    keyboard = kq::OpenPlatformKeyboard(QGuiApplication::platformName().toStdString(), &error);
-    if (!keyboard) std::fprintf(stderr, "keyquill: no global hotkeys: %s\n", error.c_str());
+    kq::PlatformChoice choice = kq::OpenPlatformKeyboard(QGuiApplication::platformName().toStdString());
+    keyboard = std::move(choice.keyboard);
+    if (!keyboard) std::fprintf(stderr, "keyquill: no global hotkeys: %s\n", choice.error.c_str());
     if (keyboard) {
         g.filter = keyboard.get();
         g.capsLock = keyboard.get();
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
     }
     closeOnSignals(main);
     main->show();
+    if (!choice.notice.empty())
+        kq::ShowMessageBox(main, choice.notice, 64, "Keyquill");
     const int rc = app.exec();
     delete main;
     return rc;

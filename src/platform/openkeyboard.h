@@ -8,8 +8,15 @@
 
 namespace kq {
 
-// `uiPlatform` is the windowing platform the UI runs on ("xcb", "wayland"...). nullptr, with the
-// reason in *error, when this session has no backend.
-std::unique_ptr<PlatformKeyboard> OpenPlatformKeyboard(std::string_view uiPlatform, std::string* error);
+struct PlatformChoice {
+    std::unique_ptr<PlatformKeyboard> keyboard; // nullptr when this session has none
+    std::string error;                          // why there is none
+    std::string notice;                         // what the user should be told once at start
+};
+
+// `uiPlatform` is the windowing platform the UI runs on ("xcb", "wayland"...). Reads the session
+// from the environment: a sway session gets the sway backend, any session with an X display
+// (XWayland included) the X11 one.
+PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform);
 
 } // namespace kq

@@ -26,7 +26,9 @@ def save(buffer):
 def mapped(*_):
     view.grab_focus()
     with open(events_path, "a") as f:
-        f.write("MAPPED 0x%x\n" % window.get_window().get_xid())
+        gdk_window = window.get_window()
+        xid = gdk_window.get_xid() if isinstance(gdk_window, GdkX11.X11Window) else 0
+        f.write("MAPPED 0x%x\n" % xid)
     return False
 
 

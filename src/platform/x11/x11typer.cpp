@@ -1,5 +1,7 @@
 #include "platform/x11/x11typer.h"
 
+#include "platform/namedkeys.h"
+
 #include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -14,64 +16,6 @@
 
 namespace kq {
 namespace {
-
-KeySym keysymForNamed(NamedKey k) {
-    switch (k) {
-    case NamedKey::Backspace:
-        return XK_BackSpace;
-    case NamedKey::Break:
-        return XK_Break;
-    case NamedKey::CapsLock:
-        return XK_Caps_Lock;
-    case NamedKey::Delete:
-        return XK_Delete;
-    case NamedKey::Down:
-        return XK_Down;
-    case NamedKey::End:
-        return XK_End;
-    case NamedKey::Enter:
-        return XK_Return;
-    case NamedKey::Esc:
-        return XK_Escape;
-    case NamedKey::Help:
-        return XK_Help;
-    case NamedKey::Home:
-        return XK_Home;
-    case NamedKey::Insert:
-        return XK_Insert;
-    case NamedKey::Left:
-        return XK_Left;
-    case NamedKey::NumLock:
-        return XK_Num_Lock;
-    case NamedKey::PageDown:
-        return XK_Next;
-    case NamedKey::PageUp:
-        return XK_Prior;
-    case NamedKey::PrintScreen:
-        return XK_Print;
-    case NamedKey::Right:
-        return XK_Right;
-    case NamedKey::ScrollLock:
-        return XK_Scroll_Lock;
-    case NamedKey::Tab:
-        return XK_Tab;
-    case NamedKey::Up:
-        return XK_Up;
-    case NamedKey::Add:
-        return XK_KP_Add;
-    case NamedKey::Subtract:
-        return XK_KP_Subtract;
-    case NamedKey::Multiply:
-        return XK_KP_Multiply;
-    case NamedKey::Divide:
-        return XK_KP_Divide;
-    default:
-        break;
-    }
-    const int f = static_cast<int>(k) - static_cast<int>(NamedKey::F1);
-    if (f >= 0 && f < 16) return XK_F1 + f;
-    return NoSymbol;
-}
 
 bool isLockKeysym(KeySym s) {
     return s == XK_Caps_Lock || s == XK_Num_Lock || s == XK_Shift_Lock || s == XK_Scroll_Lock ||
@@ -150,7 +94,7 @@ void X11Typer::refresh() {
 }
 
 bool X11Typer::resolve(const KeyStroke& stroke, Press& out) const {
-    const KeySym sym = stroke.named ? keysymForNamed(stroke.key) : xkb_utf32_to_keysym(stroke.ch);
+    const KeySym sym = stroke.named ? KeysymForNamedKey(stroke.key) : xkb_utf32_to_keysym(stroke.ch);
     if (sym == NoSymbol) return false;
     unsigned explicitMods = 0;
     if (stroke.modifiers & ModShift) explicitMods |= ShiftMask;

@@ -1,0 +1,171 @@
+#include "platform/wlroots/waylandtyper.h"
+
+#include "platform/namedkeys.h"
+#include "platform/wlroots/virtualkeymap.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace kq {
+namespace {
+
+constexpr uint32_t kFormatXkbV1 = 1;
+constexpr uint32_t kReleased = 0, kPressed = 1;
+// Key events between two round trips: the compositor stays close behind, and the client's
+// buffer of requests never fills while the compositor is busy.
+constexpr int kFenceEvery = 128;
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t);
+void onGlobalRemove(void*, wl_registry*, uint32_t) {}
+const wl_registry_listener kRegistryListener{onGlobal, onGlobalRemove};
+
+uint32_t keysymOf(const KeyStroke& s) {
+    return s.named ? KeysymForNamedKey(s.key) : xkb_utf32_to_keysym(s.ch);
+}
+
+} // namespace
+
+struct WaylandTyper::Impl {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+    zwp_virtual_keyboard_manager_v1* manager = nullptr;
+    zwp_virtual_keyboard_v1* keyboard = nullptr;
+    VirtualKeymap keymap;
+    bool uploaded = false;
+    bool dead = false;
+    int sinceFence = 0;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    ~Impl() {
+        if (keyboard) zwp_virtual_keyboard_v1_destroy(keyboard);
+        if (manager) zwp_virtual_keyboard_manager_v1_destroy(manager);
+        if (seat) wl_seat_destroy(seat);
+        if (registry) wl_registry_destroy(registry);
+        if (display) {
+            wl_display_roundtrip(display);
+            wl_display_disconnect(display);
+        }
+    }
+
+    uint32_t now() const {
+        using namespace std::chrono;
+        return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+    }
+
+    bool fence() {
+        sinceFence = 0;
+        if (!dead && wl_display_roundtrip(display) < 0) dead = true;
+        return !dead;
+    }
+
+    bool upload() {
+        const std::string text = keymap.text();
+        const int fd = memfd_create("keyquill-keymap", MFD_CLOEXEC);
+        if (fd < 0) return false;
+        const bool written = write(fd, text.c_str(), text.size() + 1) == static_cast<ssize_t>(text.size() + 1);
+        if (written) zwp_virtual_keyboard_v1_keymap(keyboard, kFormatXkbV1, fd, static_cast<uint32_t>(text.size() + 1));
+        close(fd);
+        uploaded = written;
+        return written && fence();
+    }
+
+    bool key(uint32_t xkbCode, uint32_t state) {
+        zwp_virtual_keyboard_v1_key(keyboard, now(), xkbCode - 8, state);
+        return ++sinceFence < kFenceEvery || fence();
+    }
+
+    bool stroke(const KeyStroke& s) {
+        const uint32_t mods[] = {keymap.shiftKeycode(), keymap.controlKeycode(), keymap.altKeycode()};
+        const uint8_t bits[] = {ModShift, ModControl, ModAlt};
+        bool ok = true;
+        for (int i = 0; i < 3; ++i)
+            if (s.modifiers & bits[i]) ok = ok && key(mods[i], kPressed);
+        const uint32_t code = keymap.keycodeOf(keysymOf(s));
+        ok = ok && key(code, kPressed) && key(code, kReleased);
+        for (int i = 2; i >= 0; --i)
+            if (s.modifiers & bits[i]) ok = ok && key(mods[i], kReleased);
+        return ok;
+    }
+};
+
+namespace {
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
+    auto* d = static_cast<WaylandTyper::Impl*>(data);
+    if (!d->seat && std::strcmp(interface, wl_seat_interface.name) == 0)
+        d->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+        d->manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+}
+
+} // namespace
+
+std::unique_ptr<WaylandTyper> WaylandTyper::open(std::string* error) {
+    auto impl = std::make_unique<Impl>();
+    impl->display = wl_display_connect(nullptr);
+    if (!impl->display) {
+        if (error) *error = "cannot connect to the Wayland compositor";
+        return nullptr;
+    }
+    impl->registry = wl_display_get_registry(impl->display);
+    wl_registry_add_listener(impl->registry, &kRegistryListener, impl.get());
+    wl_display_roundtrip(impl->display);
+    if (!impl->seat || !impl->manager) {
+        if (error) *error = "the compositor offers no virtual keyboard (zwp_virtual_keyboard_v1)";
+        return nullptr;
+    }
+    impl->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(impl->manager, impl->seat);
+    // The protocol wants a keymap before the first key; this one also tells us early whether
+    // the compositor lets us type at all.
+    if (!impl->upload()) {
+        if (error) *error = "the compositor refused a virtual keyboard";
+        return nullptr;
+    }
+    return std::unique_ptr<WaylandTyper>(new WaylandTyper(std::move(impl)));
+}
+
+WaylandTyper::WaylandTyper(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+WaylandTyper::~WaylandTyper() = default;
+
+bool WaylandTyper::alive() const {
+    return !m_impl->dead;
+}
+
+bool WaylandTyper::send(const KeyStrokes& strokes) {
+    Impl& d = *m_impl;
+    if (d.dead) return false;
+    for (const KeyStroke& s : strokes)
+        if (!keysymOf(s)) return false;
+    // A line with more distinct keysyms than one keymap holds goes out in parts, each with the
+    // keymap it needs.
+    size_t from = 0;
+    while (from < strokes.size()) {
+        std::set<uint32_t> seen;
+        std::vector<uint32_t> part;
+        size_t to = from;
+        for (; to < strokes.size(); ++to) {
+            const uint32_t sym = keysymOf(strokes[to]);
+            if (!seen.count(sym) && seen.size() == VirtualKeymap::capacity()) break;
+            if (seen.insert(sym).second) part.push_back(sym);
+        }
+        if (!d.keymap.covers(part)) {
+            d.keymap.place(part);
+            if (!d.upload()) return false;
+        }
+        for (size_t i = from; i < to; ++i)
+            if (!d.stroke(strokes[i])) return false;
+        from = to;
+    }
+    return d.fence();
+}
+
+} // namespace kq

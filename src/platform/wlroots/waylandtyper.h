@@ -1,0 +1,29 @@
+#pragma once
+// Typing through a virtual keyboard of the compositor (zwp_virtual_keyboard_v1): each line goes
+// out on a keymap of our own, so every character is a key whatever the user's layout, and our
+// keyboard's modifiers are ours alone: what the user holds on a real keyboard does not reach it.
+#include "engine/keystroke.h"
+
+#include <memory>
+#include <string>
+
+namespace kq {
+
+class WaylandTyper : public KeystrokeSink {
+public:
+    // nullptr, with the reason, when there is no compositor or it offers no virtual keyboard.
+    static std::unique_ptr<WaylandTyper> open(std::string* error);
+    ~WaylandTyper() override;
+
+    bool send(const KeyStrokes& strokes) override;
+    // False once the compositor has gone away.
+    bool alive() const;
+
+    struct Impl;
+
+private:
+    explicit WaylandTyper(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace kq

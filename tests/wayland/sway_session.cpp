@@ -1,0 +1,92 @@
+#include "sway_session.h"
+
+#include "xvfb.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kq::e2e {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string firstMatch(const fs::path& dir, const std::string& prefix, const std::string& suffix) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            name.find(".lock") == std::string::npos)
+            return e.path().string();
+    }
+    return {};
+}
+
+} // namespace
+
+bool SwaySession::start(std::string* error) {
+    m_dir = fs::temp_directory_path() / ("kq-sway-" + std::to_string(getpid()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    fs::permissions(m_dir, fs::perms::owner_all);
+    // XWayland admits only sway's user; the tests' X11 clients run as root. The display name is
+    // written once they are let in, so it also says XWayland is up.
+    std::ofstream(m_dir / "config") << "xwayland enable\n"
+                                    << "exec sh -c 'xhost +si:localuser:root >/dev/null 2>&1; echo $DISPLAY > "
+                                    << (m_dir / "display").string() << "'\n";
+    std::vector<std::string> args;
+    if (geteuid() == 0) {
+        const char* user = std::getenv("KQ_SWAY_USER") ? std::getenv("KQ_SWAY_USER") : "keyquill-test";
+        const passwd* pw = getpwnam(user);
+        if (!pw) return *error = std::string("no user ") + user + " to run sway as (the test command creates it)", false;
+        for (const auto& p : {m_dir, m_dir / "config"})
+            if (chown(p.c_str(), pw->pw_uid, pw->pw_gid) != 0) return *error = "chown failed", false;
+        args = {"--reuid=" + std::to_string(pw->pw_uid), "--regid=" + std::to_string(pw->pw_gid),
+                "--clear-groups", "env"};
+    }
+    const std::vector<std::string> run{"-i", "HOME=" + m_dir.string(), "XDG_RUNTIME_DIR=" + m_dir.string(),
+                                       "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
+                                       "PATH=/usr/bin:/bin", "sh", "-c",
+                                       "exec sway -c " + (m_dir / "config").string() + " >" +
+                                           (m_dir / "log").string() + " 2>&1"};
+    args.insert(args.end(), run.begin(), run.end());
+    m_pid = geteuid() == 0 ? spawn("setpriv", args) : spawn("env", args);
+    for (int i = 0; i < 1000 && (m_wayland.empty() || m_ipc.empty() || m_xDisplay.empty()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (waitExit(m_pid, 0)) break;
+        m_wayland = firstMatch(m_dir, "wayland-", "");
+        m_ipc = firstMatch(m_dir, "sway-ipc.", ".sock");
+        std::string x = readFile((m_dir / "display").string());
+        while (!x.empty() && (x.back() == '\n' || x.back() == ' ')) x.pop_back();
+        m_xDisplay = x;
+    }
+    if (m_wayland.empty() || m_ipc.empty() || m_xDisplay.empty()) {
+        *error = "sway did not start: " + readFile((m_dir / "log").string());
+        return false;
+    }
+    return true;
+}
+
+void SwaySession::stop() {
+    if (m_pid > 0) terminate(m_pid);
+    m_pid = 0;
+    if (!m_dir.empty()) fs::remove_all(m_dir);
+    m_dir.clear();
+}
+
+std::vector<std::string> SwaySession::env(bool x11Client) const {
+    std::vector<std::string> vars{"WAYLAND_DISPLAY=" + m_wayland, "SWAYSOCK=" + m_ipc};
+    if (x11Client) vars.push_back("DISPLAY=" + m_xDisplay);
+    return vars;
+}
+
+std::string SwaySession::msg(const std::string& args) const {
+    return runCapture("SWAYSOCK='" + m_ipc + "' swaymsg " + args + " 2>&1");
+}
+
+} // namespace kq::e2e

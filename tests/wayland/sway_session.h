@@ -1,0 +1,31 @@
+#pragma once
+// A headless sway for the Wayland tests (no GPU, no input devices), with XWayland. sway will not
+// run as root: under root it runs as the user KQ_SWAY_USER (default "keyquill-test"), which the
+// test command creates.
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kq::e2e {
+
+class SwaySession {
+public:
+    bool start(std::string* error);
+    void stop();
+    ~SwaySession() { stop(); }
+
+    // `env` arguments that make a program a client of this session: WAYLAND_DISPLAY (an absolute
+    // path) and SWAYSOCK, and DISPLAY (its XWayland) for an X11 client.
+    std::vector<std::string> env(bool x11Client) const;
+    // Runs swaymsg with these arguments and returns its output.
+    std::string msg(const std::string& args) const;
+    const std::string& ipcSocket() const { return m_ipc; }
+
+private:
+    pid_t m_pid = 0;
+    std::filesystem::path m_dir;
+    std::string m_wayland, m_ipc, m_xDisplay;
+};
+
+} // namespace kq::e2e

@@ -1,0 +1,246 @@
+// The real keyquill on a headless sway: hotkeys through sway's bindings, lines through a virtual
+// keyboard, into native Wayland clients (Qt, GTK) and an X11 one through XWayland. Keyquill's own
+// windows are on a private Xvfb, where the tests drive them as on X11; the session it serves is
+// sway's, because that is where WAYLAND_DISPLAY and SWAYSOCK point.
+#include "desktop.h"
+#include "sway_session.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+using namespace kq::e2e;
+
+namespace {
+
+const bool g_xvfb = RegisterSharedXvfb();
+
+// evdev key codes, as the user's keyboard sends them.
+constexpr int kTab = 15, kF1 = 59, kKeyY = 21, kKeyZ = 44;
+
+// The user's own keyboard: a second virtual keyboard (wl_keys.cpp) driven line by line.
+class UserKeyboard {
+public:
+    bool start(const std::vector<std::string>& env) {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) return false;
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            std::vector<std::string> args = env;
+            args.push_back(KQ_WL_KEYS);
+            std::vector<char*> argv{const_cast<char*>("env")};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execvp("env", argv.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        m_to = fdopen(in[1], "w");
+        m_from = fdopen(out[0], "r");
+        return command("sync");
+    }
+    void stop() {
+        if (m_to) fclose(m_to);
+        if (m_from) fclose(m_from);
+        m_to = m_from = nullptr;
+        terminate(m_pid);
+    }
+    // Answered once the compositor has handled it.
+    bool command(const std::string& line) {
+        char answer[16] = {};
+        return m_to && std::fprintf(m_to, "%s\n", line.c_str()) > 0 && std::fflush(m_to) == 0 &&
+               std::fgets(answer, sizeof answer, m_from) && std::string(answer) == "ok\n";
+    }
+    bool tap(int key) { return command("tap " + std::to_string(key)); }
+
+private:
+    pid_t m_pid = 0;
+    FILE* m_to = nullptr;
+    FILE* m_from = nullptr;
+};
+
+SwaySession* g_sway = nullptr;
+UserKeyboard* g_user = nullptr;
+std::string g_swayError;
+
+// The notation's own characters, written so that they are typed as they stand (the program
+// escapes parentheses itself).
+std::string literal(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        out += std::string("+^%~{}").find(c) != std::string::npos ? std::string("{") + c + "}" : std::string(1, c);
+    return out;
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+enum class Client { Qt, Gtk, XTerm };
+
+class SwayE2E : public KeyquillTest {
+protected:
+    static void SetUpTestSuite() {
+        g_sway = new SwaySession;
+        g_user = new UserKeyboard;
+        if (!g_sway->start(&g_swayError)) return;
+        if (!g_user->start(g_sway->env(false))) g_swayError = "the test keyboard did not start";
+    }
+    static void TearDownTestSuite() {
+        g_user->stop();
+        delete g_user;
+        delete g_sway;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(g_swayError.empty()) << g_swayError;
+        ASSERT_NO_FATAL_FAILURE(KeyquillTest::SetUp());
+        ASSERT_TRUE(g_user->command("layout us"));
+        g_sway->msg("input type:keyboard xkb_layout us");
+        keyquill = spawn("env", concat(g_sway->env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        mainWindow = desk.findWindow("Keyquill");
+        ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
+    }
+    void TearDown() override {
+        terminate(target);
+        KeyquillTest::TearDown();
+    }
+    // Starts a recording client of this kind; it has the keyboard focus when this returns.
+    void openTarget(Client kind) {
+        terminate(target);
+        std::filesystem::remove(path("text"));
+        const std::string events = path("events");
+        std::filesystem::remove(events);
+        if (kind == Client::XTerm) {
+            target = spawn("env", concat(g_sway->env(true),
+                                         {"LC_ALL=C.UTF-8", "xterm", "-xrm", "XTerm*utf8: 1", "-e", "sh", "-c",
+                                          "stty raw -echo; echo MAPPED > " + events + "; exec cat > " + path("text")}));
+        } else if (kind == Client::Qt) {
+            target = spawn("env", concat(g_sway->env(false), {"QT_QPA_PLATFORM=wayland", KQ_E2E_QT_TARGET,
+                                                              path("text"), events, "kq-target"}));
+        } else {
+            target = spawn("env", concat(g_sway->env(false), {"GDK_BACKEND=wayland", KQ_E2E_GTK_TARGET,
+                                                              path("text"), events, "kq-target"}));
+        }
+        for (int i = 0; i < 1000 && readFile(events).find("MAPPED") == std::string::npos; ++i)
+            Desktop::settle(10);
+        ASSERT_NE(readFile(events).find("MAPPED"), std::string::npos) << "the target did not start";
+        Desktop::settle(500); // mapped is not yet focused
+    }
+    std::string text() const { return readFile(path("text")); }
+    bool waitForText(const std::string& expected, int ms = 5000) const {
+        for (int i = 0; i < ms / 10 && text().size() < expected.size(); ++i)
+            Desktop::settle(10);
+        Desktop::settle(50); // anything more that would arrive
+        return text() == expected;
+    }
+    std::string writeList(const std::vector<std::string>& lines) const {
+        std::ofstream f(path("list.txt"), std::ios::binary);
+        for (const auto& l : lines)
+            f << literal(l) << "\n";
+        return path("list.txt");
+    }
+    void untickAutoBackspace() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 88 + 7, 8 + 8); }
+
+    pid_t target = 0;
+};
+
+const std::string kAscii = " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+
+std::string longLine() {
+    std::string line;
+    const char* pieces[] = {"Lorem ipsum ", "é ü ß € ", "→ 日本語 ", "😀 ", "(x) {y} ", "ЖЖЖ "};
+    for (int i = 0; line.size() < 2600; ++i)
+        line += pieces[i % 6];
+    return line;
+}
+
+TEST_F(SwayE2E, TheBoundKeyTypesEachLineExactlyAndReachesTheApplicationOnlyWhenDisabled) {
+    const std::vector<std::string> lines{kAscii, "é ü ß €", "→ 日本語 😀", longLine()};
+    loadAndEnable(writeList(lines));
+    untickAutoBackspace();
+    openTarget(Client::Qt);
+    std::string expected;
+    for (const auto& line : lines) {
+        ASSERT_TRUE(g_user->tap(kTab));
+        expected += line;
+        ASSERT_TRUE(waitForText(expected)) << "got: " << text();
+    }
+    clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8); // "Enabled" off
+    ASSERT_TRUE(g_user->tap(kTab));
+    expected += "\t";
+    EXPECT_TRUE(waitForText(expected)) << "got: " << text();
+}
+
+TEST_F(SwayE2E, FunctionKeysTypeTheirRowsInMultiSlotMode) {
+    desk.focus(mainWindow);
+    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"}); // Switch to Multiline
+    const Window multi = desk.findWindow("Keyquill - Config 1");
+    ASSERT_NE(multi, 0u);
+    const int menuBar = desk.geometry(multi).h - 513;
+    auto row = [&](int r, int x) { clickClient(multi, menuBar, 16 + x, 24 + 40 * r + 16 + 8); };
+    desk.focus(multi);
+    row(0, 64 + 100);
+    ASSERT_TRUE(desk.type("echo €, (two)"));
+    row(0, 8 + 7);
+    row(11, 64 + 100);
+    ASSERT_TRUE(desk.type("twelfth"));
+    row(11, 8 + 7);
+    row(11, 496 + 7); // Include ENTER
+    openTarget(Client::Qt);
+    for (int f = 0; f < 12; ++f) // empty and disabled rows too: no function key reaches the client
+        ASSERT_TRUE(g_user->tap(f < 10 ? kF1 + f : 87 + (f - 10)));
+    EXPECT_TRUE(waitForText("echo €, (two)twelfth\n")) << "got: " << text();
+}
+
+TEST_F(SwayE2E, GtkAndXWaylandClientsGetTheLineExactly) {
+    const std::string line = kAscii + " é ü ß € → 日本語 😀";
+    loadAndEnable(writeList({line}));
+    untickAutoBackspace();
+    for (Client c : {Client::Gtk, Client::XTerm}) {
+        openTarget(c);
+        ASSERT_TRUE(g_user->tap(kTab));
+        EXPECT_TRUE(waitForText(line)) << (c == Client::Gtk ? "GTK" : "xterm") << " got: " << text();
+    }
+}
+
+// The user's keyboard on a German layout: the line is the same, and the keys the user types
+// afterwards are still German ones, in Wayland and XWayland clients.
+TEST_F(SwayE2E, AnotherLayoutTypesTheSameLineAndStaysTheUsers) {
+    const std::string line = "yz é ß → 😀 @{}[]";
+    loadAndEnable(writeList({line}));
+    untickAutoBackspace();
+    g_sway->msg("input type:keyboard xkb_layout de");
+    ASSERT_TRUE(g_user->command("layout de"));
+    for (Client c : {Client::Qt, Client::XTerm}) {
+        openTarget(c);
+        const char* name = c == Client::Qt ? "Qt" : "xterm";
+        ASSERT_TRUE(g_user->tap(kKeyY));
+        ASSERT_TRUE(waitForText("z")) << name << " got: " << text();
+        ASSERT_TRUE(g_user->tap(kTab));
+        ASSERT_TRUE(waitForText("z" + line)) << name << " got: " << text();
+        ASSERT_TRUE(g_user->tap(kKeyY));
+        ASSERT_TRUE(g_user->tap(kKeyZ));
+        EXPECT_TRUE(waitForText("z" + line + "zy")) << name << " got: " << text();
+    }
+}
+
+TEST_F(SwayE2E, AKilledKeyquillLeavesNoBindingBehind) {
+    loadAndEnable(writeList({"one"}));
+    untickAutoBackspace();
+    openTarget(Client::Qt);
+    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(waitForText("one")) << text();
+    kill(keyquill, SIGKILL);
+    ASSERT_TRUE(exited(5000));
+    Desktop::settle(300); // the watchdog's unbinding
+    ASSERT_TRUE(g_user->tap(kTab));
+    EXPECT_TRUE(waitForText("one\t")) << "TAB must reach the application again; got: " << text();
+}
+
+} // namespace

@@ -1,0 +1,79 @@
+// A second keyboard for the Wayland tests: a virtual keyboard with an ordinary layout that
+// stands for the user's own, pressing keys by their evdev codes as a person would. Commands on
+// standard input, one per line, each answered "ok" once the compositor has handled it:
+//   layout us|de|...   upload that layout's keymap   down N / up N   press / release key N
+//   tap N              press and release             sync          nothing but the answer
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+wl_seat* g_seat = nullptr;
+zwp_virtual_keyboard_manager_v1* g_manager = nullptr;
+
+void onGlobal(void*, wl_registry* r, uint32_t name, const char* iface, uint32_t) {
+    if (!g_seat && std::strcmp(iface, wl_seat_interface.name) == 0)
+        g_seat = static_cast<wl_seat*>(wl_registry_bind(r, name, &wl_seat_interface, 1));
+    if (std::strcmp(iface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+        g_manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+            wl_registry_bind(r, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+}
+void onGlobalRemove(void*, wl_registry*, uint32_t) {}
+const wl_registry_listener kListener{onGlobal, onGlobalRemove};
+
+bool uploadLayout(zwp_virtual_keyboard_v1* kb, const std::string& layout) {
+    xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    const xkb_rule_names names{"evdev", "pc105", layout.c_str(), "", ""};
+    xkb_keymap* map = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!map) return false;
+    char* text = xkb_keymap_get_as_string(map, XKB_KEYMAP_FORMAT_TEXT_V1);
+    const size_t size = std::strlen(text) + 1;
+    const int fd = memfd_create("kq-test-keymap", MFD_CLOEXEC);
+    const bool ok = fd >= 0 && write(fd, text, size) == static_cast<ssize_t>(size);
+    if (ok) zwp_virtual_keyboard_v1_keymap(kb, 1, fd, static_cast<uint32_t>(size));
+    if (fd >= 0) close(fd);
+    free(text);
+    xkb_keymap_unref(map);
+    xkb_context_unref(ctx);
+    return ok;
+}
+
+} // namespace
+
+int main() {
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display) return 2;
+    wl_registry_add_listener(wl_display_get_registry(display), &kListener, nullptr);
+    wl_display_roundtrip(display);
+    if (!g_seat || !g_manager) return 3;
+    zwp_virtual_keyboard_v1* kb = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(g_manager, g_seat);
+    if (!uploadLayout(kb, "us")) return 4;
+    wl_display_roundtrip(display);
+    std::string line;
+    uint32_t time = 1;
+    while (std::getline(std::cin, line)) {
+        std::istringstream in(line);
+        std::string cmd, arg;
+        in >> cmd >> arg;
+        if (cmd == "layout" && !uploadLayout(kb, arg)) return 5;
+        const uint32_t key = static_cast<uint32_t>(std::strtoul(arg.c_str(), nullptr, 10));
+        if (cmd == "down" || cmd == "tap") zwp_virtual_keyboard_v1_key(kb, ++time, key, 1);
+        if (cmd == "up" || cmd == "tap") zwp_virtual_keyboard_v1_key(kb, ++time, key, 0);
+        if (wl_display_roundtrip(display) < 0) return 6;
+        std::cout << "ok" << std::endl;
+    }
+    zwp_virtual_keyboard_v1_destroy(kb);
+    wl_display_roundtrip(display);
+    wl_display_disconnect(display);
+    return 0;
+}
