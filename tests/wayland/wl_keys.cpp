@@ -31,6 +31,17 @@ void onGlobal(void*, wl_registry* r, uint32_t name, const char* iface, uint32_t)
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kListener{onGlobal, onGlobalRemove};
 
+// Quirk: the compositor does not run a virtual keyboard's keys through its keymap; the client
+// keeps the modifier state and sends it, as a real keyboard's driver would.
+xkb_state* g_state = nullptr;
+
+void sendModifiers(zwp_virtual_keyboard_v1* kb) {
+    zwp_virtual_keyboard_v1_modifiers(kb, xkb_state_serialize_mods(g_state, XKB_STATE_MODS_DEPRESSED),
+                                      xkb_state_serialize_mods(g_state, XKB_STATE_MODS_LATCHED),
+                                      xkb_state_serialize_mods(g_state, XKB_STATE_MODS_LOCKED),
+                                      xkb_state_serialize_layout(g_state, XKB_STATE_LAYOUT_EFFECTIVE));
+}
+
 bool uploadLayout(zwp_virtual_keyboard_v1* kb, const std::string& layout) {
     xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     const xkb_rule_names names{"evdev", "pc105", layout.c_str(), "", ""};
@@ -43,6 +54,8 @@ bool uploadLayout(zwp_virtual_keyboard_v1* kb, const std::string& layout) {
     if (ok) zwp_virtual_keyboard_v1_keymap(kb, 1, fd, static_cast<uint32_t>(size));
     if (fd >= 0) close(fd);
     free(text);
+    if (g_state) xkb_state_unref(g_state);
+    g_state = xkb_state_new(map);
     xkb_keymap_unref(map);
     xkb_context_unref(ctx);
     return ok;
@@ -67,8 +80,12 @@ int main() {
         in >> cmd >> arg;
         if (cmd == "layout" && !uploadLayout(kb, arg)) return 5;
         const uint32_t key = static_cast<uint32_t>(std::strtoul(arg.c_str(), nullptr, 10));
-        if (cmd == "down" || cmd == "tap") zwp_virtual_keyboard_v1_key(kb, ++time, key, 1);
-        if (cmd == "up" || cmd == "tap") zwp_virtual_keyboard_v1_key(kb, ++time, key, 0);
+        for (bool down : {true, false}) {
+            if (down ? (cmd != "down" && cmd != "tap") : (cmd != "up" && cmd != "tap")) continue;
+            zwp_virtual_keyboard_v1_key(kb, ++time, key, down ? 1 : 0);
+            xkb_state_update_key(g_state, key + 8, down ? XKB_KEY_DOWN : XKB_KEY_UP);
+            sendModifiers(kb);
+        }
         if (wl_display_roundtrip(display) < 0) return 6;
         std::cout << "ok" << std::endl;
     }

@@ -71,7 +71,10 @@ struct WaylandTyper::Impl {
         const int fd = memfd_create("keyquill-keymap", MFD_CLOEXEC);
         if (fd < 0) return false;
         const bool written = write(fd, text.c_str(), text.size() + 1) == static_cast<ssize_t>(text.size() + 1);
-        if (written) zwp_virtual_keyboard_v1_keymap(keyboard, kFormatXkbV1, fd, static_cast<uint32_t>(text.size() + 1));
+        if (written) {
+            zwp_virtual_keyboard_v1_keymap(keyboard, kFormatXkbV1, fd, static_cast<uint32_t>(text.size() + 1));
+            zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
+        }
         close(fd);
         uploaded = written;
         return written && fence();
@@ -82,16 +85,26 @@ struct WaylandTyper::Impl {
         return ++sinceFence < kFenceEvery || fence();
     }
 
+    // Quirk: wlroots does not run a virtual keyboard's keys through its keymap, so pressing Shift
+    // changes no modifier by itself; the client sends the modifier state too, after each change.
+    bool setModifiers(uint32_t depressed) {
+        zwp_virtual_keyboard_v1_modifiers(keyboard, depressed, 0, 0, 0);
+        return ++sinceFence < kFenceEvery || fence();
+    }
+
     bool stroke(const KeyStroke& s) {
-        const uint32_t mods[] = {keymap.shiftKeycode(), keymap.controlKeycode(), keymap.altKeycode()};
+        // The real modifiers have fixed places in every XKB keymap: Shift 0, Control 2, Mod1 3.
+        const uint32_t codes[] = {keymap.shiftKeycode(), keymap.controlKeycode(), keymap.altKeycode()};
         const uint8_t bits[] = {ModShift, ModControl, ModAlt};
+        const uint32_t masks[] = {1u << 0, 1u << 2, 1u << 3};
+        uint32_t held = 0;
         bool ok = true;
         for (int i = 0; i < 3; ++i)
-            if (s.modifiers & bits[i]) ok = ok && key(mods[i], kPressed);
+            if (s.modifiers & bits[i]) ok = ok && key(codes[i], kPressed) && setModifiers(held |= masks[i]);
         const uint32_t code = keymap.keycodeOf(keysymOf(s));
         ok = ok && key(code, kPressed) && key(code, kReleased);
         for (int i = 2; i >= 0; --i)
-            if (s.modifiers & bits[i]) ok = ok && key(mods[i], kReleased);
+            if (s.modifiers & bits[i]) ok = ok && key(codes[i], kReleased) && setModifiers(held &= ~masks[i]);
         return ok;
     }
 };
