@@ -3,7 +3,7 @@ BUILD_PACKAGES="g++ cmake make pkg-config qt6-base-dev fonts-wine fonts-dejavu-e
   libwayland-dev libwayland-bin"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils x11-xserver-utils x11-xkb-utils xkb-data
   openbox trayer xcompmgr imagemagick wmctrl fonts-dejavu-core python3-gi gir1.2-gtk-3.0
-  util-linux"
+  util-linux sway xwayland qt6-wayland xterm wtype wev"
 # The fuzz targets and the sanitizer build.
 FUZZ_PACKAGES="clang libclang-rt-14-dev cmake make"
 DEMO_PACKAGES="xvfb xauth x11-utils x11-xkb-utils xkb-data imagemagick fonts-wine fonts-dejavu-core"
@@ -24,6 +24,14 @@ ensure_packages() {
         echo "  sudo apt-get install -y ${missing[*]}" >&2
         exit 1
     fi
+}
+
+# The Wayland tests run a headless sway, which refuses to run as root: under root they run it as
+# this unprivileged user.
+ensure_sway_user() {
+    [ "$(id -u)" -eq 0 ] || return 0
+    id -u keyquill-test >/dev/null 2>&1 ||
+        useradd --system --no-create-home --shell /usr/sbin/nologin keyquill-test
 }
 
 # Configures (once) and builds the given targets in build/.

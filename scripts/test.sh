@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds Keyquill with warnings as errors and runs every test: unit, widget (offscreen) and
-# end-to-end (each end-to-end program starts its own private Xvfb); then the unit and widget
+# end-to-end (each end-to-end program starts its own private Xvfb, the Wayland ones a headless
+# sway as well); then the unit and widget
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a
 # short while. Arguments go to the first ctest (e.g. -R name).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 ensure_packages $BUILD_PACKAGES $TEST_PACKAGES $FUZZ_PACKAGES
+ensure_sway_user
 KQ_WERROR=ON build_targets
 (cd build && ctest -j"$(nproc)" --output-on-failure --timeout 900 "$@")
 

@@ -50,32 +50,29 @@ size_t VirtualKeymap::capacity() {
     return (kLastCode - kFirstCode + 1) - boundKeycodes().size() - 3;
 }
 
-bool VirtualKeymap::covers(const std::vector<uint32_t>& keysyms) const {
-    return std::all_of(keysyms.begin(), keysyms.end(), [this](uint32_t s) { return m_placed.count(s) > 0; });
-}
-
-void VirtualKeymap::place(const std::vector<uint32_t>& keysyms) {
+bool VirtualKeymap::place(const std::vector<uint32_t>& keysyms) {
     const std::set<uint32_t> wanted(keysyms.begin(), keysyms.end());
-    // Free the oldest keys the new line does not use until the new keysyms fit.
+    // Least recently used first: the keysyms of this line move to the end.
+    std::stable_partition(m_order.begin(), m_order.end(), [&wanted](uint32_t s) { return !wanted.count(s); });
     size_t missing = 0;
     for (uint32_t s : wanted)
         missing += m_placed.count(s) ? 0 : 1;
-    for (auto it = m_order.begin(); it != m_order.end() && m_free.size() < missing;) {
-        if (wanted.count(*it)) {
-            ++it;
-            continue;
-        }
+    // Free the least recently used keys the line does not use until its new keysyms fit.
+    for (auto it = m_order.begin(); it != m_order.end() && m_free.size() < missing && !wanted.count(*it);) {
         m_free.push_back(m_placed.at(*it));
         m_placed.erase(*it);
         it = m_order.erase(it);
     }
     std::sort(m_free.begin(), m_free.end());
+    bool changed = false;
     for (uint32_t s : keysyms) {
         if (m_placed.count(s) || m_free.empty()) continue;
         m_placed[s] = m_free.front();
         m_free.erase(m_free.begin());
         m_order.push_back(s);
+        changed = true;
     }
+    return changed;
 }
 
 uint32_t VirtualKeymap::keycodeOf(uint32_t keysym) const {

@@ -15,10 +15,11 @@ public:
     // Keysyms one keymap can hold besides the modifiers.
     static size_t capacity();
 
-    bool covers(const std::vector<uint32_t>& keysyms) const;
-    // Makes room for `keysyms` (distinct, at most capacity()), keeping as many of the keys already
-    // placed as fit: a client that reads the new keymap late still finds those where they were.
-    void place(const std::vector<uint32_t>& keysyms);
+    // Gives each of `keysyms` (distinct, at most capacity()) a key, keeping the keys already placed
+    // where they were and taking back the least recently used only when room is needed: a client
+    // that reads the new keymap late still finds the keys of the lines before. True when the
+    // keymap changed (and must be uploaded again).
+    bool place(const std::vector<uint32_t>& keysyms);
     // The XKB keycode of a placed keysym, 0 if it has none.
     uint32_t keycodeOf(uint32_t keysym) const;
     uint32_t shiftKeycode() const { return m_modifierCodes[0]; }
@@ -30,7 +31,7 @@ public:
 private:
     std::vector<uint32_t> m_free;                     // keycodes with no keysym, in order
     std::unordered_map<uint32_t, uint32_t> m_placed;  // keysym -> keycode
-    std::vector<uint32_t> m_order;                    // placed keysyms, oldest first
+    std::vector<uint32_t> m_order;                    // placed keysyms, least recently used first
     uint32_t m_modifierCodes[3] = {};
 };
 

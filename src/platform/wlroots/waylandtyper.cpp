@@ -170,10 +170,7 @@ bool WaylandTyper::send(const KeyStrokes& strokes) {
             if (!seen.count(sym) && seen.size() == VirtualKeymap::capacity()) break;
             if (seen.insert(sym).second) part.push_back(sym);
         }
-        if (!d.keymap.covers(part)) {
-            d.keymap.place(part);
-            if (!d.upload()) return false;
-        }
+        if (d.keymap.place(part) && !d.upload()) return false;
         for (size_t i = from; i < to; ++i)
             if (!d.stroke(strokes[i])) return false;
         from = to;

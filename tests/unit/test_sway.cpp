@@ -1,0 +1,151 @@
+// The sway backend's pure parts: the binding commands, the binding events, the virtual keymap.
+#include "engine/keytable.h"
+#include "platform/wlroots/swaybindings.h"
+#include "platform/wlroots/virtualkeymap.h"
+
+#include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <memory>
+#include <set>
+
+namespace kq {
+namespace {
+
+size_t count(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(SwayBindings, EveryModifierSetOfEveryBindableKeyIsBoundAndUnboundAlike) {
+    const struct {
+        uint32_t vk;
+        uint32_t keycode;
+    } keys[] = {{VkTab, 23}, {VkCapsLock, 66}, {VkF1, 67}, {VkF1 + 9, 76}, {VkF1 + 10, 95}, {VkF12, 96}};
+    for (const auto& k : keys)
+        EXPECT_EQ(SwayKeycodeFor(k.vk), k.keycode) << k.vk;
+    EXPECT_EQ(SwayKeycodeFor('A'), 0u);
+
+    const std::string bind = SwayBindingCommands({VkTab, 'A', VkF12}, "kq", true);
+    EXPECT_EQ(count(bind, "bindcode "), 2u * 16 * 2);
+    EXPECT_EQ(count(bind, " nop kq press "), 2u * 16);
+    EXPECT_NE(bind.find("bindcode --no-warn --no-repeat 23 nop kq press 9"), std::string::npos);
+    EXPECT_NE(bind.find("bindcode --no-warn --release Shift+Ctrl+Lock+Mod2+96 nop kq release 123"), std::string::npos);
+    const std::string unbind = SwayBindingCommands({VkTab, 'A', VkF12}, "kq", false);
+    EXPECT_EQ(count(unbind, "unbindcode "), 2u * 16 * 2);
+    EXPECT_EQ(unbind.find("nop"), std::string::npos);
+    EXPECT_NE(unbind.find("unbindcode --release Shift+Ctrl+Lock+Mod2+96"), std::string::npos);
+    EXPECT_EQ(SwayBindingCommands({}, "kq", true), "");
+}
+
+TEST(SwayBindings, OnlyOurOwnBindingEventsAreHotkeys) {
+    const auto event = [](const std::string& command) {
+        return R"({ "change": "run", "binding": { "command": ")" + command + R"(", "symbol": null } })";
+    };
+    const struct {
+        std::string json;
+        bool ours;
+        uint32_t vk;
+        bool release;
+    } cases[] = {
+        {event("nop kq press 9"), true, VkTab, false},
+        {event("nop kq release 123"), true, VkF12, true},
+        {event("nop kq press 20"), true, VkCapsLock, false},
+        {event("nop other press 9"), false, 0, false},
+        {event("nop kq press 65"), false, 0, false},  // not a key we bind
+        {event("nop kq press 9x"), false, 0, false},
+        {event("nop kq hold 9"), false, 0, false},
+        {event("exec kq press 9"), false, 0, false},
+        {R"({ "change": "reload" })", false, 0, false},
+    };
+    for (const auto& c : cases) {
+        const auto key = ParseSwayBindingEvent(c.json, "kq");
+        ASSERT_EQ(key.has_value(), c.ours) << c.json;
+        if (!key) continue;
+        EXPECT_EQ(key->vk, c.vk) << c.json;
+        EXPECT_EQ(key->release, c.release) << c.json;
+    }
+}
+
+TEST(SwayBindings, JsonStringsAndCommandRepliesAreRead) {
+    EXPECT_EQ(JsonStringField(R"({"a": 1, "command" :  "say \"hi\" \\ \u00e9\n"})", "command"),
+              "say \"hi\" \\ \xc3\xa9\n");
+    EXPECT_EQ(JsonStringField(R"({"command": 5})", "command"), std::nullopt);
+    EXPECT_EQ(JsonStringField(R"({"command": "open)", "command"), std::nullopt);
+    EXPECT_EQ(JsonStringField(R"({"change": "x"})", "command"), std::nullopt);
+    EXPECT_TRUE(SwayCommandSucceeded(R"([ { "success": true }, {"success":true} ])"));
+    EXPECT_FALSE(SwayCommandSucceeded(R"([ { "success": true }, { "success": false, "error": "x" } ])"));
+    EXPECT_FALSE(SwayCommandSucceeded("[ ]"));
+}
+
+struct Compiled {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> ctx{xkb_context_new(XKB_CONTEXT_NO_FLAGS),
+                                                                   xkb_context_unref};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> map{nullptr, xkb_keymap_unref};
+    explicit Compiled(const std::string& text) {
+        map.reset(xkb_keymap_new_from_string(ctx.get(), text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                             XKB_KEYMAP_COMPILE_NO_FLAGS));
+    }
+    uint32_t symAt(uint32_t code) const {
+        const xkb_keysym_t* syms = nullptr;
+        return xkb_keymap_key_get_syms_by_level(map.get(), code, 0, 0, &syms) == 1 ? syms[0] : 0;
+    }
+};
+
+// What clients compile is what the typer presses: every keysym on a key of its own at the first
+// level, the modifiers on theirs, and nothing on a keycode that sway binds for the hotkeys.
+TEST(VirtualKeymap, EveryKeysymTypesFromItsOwnKeyOffTheBoundKeycodes) {
+    VirtualKeymap keymap;
+    std::vector<uint32_t> syms;
+    for (char32_t c : std::u32string(U" !\"#$%&'()*+,-./09:;<=>?@AZ[\\]^_`az{|}~éß€→日😀\t"))
+        syms.push_back(xkb_utf32_to_keysym(c));
+    syms.push_back(XKB_KEY_Return);
+    syms.push_back(XKB_KEY_F1);
+    keymap.place(syms);
+    const Compiled c(keymap.text());
+    ASSERT_TRUE(c.map) << keymap.text();
+    std::set<uint32_t> codes;
+    for (uint32_t s : syms) {
+        const uint32_t code = keymap.keycodeOf(s);
+        EXPECT_EQ(c.symAt(code), s) << std::hex << s;
+        codes.insert(code);
+    }
+    EXPECT_EQ(codes.size(), syms.size());
+    for (uint32_t bound : {23u, 66u, 67u, 76u, 95u, 96u})
+        EXPECT_EQ(codes.count(bound), 0u) << bound;
+    EXPECT_EQ(c.symAt(keymap.shiftKeycode()), uint32_t(XKB_KEY_Shift_L));
+    EXPECT_EQ(c.symAt(keymap.controlKeycode()), uint32_t(XKB_KEY_Control_L));
+    EXPECT_EQ(c.symAt(keymap.altKeycode()), uint32_t(XKB_KEY_Alt_L));
+    EXPECT_EQ(keymap.keycodeOf(XKB_KEY_Escape), 0u);
+}
+
+// A client that reads a new keymap late still finds the keys of the lines before where they were:
+// only the oldest keysyms that the new line does not use give up their keys, and only when full.
+TEST(VirtualKeymap, KeysStayWhereTheyWereUntilRoomIsNeeded) {
+    VirtualKeymap keymap;
+    std::vector<uint32_t> first;
+    for (uint32_t i = 0; i < VirtualKeymap::capacity(); ++i)
+        first.push_back(0x1000100 + i);
+    ASSERT_TRUE(keymap.place(first));
+    for (uint32_t s : first)
+        ASSERT_NE(keymap.keycodeOf(s), 0u);
+    EXPECT_FALSE(keymap.place({first[5], first[0]})) << "nothing new: no keymap to upload";
+    const uint32_t oldestCode = keymap.keycodeOf(first[1]); // first[0] was used again just now
+    const uint32_t secondCode = keymap.keycodeOf(first[0]);
+    const uint32_t keptCode = keymap.keycodeOf(first[2]);
+    EXPECT_TRUE(keymap.place({first[2], 'x'}));
+    EXPECT_EQ(keymap.keycodeOf(first[1]), 0u) << "the least recently used keysym gives its key up";
+    EXPECT_EQ(keymap.keycodeOf('x'), oldestCode);
+    EXPECT_EQ(keymap.keycodeOf(first[0]), secondCode);
+    EXPECT_EQ(keymap.keycodeOf(first[2]), keptCode);
+    keymap.place({first[0], 'y'});
+    EXPECT_EQ(keymap.keycodeOf(first[3]), 0u) << "first[2] was used since, first[3] is the oldest";
+    EXPECT_EQ(keymap.keycodeOf(first[2]), keptCode);
+    EXPECT_EQ(keymap.keycodeOf(first[0]), secondCode);
+    ASSERT_TRUE(Compiled(keymap.text()).map);
+}
+
+} // namespace
+} // namespace kq
