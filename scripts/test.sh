@@ -22,5 +22,8 @@ cmake --build build-asan -j"$(nproc)" --target kq_unit_tests kq_widget_tests
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest -j"$(nproc)" --output-on-failure --timeout 900)
 
+echo "== the Wayland benchmark: keyquill against wtype on a headless sway (bench/run-wayland-bench.sh)"
+build/bench/kq_bench_wayland --presses 50 --runs 1
+
 echo "== fuzz targets, 20 s each (fuzz/run.sh 600 for the long run)"
 fuzz/run.sh 20

@@ -2,8 +2,9 @@
 add_executable(kq_e2e_target e2e/target.cpp)
 target_link_libraries(kq_e2e_target PRIVATE PkgConfig::X11DEPS)
 
-add_library(kq_e2e_support STATIC e2e/xvfb.cpp e2e/keyboard_world.cpp)
-target_include_directories(kq_e2e_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e ${CMAKE_CURRENT_SOURCE_DIR}/common)
+add_library(kq_e2e_support STATIC e2e/xvfb.cpp e2e/keyboard_world.cpp wayland/sway_session.cpp)
+target_include_directories(kq_e2e_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e ${CMAKE_CURRENT_SOURCE_DIR}/common
+  ${CMAKE_CURRENT_SOURCE_DIR}/wayland)
 target_link_libraries(kq_e2e_support PUBLIC kq_platform_x11 GTest::gtest)
 target_compile_definitions(kq_e2e_support PUBLIC KQ_E2E_TARGET="$<TARGET_FILE:kq_e2e_target>")
 

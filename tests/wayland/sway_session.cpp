@@ -89,4 +89,41 @@ std::string SwaySession::msg(const std::string& args) const {
     return runCapture("SWAYSOCK='" + m_ipc + "' swaymsg " + args + " 2>&1");
 }
 
+bool UserKeyboard::start(const std::string& program, const std::vector<std::string>& env) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return false;
+    std::vector<std::string> args = env;
+    args.push_back(program);
+    m_pid = fork();
+    if (m_pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        std::vector<char*> argv{const_cast<char*>("env")};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp("env", argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    m_to = fdopen(in[1], "w");
+    m_from = fdopen(out[0], "r");
+    return command("sync");
+}
+
+void UserKeyboard::stop() {
+    if (m_to) fclose(m_to);
+    if (m_from) fclose(m_from);
+    m_to = m_from = nullptr;
+    terminate(m_pid);
+    m_pid = 0;
+}
+
+bool UserKeyboard::command(const std::string& line) {
+    char answer[16] = {};
+    return m_to && std::fprintf(m_to, "%s\n", line.c_str()) > 0 && std::fflush(m_to) == 0 &&
+           std::fgets(answer, sizeof answer, m_from) && std::string(answer) == "ok\n";
+}
+
 } // namespace kq::e2e

@@ -6,9 +6,7 @@
 #include "sway_session.h"
 
 #include <csignal>
-#include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 using namespace kq::e2e;
 
@@ -18,51 +16,6 @@ const bool g_xvfb = RegisterSharedXvfb();
 
 // evdev key codes, as the user's keyboard sends them.
 constexpr int kTab = 15, kF1 = 59, kCapsLock = 58, kLeftShift = 42, kKeyA = 30, kKeyY = 21, kKeyZ = 44;
-
-// The user's own keyboard: a second virtual keyboard (wl_keys.cpp) driven line by line.
-class UserKeyboard {
-public:
-    bool start(const std::vector<std::string>& env) {
-        int in[2], out[2];
-        if (pipe(in) != 0 || pipe(out) != 0) return false;
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            std::vector<std::string> args = env;
-            args.push_back(KQ_WL_KEYS);
-            std::vector<char*> argv{const_cast<char*>("env")};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execvp("env", argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        m_to = fdopen(in[1], "w");
-        m_from = fdopen(out[0], "r");
-        return command("sync");
-    }
-    void stop() {
-        if (m_to) fclose(m_to);
-        if (m_from) fclose(m_from);
-        m_to = m_from = nullptr;
-        terminate(m_pid);
-    }
-    // Answered once the compositor has handled it.
-    bool command(const std::string& line) {
-        char answer[16] = {};
-        return m_to && std::fprintf(m_to, "%s\n", line.c_str()) > 0 && std::fflush(m_to) == 0 &&
-               std::fgets(answer, sizeof answer, m_from) && std::string(answer) == "ok\n";
-    }
-    bool tap(int key) { return command("tap " + std::to_string(key)); }
-
-private:
-    pid_t m_pid = 0;
-    FILE* m_to = nullptr;
-    FILE* m_from = nullptr;
-};
 
 SwaySession* g_sway = nullptr;
 UserKeyboard* g_user = nullptr;
@@ -82,7 +35,7 @@ std::vector<std::string> concat(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
-enum class Client { Qt, Gtk, XTerm };
+enum class Client { Qt, Gtk, XTerm, Recorder };
 
 class SwayE2E : public KeyquillTest {
 protected:
@@ -90,7 +43,7 @@ protected:
         g_sway = new SwaySession;
         g_user = new UserKeyboard;
         if (!g_sway->start(&g_swayError)) return;
-        if (!g_user->start(g_sway->env(false))) g_swayError = "the test keyboard did not start";
+        if (!g_user->start(KQ_WL_KEYS, g_sway->env(false))) g_swayError = "the test keyboard did not start";
     }
     static void TearDownTestSuite() {
         g_user->stop();
@@ -116,6 +69,14 @@ protected:
         std::filesystem::remove(path("text"));
         const std::string events = path("events");
         std::filesystem::remove(events);
+        if (kind == Client::Recorder) { // its log is the text; it says when it has the focus
+            target = spawn("env", concat(g_sway->env(false), {"sh", "-c", std::string("exec ") + KQ_WL_RECORDER +
+                                                                               " > " + path("text")}));
+            for (int i = 0; i < 1000 && text().find("F in") == std::string::npos; ++i)
+                Desktop::settle(10);
+            ASSERT_NE(text().find("F in"), std::string::npos) << "the recorder did not get the focus";
+            return;
+        }
         if (kind == Client::XTerm) {
             target = spawn("env", concat(g_sway->env(true),
                                          {"LC_ALL=C.UTF-8", "xterm", "-xrm", "XTerm*utf8: 1", "-e", "sh", "-c",
@@ -183,6 +144,45 @@ TEST_F(SwayE2E, TheBoundKeyTypesEachLineExactlyAndReachesTheApplicationOnlyWhenD
     ASSERT_TRUE(g_user->tap(kTab));
     expected += "\t";
     EXPECT_TRUE(waitForText(expected)) << "got: " << text();
+}
+
+// Sway swallows the press and the release of the bound key: the client sees neither, only the
+// line; unticked, both reach it.
+TEST_F(SwayE2E, NeitherPressNorReleaseOfTheBoundKeyReachesTheClientWhileEnabled) {
+    loadAndEnable(writeList({"x"}));
+    untickAutoBackspace();
+    openTarget(Client::Recorder);
+    const std::string focused = text();
+    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(waitForText(focused + "P x x\nR x\n")) << text();
+    clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8); // "Enabled" off
+    ASSERT_TRUE(g_user->tap(kTab));
+    EXPECT_TRUE(waitForText(focused + "P x x\nR x\nP Tab \\t\nR Tab\n")) << text();
+}
+
+// The compositor disconnects a client whose queue of events overflows; a long line is paced so
+// that a client busy for half a second still gets all of it.
+TEST_F(SwayE2E, AClientThatStopsReadingForAMomentGetsAllOfALongLine) {
+    std::string line;
+    for (int i = 0; line.size() < 6000; ++i)
+        line += "abcdefghij"[i % 10];
+    loadAndEnable(writeList({line}));
+    untickAutoBackspace();
+    openTarget(Client::Recorder);
+    const std::string pid = runCapture("pgrep -n kq_wl_recorder");
+    kill(std::stoi(pid), SIGSTOP);
+    ASSERT_TRUE(g_user->tap(kTab));
+    Desktop::settle(500);
+    kill(std::stoi(pid), SIGCONT);
+    size_t presses = 0;
+    for (int i = 0; i < 500 && presses < line.size(); ++i, Desktop::settle(10)) {
+        const std::string log = text();
+        presses = 0;
+        for (size_t at = log.find("\nP "); at != std::string::npos; at = log.find("\nP ", at + 1))
+            ++presses;
+    }
+    EXPECT_EQ(presses, line.size());
+    EXPECT_EQ(runCapture("pgrep -n kq_wl_recorder"), pid) << "the client was disconnected";
 }
 
 TEST_F(SwayE2E, FunctionKeysTypeTheirRowsInMultiSlotMode) {
@@ -299,6 +299,51 @@ TEST_F(SwayE2E, AKilledKeyquillLeavesNoBindingBehind) {
     Desktop::settle(300); // the watchdog's unbinding
     ASSERT_TRUE(g_user->tap(kTab));
     EXPECT_TRUE(waitForText("one\t")) << "TAB must reach the application again; got: " << text();
+}
+
+std::vector<Window> keyquillWindows(const Desktop& desk) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    std::vector<Window> found;
+    if (!XQueryTree(desk.display(), DefaultRootWindow(desk.display()), &root, &parent, &children, &n)) return found;
+    for (unsigned i = 0; i < n; ++i) {
+        XWindowAttributes a{};
+        char* name = nullptr;
+        if (XGetWindowAttributes(desk.display(), children[i], &a) && a.map_state == IsViewable &&
+            XFetchName(desk.display(), children[i], &name) && name && std::string(name) == "Keyquill")
+            found.push_back(children[i]);
+        if (name) XFree(name);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+// A Wayland session with no sway (GNOME, KDE...): the X11 backend through XWayland, and the user
+// is told once at start that the hotkeys reach X11 applications only.
+TEST_F(KeyquillTest, OtherWaylandSessionsSayOnceThatHotkeysWorkInX11ApplicationsOnly) {
+    const pid_t target = spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"});
+    const Window targetWindow = desk.findWindow("kq-target");
+    ASSERT_NE(targetWindow, 0u);
+    keyquill = spawn("env", {"WAYLAND_DISPLAY=wayland-elsewhere", "SWAYSOCK=", "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
+    // The main window and the notice share the title; the notice is the one without a menu bar,
+    // the shorter one.
+    std::vector<Window> shown;
+    for (int i = 0; i < 500 && shown.size() < 2; ++i, Desktop::settle(20))
+        shown = keyquillWindows(desk);
+    ASSERT_EQ(shown.size(), 2u) << "the main window and the notice";
+    const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
+    mainWindow = shown[firstIsMain ? 0 : 1];
+    desk.focus(shown[firstIsMain ? 1 : 0]);
+    desk.key("Return");
+    { std::ofstream(path("list.txt"), std::ios::binary) << "x11 line\n"; }
+    loadAndEnable(path("list.txt"));
+    desk.focus(targetWindow);
+    desk.key("Tab");
+    for (int i = 0; i < 300 && readFile(path("text")).find("x11 line") == std::string::npos; ++i)
+        Desktop::settle(10);
+    EXPECT_EQ(readFile(path("text")), "<Delete>x11 line");
+    EXPECT_EQ(keyquillWindows(desk), std::vector<Window>{mainWindow}) << "told once";
+    terminate(target);
 }
 
 } // namespace

@@ -1,0 +1,204 @@
+// The real keyquill on a headless sway, against wtype. The receiving client is the tests' recording
+// Wayland client, which prints each key event as it gets it: this program reads its output and
+// timestamps each press as it arrives. Keyquill's own windows are on a private Xvfb, where the driver loads its
+// lists; its hotkeys and typing are sway's.
+//  - latency: the user's keyboard (a virtual keyboard of the tests) taps TAB; time to the first
+//    typed key received;
+//  - throughput: a 500-character line (typed at full speed) and a 10,000-character one (paced, so
+//    that a busy client is not disconnected) typed by one TAB press, first to last key received,
+//    against `wtype` typing the same text.
+// Usage: kq_bench_wayland [--presses N] [--runs N] [--chars N]
+#include "desktop.h"
+
+#include "bench_support.h"
+#include "keyquill_driver.h"
+#include "sway_session.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kq {
+namespace {
+
+using namespace bench;
+
+constexpr int kTab = 15;
+
+// The recording client's key presses, timestamped by a reader thread.
+class Receiver {
+public:
+    bool start(const std::vector<std::string>& env) {
+        int out[2];
+        if (pipe(out) != 0) return false;
+        std::vector<std::string> args = env;
+        args.push_back(KQ_WL_RECORDER);
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], 1);
+            std::vector<char*> argv{const_cast<char*>("env")};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execvp("env", argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        m_reader = std::thread([this, fd = out[0]] { read(fd); });
+        return true;
+    }
+    ~Receiver() {
+        e2e::terminate(m_pid);
+        if (m_reader.joinable()) m_reader.join();
+    }
+    size_t presses() {
+        std::lock_guard lock(m_mutex);
+        return m_times.size();
+    }
+    // Waits until `count` presses have arrived in all, or none came for `quietMs`.
+    std::vector<Clock::time_point> awaitPresses(size_t count, int quietMs) {
+        std::unique_lock lock(m_mutex);
+        size_t seen = m_times.size();
+        while (m_times.size() < count)
+            if (!m_changed.wait_for(lock, std::chrono::milliseconds(quietMs), [&] { return m_times.size() != seen; }))
+                break;
+            else
+                seen = m_times.size();
+        return m_times;
+    }
+
+private:
+    void read(int fd) {
+        FILE* in = fdopen(fd, "r");
+        char line[512];
+        while (in && std::fgets(line, sizeof line, in))
+            if (line[0] == 'P') {
+                std::lock_guard lock(m_mutex);
+                m_times.push_back(Clock::now());
+                m_changed.notify_all();
+            }
+        if (in) fclose(in);
+    }
+    pid_t m_pid = 0;
+    std::thread m_reader;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Clock::time_point> m_times;
+};
+
+std::string words(size_t length) {
+    std::mt19937 rng(42);
+    std::string out;
+    while (out.size() < length) {
+        for (unsigned i = 0, n = 2 + rng() % 8; i < n; ++i)
+            out += static_cast<char>('a' + rng() % 26);
+        out += ' ';
+    }
+    out.resize(length);
+    return out;
+}
+
+std::string list(const std::vector<double>& v) {
+    std::string s;
+    for (double x : v)
+        s += " " + std::to_string(static_cast<long>(x));
+    return s;
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Keys per second from the first to the last of `count` presses; 0 when they did not all arrive.
+double rate(const std::vector<Clock::time_point>& t, size_t from, size_t count) {
+    if (t.size() < from + count) return 0;
+    return static_cast<double>(count - 1) / std::max(1e-9, seconds(t[from], t[from + count - 1]));
+}
+
+int run(int presses, int runs, size_t chars) {
+    e2e::PrivateXvfb xvfb;
+    e2e::SwaySession sway;
+    std::string error;
+    if (!xvfb.start(&error) || !sway.start(&error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
+    const std::string dir = e2e::RuntimeDir("kq-bench-wayland").string();
+    e2e::UserKeyboard user;
+    Receiver rx;
+    if (!user.start(KQ_WL_KEYS, sway.env(false)) || !rx.start(sway.env(false)))
+        return std::fprintf(stderr, "the test keyboard or the recording client did not start\n"), 1;
+    for (const std::string& var : sway.env(false))
+        putenv(strdup(var.c_str())); // for keyquill, started below
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    e2e::Desktop desk;
+    KeyquillDriver kq(desk, dir);
+    if (!desk.ok() || !kq.start(KQ_KEYQUILL)) return std::fprintf(stderr, "keyquill did not start\n"), 1;
+    kq.loadList("latency.txt", "x");
+    kq.enableWithoutBackspace();
+    e2e::Desktop::settle(500);
+
+    std::vector<double> latency;
+    int missed = 0;
+    for (int i = 0; i < presses + 5; ++i) { // the first five warm up, uncounted
+        const size_t before = rx.presses();
+        const auto sent = Clock::now();
+        user.tap(kTab);
+        const auto t = rx.awaitPresses(before + 1, 2000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (i < 5) continue;
+        if (t.size() <= before) ++missed;
+        else latency.push_back(micros(sent, t[before]));
+    }
+    std::printf("The real keyquill on a headless sway, typing through a virtual keyboard into a recording client\n\n");
+    std::printf("TAB to first character, %zu presses\n  median %6.0f us   p99 %6.0f us   missed %d\n",
+                latency.size() + size_t(missed), median(latency), percentile(latency, 99), missed);
+    std::fflush(stdout);
+
+    for (const size_t length : {size_t(500), chars}) {
+        const std::string text = words(length);
+        kq.loadList("long" + std::to_string(length) + ".txt", text);
+        e2e::Desktop::settle(500);
+        std::vector<double> kqRates, wtypeRates, wtypeTotal;
+        // Keyquill's runs first: a wtype that lingers after its last key slows the compositor
+        // for whoever types next.
+        for (int r = 0; r < runs; ++r) {
+            e2e::Desktop::settle(500); // a person's pause: the pacing's burst is whole again
+            const size_t before = rx.presses();
+            user.tap(kTab);
+            kqRates.push_back(rate(rx.awaitPresses(before + length, 3000), before, length));
+        }
+        for (int r = 0; r < runs; ++r) {
+            const size_t before = rx.presses();
+            const auto started = Clock::now();
+            const pid_t pid = e2e::spawn("env", concat(sway.env(false), {"wtype", text}));
+            const auto t = rx.awaitPresses(before + length, 3000);
+            if (!e2e::waitExit(pid, 2000)) e2e::terminate(pid);
+            wtypeRates.push_back(rate(t, before, length));
+            wtypeTotal.push_back(t.size() >= before + length ? seconds(started, t.back()) : 0);
+        }
+        std::printf("\nThroughput, %zu characters of lowercase words, first to last key received\n", length);
+        std::printf("  keyquill  median %7.0f keys/s  runs:%s\n", median(kqRates), list(kqRates).c_str());
+        std::printf("  wtype     median %7.0f keys/s  runs:%s (start to last key: median %.3f s)\n",
+                    median(wtypeRates), list(wtypeRates).c_str(), median(wtypeTotal));
+        std::printf("  ratio     %.1fx\n", median(kqRates) / std::max(1.0, median(wtypeRates)));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+} // namespace
+} // namespace kq
+
+int main(int argc, char** argv) {
+    int presses = 100, runs = 3, chars = 10000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        (a == "--presses" ? presses : a == "--chars" ? chars : runs) = std::max(1, std::atoi(argv[i + 1]));
+    }
+    return kq::run(presses, runs, static_cast<size_t>(chars));
+}
