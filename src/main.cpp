@@ -2,6 +2,7 @@
 #include "app/globals.h"
 #include "app/instancelock.h"
 #include "app/keyboardbridge.h"
+#include "appearance/modtrans.h"
 #include "platform/openkeyboard.h"
 #include "windows/dialogs.h"
 #include "windows/frmmain.h"
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
         g.capsLock = keyboard.get();
         g.sender = &keyboard->typer();
         bridge = std::make_unique<kq::KeyboardBridge>(*keyboard, g.macro);
+        kq::UseCompositorOpacity(keyboard->windowOpacity());
     }
 
     kq::InstanceLock lock;

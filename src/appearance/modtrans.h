@@ -7,6 +7,11 @@ class QWidget;
 
 namespace kq {
 
+class WindowOpacity;
+
+// Where the compositor sets translucency (nullptr: the toolkit does). Set once at start.
+void UseCompositorOpacity(WindowOpacity* opacity);
+
 // 0 done; 1 alpha outside 0..255 (nothing changed); 2 the window could not be changed.
 int MakeTransparent(QWidget* window, int16_t alpha);
 int MakeOpaque(QWidget* window);

@@ -3,6 +3,7 @@
 // header appears here; x11/ implements them for X servers, fake/ for tests.
 #include "engine/hook.h"
 #include "engine/keystroke.h"
+#include "platform/windowopacity.h"
 
 #include <cstdint>
 #include <functional>
@@ -53,6 +54,8 @@ public:
     // Milliseconds until processPendingEvents() has upkeep to do even without events; -1 when
     // nothing is due.
     virtual int msUntilHousekeeping() const = 0;
+    // The compositor's window translucency, where the toolkit cannot set it; nullptr otherwise.
+    virtual WindowOpacity* windowOpacity() { return nullptr; }
 };
 
 // Ends the process with one line on standard error and status 1: the display server went away.

@@ -78,6 +78,9 @@ TEST(SwayBindings, JsonStringsAndCommandRepliesAreRead) {
     EXPECT_TRUE(SwayCommandSucceeded(R"([ { "success": true }, {"success":true} ])"));
     EXPECT_FALSE(SwayCommandSucceeded(R"([ { "success": true }, { "success": false, "error": "x" } ])"));
     EXPECT_FALSE(SwayCommandSucceeded("[ ]"));
+    EXPECT_EQ(SwayOpacityCommand(42, "Keyquill - Config (1)", 0.5),
+              "[pid=42 title=\"^Keyquill - Config .1.$\"] opacity 0.500");
+    EXPECT_EQ(SwayOpacityCommand(7, "a\"b", 2), "[pid=7 title=\"^a.b$\"] opacity 1.000");
 }
 
 struct Compiled {

@@ -288,6 +288,38 @@ TEST_F(SwayE2E, AnotherLayoutTypesTheSameLineAndStaysTheUsers) {
     }
 }
 
+// Translucency on sway comes from sway's `opacity` command: Keyquill's windows run natively on
+// Wayland here, a portable copy with its settings beside it (translucent, level 128, background
+// 0xC87800, that is red 0, green 120, blue 200). The screen shows the main window's background
+// blended half and half with the desktop's, and nowhere unblended.
+TEST_F(SwayE2E, SavedTranslucencyReachesTheWindowThroughTheCompositor) {
+    terminate(keyquill); // one copy at a time, or the second asks first
+    keyquill = 0;
+    const std::string copy = path("keyquill");
+    std::filesystem::copy_file(KQ_KEYQUILL, copy);
+    { std::ofstream(path("config.ini"), std::ios::binary) << "13137920 16777215 1 128\r\n"; }
+    const pid_t native = spawn("env", concat(g_sway->env(false), {"QT_QPA_PLATFORM=wayland", copy}));
+    const std::string pidField = "\"pid\": " + std::to_string(native);
+    for (int i = 0; i < 300 && g_sway->msg("-t get_tree").find(pidField) == std::string::npos; ++i)
+        Desktop::settle(20);
+    Desktop::settle(1000); // mapped, then given its opacity
+    runCapture("env " + g_sway->env(false)[0] + " grim -t ppm " + path("screen.ppm"));
+    terminate(native);
+    const std::string ppm = readFile(path("screen.ppm"));
+    ASSERT_GT(ppm.size(), 1000u) << "no screenshot";
+    size_t opaque = 0, blended = 0;
+    const size_t pixels = ppm.find("255\n") + 4; // after the P6 header's maximum value
+    const int desktop = uint8_t(ppm[pixels]);      // a corner: grey
+    const auto near = [](int value, int expected) { return value >= expected - 3 && value <= expected + 3; };
+    for (size_t i = pixels; i + 2 < ppm.size(); i += 3) {
+        const auto r = uint8_t(ppm[i]), g = uint8_t(ppm[i + 1]), b = uint8_t(ppm[i + 2]);
+        opaque += r == 0 && g == 120 && b == 200;
+        blended += near(r, desktop / 2) && near(g, (desktop + 120) / 2) && near(b, (desktop + 200) / 2);
+    }
+    EXPECT_EQ(opaque, 0u);
+    EXPECT_GT(blended, 5000u);
+}
+
 TEST_F(SwayE2E, AKilledKeyquillLeavesNoBindingBehind) {
     loadAndEnable(writeList({"one"}));
     untickAutoBackspace();

@@ -2,7 +2,9 @@
 
 #include "engine/keytable.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 namespace kq {
 namespace {
@@ -113,6 +115,17 @@ std::optional<SwayHotkey> ParseSwayBindingEvent(std::string_view json, std::stri
     const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), key.vk);
     if (ec != std::errc() || end != rest.data() + rest.size() || !SwayKeycodeFor(key.vk)) return std::nullopt;
     return key;
+}
+
+std::string SwayOpacityCommand(int pid, const std::string& title, double opacity) {
+    // The title is a regular expression inside a quoted string: a character special to either
+    // matches as "any character", which still matches the title itself.
+    std::string pattern = "^";
+    for (char c : title)
+        pattern += std::string_view("\\^$.|?*+()[]{}\"").find(c) != std::string_view::npos ? '.' : c;
+    char value[16];
+    std::snprintf(value, sizeof value, "%.3f", std::clamp(opacity, 0.0, 1.0));
+    return "[pid=" + std::to_string(pid) + " title=\"" + pattern + "$\"] opacity " + value;
 }
 
 bool SwayCommandSucceeded(std::string_view reply) {

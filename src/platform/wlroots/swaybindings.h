@@ -28,6 +28,9 @@ std::optional<SwayHotkey> ParseSwayBindingEvent(std::string_view json, std::stri
 // The string value of the first `"key": "..."` in a JSON text, unescaped.
 std::optional<std::string> JsonStringField(std::string_view json, std::string_view key);
 
+// The command that sets the opacity (0..1) of the windows of process `pid` titled exactly `title`.
+std::string SwayOpacityCommand(int pid, const std::string& title, double opacity);
+
 // True when a command reply reports success for every command it ran (and ran at least one).
 bool SwayCommandSucceeded(std::string_view reply);
 

@@ -32,7 +32,7 @@ std::vector<uint32_t> minus(const std::vector<uint32_t>& a, const std::vector<ui
 
 } // namespace
 
-struct SwayKeyboard::Impl {
+struct SwayKeyboard::Impl : WindowOpacity {
     SwayIpc commands;
     SwayIpc events;
     SwayWatchdog watchdog;
@@ -63,6 +63,11 @@ struct SwayKeyboard::Impl {
             it = std::binary_search(bound.begin(), bound.end(), *it) ? std::next(it) : down.erase(it);
         const std::string undo = SwayBindingCommands(bound, kTag, false);
         watchdog.arm(undo.empty() ? std::string() : SwayIpc::frame(SwayIpc::kRunCommand, undo));
+    }
+
+    void setOpacity(const std::string& title, double opacity) override {
+        std::string reply; // a window not mapped yet matches nothing: that is no error here
+        if (!commands.command(SwayOpacityCommand(::getpid(), title, opacity), &reply)) exitSessionGone();
     }
 
     void act(const HookDecision& d) {
@@ -123,6 +128,10 @@ SwayKeyboard::~SwayKeyboard() {
 
 int SwayKeyboard::eventFd() const {
     return m_impl->events.fd();
+}
+
+WindowOpacity* SwayKeyboard::windowOpacity() {
+    return m_impl.get();
 }
 
 KeystrokeSink& SwayKeyboard::typer() {

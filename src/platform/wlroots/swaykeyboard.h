@@ -18,6 +18,9 @@ public:
     int eventFd() const override;
     void processPendingEvents() override;
     int msUntilHousekeeping() const override { return -1; }
+    // Quirk: Qt cannot set a window's opacity on Wayland (nor does sway read it from X11 windows);
+    // sway's own `opacity` command can.
+    WindowOpacity* windowOpacity() override;
     KeystrokeSink& typer() override;
 
     bool install(Callbacks callbacks) override;
