@@ -56,37 +56,19 @@ protected:
     std::string keymapBefore;
 };
 
-TEST_F(ProgramE2E, SingleListTypesEachLineAndWrapsAndTabPassesWhenDisabled) {
-    // A Unix text file (LF only), as any Linux editor saves it: one line per press.
-    { std::ofstream(path("list.txt"), std::ios::binary) << "line1\nline2\nline3\n"; }
-    const int menuBar = desk.geometry(mainWindow).h - 201;
+// A Unix text file (LF only), as any Linux editor saves it: the first press types its first line
+// alone. Unticked, TAB is the application's again: the grab goes with "Enabled".
+TEST_F(ProgramE2E, TabTypesTheFirstLineAndPassesOnceUnticked) {
+    { std::ofstream(path("list.txt"), std::ios::binary) << "line1\nline2\n"; }
     loadAndEnable(path("list.txt"));
     desk.focus(targetWindow);
-    std::string expected;
-    for (const char* line : {"line1", "line2", "line3", "line1"}) {
-        desk.key("Tab");
-        expected += std::string("<Delete>") + line;
-        ASSERT_TRUE(waitForText(expected)) << "got: " << text();
-    }
-    // Speech Tool makes "Add Enter" available; marking it ends every line with Enter.
+    desk.key("Tab");
+    ASSERT_TRUE(waitForText("<Delete>line1")) << "got: " << text();
     desk.focus(mainWindow);
-    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Right", "Down", "Return"});
-    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Right", "Down", "Down", "Return"});
+    clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8);
     desk.focus(targetWindow);
     desk.key("Tab");
-    expected += "<Delete>line2\n";
-    ASSERT_TRUE(waitForText(expected)) << "got: " << text();
-    // Unticked, TAB is the application's again.
-    desk.focus(mainWindow);
-    clickClient(mainWindow, menuBar, 16 + 7, 8 + 8);
-    desk.focus(targetWindow);
-    desk.key("Tab");
-    expected += "<Tab>";
-    ASSERT_TRUE(waitForText(expected)) << "got: " << text();
-    // File > Exit ends the program.
-    desk.focus(mainWindow);
-    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
-    EXPECT_TRUE(exited(5000));
+    EXPECT_TRUE(waitForText("<Delete>line1<Tab>")) << "got: " << text();
 }
 
 TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {
@@ -120,10 +102,6 @@ TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {
     EXPECT_EQ(readFile(path("set2.txt")), golden) << "Load must bring back the same rows";
 }
 
-} // namespace
-
-namespace {
-
 // The newest "Keyquill" window that is not `other`: a second copy's question or its window.
 Window newKeyquillWindow(const Desktop& desk, Window other) {
     for (int i = 0; i < 250; ++i, Desktop::settle(20))
@@ -131,17 +109,12 @@ Window newKeyquillWindow(const Desktop& desk, Window other) {
     return 0;
 }
 
-TEST_F(ProgramE2E, SecondCopyAsksAndRunsBesideTheFirstOnlyOnYes) {
-    pid_t second = spawn(KQ_KEYQUILL, {});
-    Window box = newKeyquillWindow(desk, mainWindow);
+// Yes only: what matters here is that the lock is seen across processes. "No" is the start-up's
+// own logic, checked without a display.
+TEST_F(ProgramE2E, SecondCopyAsksAndOnYesRunsBesideTheFirst) {
+    const pid_t second = spawn(KQ_KEYQUILL, {});
+    const Window box = newKeyquillWindow(desk, mainWindow);
     ASSERT_NE(box, 0u) << "the second copy asks first";
-    desk.focus(box);
-    desk.key("Escape"); // No
-    EXPECT_TRUE(waitExit(second, 5000)) << "No ends the second copy";
-
-    second = spawn(KQ_KEYQUILL, {});
-    box = newKeyquillWindow(desk, mainWindow);
-    ASSERT_NE(box, 0u);
     desk.focus(box);
     desk.key("Return"); // Yes, the default answer
     // Its hotkeys are already grabbed by the first copy: it must run on regardless.
@@ -149,10 +122,6 @@ TEST_F(ProgramE2E, SecondCopyAsksAndRunsBesideTheFirstOnlyOnYes) {
     EXPECT_FALSE(waitExit(second, 1500)) << "the second copy must keep running";
     terminate(second);
 }
-
-} // namespace
-
-namespace {
 
 // Killed in the middle of a line full of characters the layout lacks, Keyquill leaves them bound;
 // the next Keyquill on the same X server puts the keymap back as it was before the first one.

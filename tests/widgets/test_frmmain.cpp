@@ -160,6 +160,11 @@ TEST(FrmMain, ModeMenuIsATwoStateSwitchAndLeavingSpeechDropsAddEnter) {
         chosen->trigger();
         EXPECT_EQ(ModeMarks(p), marks) << chosen->text().toStdString();
     }
+    // Marked, Add Enter ends the line a press types with Enter.
+    LoadAndEnable(p, kThreeLines);
+    p.main->mnuSpeechTool->trigger();
+    p.main->mnuAddEnter->trigger();
+    EXPECT_EQ(Typed(p, VkTab), "<DEL>line1\n");
 }
 
 TEST(FrmMain, LoadKeepsTheLinesBeforeABackspaceEotAndSaysSo) {

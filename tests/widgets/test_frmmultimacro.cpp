@@ -91,8 +91,6 @@ TEST(FrmMultiMacro, ButtonsSwitchConfigsAndOnlyTheMenuMovesItsMark) {
     ExpectShown(p, 7, 1);
     EXPECT_EQ(m.txtCommand[0]->text(), QString());
     EXPECT_FALSE(m.chkEnabled[0]->isChecked());
-    EXPECT_EQ(p.g.slotStore.SlotCommand(1, 1), "alpha  ");
-    EXPECT_TRUE(p.g.slotStore.SlotEnabled(1, 1));
     EXPECT_EQ(Typed(p, F(1)), "");
 
     m.mnuConfig[12]->trigger();
