@@ -41,19 +41,6 @@ struct Latency {
     int missed = 0;
 };
 
-// Lowercase words: every character is on the keymap, so this is the typing path at full speed.
-std::string words(size_t length) {
-    std::mt19937 rng(42);
-    std::string out;
-    while (out.size() < length) {
-        for (unsigned i = 0, n = 2 + rng() % 8; i < n; ++i)
-            out += static_cast<char>('a' + rng() % 26);
-        out += ' ';
-    }
-    out.resize(length);
-    return out;
-}
-
 class Session {
 public:
     Session(Desktop& desk, Receiver& rx, const std::string& dir)
@@ -171,7 +158,7 @@ int run(const Options& opt) {
     s.kq.enableWithoutBackspace();
     printLatency("Single list: TAB to first character", s.latency(XK_Tab, opt));
 
-    const std::string text = words(10000);
+    const std::string text = LowercaseWords(10000);
     s.kq.loadList("long.txt", text);
     desk.focus(rx.window());
     std::vector<double> kq, xdo;

@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include <random>
+
 #include <X11/Xutil.h>
 
 #include <algorithm>
@@ -94,6 +96,18 @@ Receiver::Burst Receiver::awaitPresses(size_t count, int quietMs) {
         b.last = at;
     }
     return b;
+}
+
+std::string LowercaseWords(size_t length) {
+    std::mt19937 rng(42);
+    std::string out;
+    while (out.size() < length) {
+        for (unsigned i = 0, n = 2 + rng() % 8; i < n; ++i)
+            out += static_cast<char>('a' + rng() % 26);
+        out += ' ';
+    }
+    out.resize(length);
+    return out;
 }
 
 } // namespace kq::bench

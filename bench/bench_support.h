@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace kq::bench {
@@ -15,6 +16,8 @@ double seconds(Clock::time_point from, Clock::time_point to);
 double micros(Clock::time_point from, Clock::time_point to);
 double median(std::vector<double> v);
 double percentile(std::vector<double> v, double p); // nearest rank
+// Lowercase words: every character is on any keymap, so this is the typing path at full speed.
+std::string LowercaseWords(size_t length);
 
 class Receiver {
 public:

@@ -35,23 +35,12 @@ constexpr int kTab = 15;
 class Receiver {
 public:
     bool start(const std::vector<std::string>& env) {
-        int out[2];
-        if (pipe(out) != 0) return false;
         std::vector<std::string> args = env;
         args.push_back(KQ_WL_RECORDER);
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], 1);
-            std::vector<char*> argv{const_cast<char*>("env")};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execvp("env", argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        m_reader = std::thread([this, fd = out[0]] { read(fd); });
-        return true;
+        int from = -1;
+        m_pid = e2e::spawnPiped("env", args, nullptr, &from);
+        if (m_pid) m_reader = std::thread([this, from] { read(from); });
+        return m_pid != 0;
     }
     ~Receiver() {
         e2e::terminate(m_pid);
@@ -91,18 +80,6 @@ private:
     std::condition_variable m_changed;
     std::vector<Clock::time_point> m_times;
 };
-
-std::string words(size_t length) {
-    std::mt19937 rng(42);
-    std::string out;
-    while (out.size() < length) {
-        for (unsigned i = 0, n = 2 + rng() % 8; i < n; ++i)
-            out += static_cast<char>('a' + rng() % 26);
-        out += ' ';
-    }
-    out.resize(length);
-    return out;
-}
 
 std::string list(const std::vector<double>& v) {
     std::string s;
@@ -160,7 +137,7 @@ int run(int presses, int runs, size_t chars) {
     std::fflush(stdout);
 
     for (const size_t length : {size_t(500), chars}) {
-        const std::string text = words(length);
+        const std::string text = LowercaseWords(length);
         kq.loadList("long" + std::to_string(length) + ".txt", text);
         e2e::Desktop::settle(500);
         std::vector<double> kqRates, wtypeRates, wtypeTotal;

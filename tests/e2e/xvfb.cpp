@@ -28,6 +28,29 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args) {
     _exit(127);
 }
 
+pid_t spawnPiped(const std::string& program, const std::vector<std::string>& args, int* toChild, int* fromChild) {
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if ((toChild && pipe(in) != 0) || pipe(out) != 0) return 0;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (toChild) dup2(in[0], 0);
+        dup2(out[1], 1);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(program.c_str(), argv.data());
+        _exit(127);
+    }
+    if (toChild) {
+        close(in[0]);
+        *toChild = in[1];
+    }
+    close(out[1]);
+    *fromChild = out[0];
+    return pid < 0 ? 0 : pid;
+}
+
 bool waitExit(pid_t pid, int ms) {
     for (int i = 0; i < ms / 10; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
         if (waitpid(pid, nullptr, WNOHANG) == pid) return true;

@@ -28,6 +28,8 @@ const std::string& XvfbDisplay();
 
 // Starts a program with arguments; returns its pid (0 on failure).
 pid_t spawn(const std::string& program, const std::vector<std::string>& args);
+// The same with pipes: *toChild (if given) is its standard input, *fromChild its standard output.
+pid_t spawnPiped(const std::string& program, const std::vector<std::string>& args, int* toChild, int* fromChild);
 void terminate(pid_t pid);
 // True when the process ended within `ms`.
 bool waitExit(pid_t pid, int ms);

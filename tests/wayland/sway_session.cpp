@@ -90,25 +90,13 @@ std::string SwaySession::msg(const std::string& args) const {
 }
 
 bool UserKeyboard::start(const std::string& program, const std::vector<std::string>& env) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return false;
     std::vector<std::string> args = env;
     args.push_back(program);
-    m_pid = fork();
-    if (m_pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        std::vector<char*> argv{const_cast<char*>("env")};
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp("env", argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    m_to = fdopen(in[1], "w");
-    m_from = fdopen(out[0], "r");
+    int to = -1, from = -1;
+    m_pid = spawnPiped("env", args, &to, &from);
+    if (!m_pid) return false;
+    m_to = fdopen(to, "w");
+    m_from = fdopen(from, "r");
     return command("sync");
 }
 
