@@ -36,5 +36,6 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Keyquill types prepared lines of text into whatever application has the keyboard
 focus. Step through a list of lines with one hotkey, or keep twelve configs of twelve
 lines bound to F1 to F12. The hotkeys are swallowed, and every other key passes untouched.
-Typing is exact on any keyboard layout and for any character. Runs on X11.")
+Typing is exact on any keyboard layout and for any character. Runs on X11 and
+on sway; on other Wayland desktops, in their X11 applications.")
 include(CPack)
