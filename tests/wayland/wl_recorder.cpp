@@ -1,8 +1,9 @@
 // A recording Wayland client of our own: a small window that prints every key event it gets, one
 // line each, as it arrives: "P <keysym> <text>" for a press, "R <keysym>" for a release (the text
 // escaped: \n, \t, \r, \\ and \xNN for other control characters). Nothing else, so it keeps up
-// with any typist, and a test sees releases too.
-// Usage: kq_wl_recorder [TITLE]
+// with any typist, and a test sees releases too. With --times each line starts "P@<time>" or
+// "R@<time>" instead, the event's time in milliseconds.
+// Usage: kq_wl_recorder [--times]
 #include "xdg-shell-client-protocol.h"
 
 #include <wayland-client.h>
@@ -67,16 +68,19 @@ void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t si
 }
 void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) { emit("F in"); }
 void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*) { emit("F out"); }
-void onKey(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t pressed) {
+bool g_times = false;
+
+void onKey(void* data, wl_keyboard*, uint32_t, uint32_t time, uint32_t key, uint32_t pressed) {
     auto* c = static_cast<Client*>(data);
     if (!c->state) return;
     const xkb_keysym_t sym = xkb_state_key_get_one_sym(c->state, key + 8);
     char name[64] = "?";
     xkb_keysym_get_name(sym, name, sizeof name);
-    if (!pressed) return emit(std::string("R ") + name);
+    const std::string kind = std::string(pressed ? "P" : "R") + (g_times ? "@" + std::to_string(time) : "");
+    if (!pressed) return emit(kind + " " + name);
     char text[64] = "";
     xkb_state_key_get_utf8(c->state, key + 8, text, sizeof text);
-    emit(std::string("P ") + name + " " + escaped(text));
+    emit(kind + " " + name + " " + escaped(text));
 }
 void onModifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked,
                  uint32_t group) {
@@ -151,6 +155,7 @@ const wl_registry_listener kRegistry{onGlobal, onGlobalRemove};
 } // namespace
 
 int main(int argc, char** argv) {
+    g_times = argc > 1 && std::string(argv[1]) == "--times";
     Client c;
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return 2;
@@ -164,7 +169,7 @@ int main(int argc, char** argv) {
     xdg_surface_add_listener(xs, &kSurface, &c);
     xdg_toplevel* top = xdg_surface_get_toplevel(xs);
     xdg_toplevel_add_listener(top, &kToplevel, &c);
-    xdg_toplevel_set_title(top, argc > 1 ? argv[1] : "kq-wl-recorder");
+    xdg_toplevel_set_title(top, "kq-wl-recorder");
     wl_surface_commit(c.surface);
     while (wl_display_dispatch(display) >= 0) {
     }

@@ -70,9 +70,13 @@ struct WaylandTyper::Impl {
         }
     }
 
-    uint32_t now() const {
+    // Quirk: clients may take two key events with the same time for one repeated event and drop
+    // the second; every event gets a later time than the one before.
+    uint32_t lastTime = 0;
+    uint32_t now() {
         using namespace std::chrono;
-        return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+        const auto ms = static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+        return lastTime = std::max(ms, lastTime + 1);
     }
 
     bool fence() {
