@@ -19,7 +19,9 @@ target_compile_definitions(kq_e2e_keyboard PRIVATE KQ_E2E_QT_TARGET="$<TARGET_FI
   KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py")
 add_dependencies(kq_e2e_keyboard kq_e2e_target kq_e2e_qt_target)
 add_test(NAME e2e_keyboard COMMAND kq_e2e_keyboard)
-set_tests_properties(e2e_keyboard PROPERTIES TIMEOUT 600 LABELS e2e)
+# The keyboard tests time faults against a line being typed: they do not share the two cores with
+# the Wayland tests' compositor.
+set_tests_properties(e2e_keyboard PROPERTIES TIMEOUT 600 LABELS e2e RESOURCE_LOCK kq_typing_timing)
 
 if(TARGET keyquill)
   target_sources(kq_e2e_support PRIVATE e2e/desktop.cpp)

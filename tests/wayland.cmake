@@ -24,4 +24,4 @@ target_compile_definitions(kq_e2e_wayland PRIVATE KQ_KEYQUILL="$<TARGET_FILE:key
   KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py")
 add_dependencies(kq_e2e_wayland keyquill kq_wl_keys kq_wl_recorder kq_e2e_qt_target kq_e2e_target)
 add_test(NAME e2e_wayland COMMAND kq_e2e_wayland)
-set_tests_properties(e2e_wayland PROPERTIES TIMEOUT 600 LABELS "e2e;wayland")
+set_tests_properties(e2e_wayland PROPERTIES TIMEOUT 600 LABELS "e2e;wayland" RESOURCE_LOCK kq_typing_timing)

@@ -15,25 +15,25 @@ namespace {
 
 const bool g_xvfb = RegisterSharedXvfb();
 
-// Opens the options window, moves the background's red bar one step and closes the window.
-void nudgeRedAndCloseOptions(Desktop& d, Window main) {
-    d.focus(main);
-    d.keys({"alt+f", "Down", "Down", "Return"}); // Options
-    const Window options = d.findWindow("Keyquill Options");
-    ASSERT_NE(options, 0u);
-    d.focus(options);
-    const Rect o = d.geometry(options);
-    d.click(o.x + 8 + 8 + 48 + 225 - 6, o.y + 72 + 24 + 24 + 8); // right arrow of the red bar
-    d.closeWindow(options);
-    Desktop::settle(300);
-}
+class DesktopE2E : public KeyquillTest {
+protected:
+    // Opens the options window, moves the background's red bar one step and closes the window.
+    static void nudgeRedAndCloseOptions(Desktop& d, Window main) {
+        d.focus(main);
+        d.keys({"alt+f", "Down", "Down", "Return"}); // Options
+        const Window options = d.findWindow("Keyquill Options");
+        ASSERT_NE(options, 0u);
+        d.focus(options);
+        const Rect o = d.geometry(options);
+        d.click(o.x + 8 + 8 + 48 + 225 - 6, o.y + 72 + 24 + 24 + 8); // right arrow of the red bar
+        d.closeWindow(options);
+        Desktop::settle(300);
+    }
+};
 
-class DesktopE2E : public KeyquillTest {};
-
-// The X server dies under a running Keyquill: it ends with one line and status 1. (That a change
-// of colour is saved as the options window closes, before any such end, is checked without a
-// display.)
-TEST_F(DesktopE2E, TheProgramEndsWithOneLineWhenTheXServerGoesAway) {
+// The options window saves when it is closed; the X server then dies. The program ends with one
+// line and status 1, and config.ini holds the new colour.
+TEST_F(DesktopE2E, AColourSurvivesTheXServerGoingAway) {
     fs::copy_file(KQ_KEYQUILL, dir / "keyquill");
     PrivateXvfb own;
     std::string error;
@@ -41,7 +41,9 @@ TEST_F(DesktopE2E, TheProgramEndsWithOneLineWhenTheXServerGoesAway) {
     const pid_t kq = spawn("sh", {"-c", "exec \"$0\" 2>\"$1\"", path("keyquill"), path("stderr")});
     {
         Desktop d; // gone before the server: the test's own connections must not see it die
-        ASSERT_NE(d.findWindow("Keyquill"), 0u);
+        const Window main = d.findWindow("Keyquill");
+        ASSERT_NE(main, 0u);
+        nudgeRedAndCloseOptions(d, main);
     }
     own.stop();
     setenv("DISPLAY", XvfbDisplay().c_str(), 1);
@@ -50,6 +52,7 @@ TEST_F(DesktopE2E, TheProgramEndsWithOneLineWhenTheXServerGoesAway) {
         Desktop::settle(10);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(readFile(path("stderr")), "keyquill: the X server went away; exiting\n");
+    EXPECT_EQ(readFile(path("config.ini")), "13137921 16777215 0 215\r\n");
 }
 
 // Another client holds TAB: ticking "Enabled" tells the user, once, and Keyquill runs on.
