@@ -52,7 +52,6 @@ struct WaylandTyper::Impl {
     zwp_virtual_keyboard_manager_v1* manager = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     VirtualKeymap keymap;
-    bool uploaded = false;
     bool dead = false;
     int sinceFence = 0;
     double tokens = kBurst;
@@ -105,7 +104,6 @@ struct WaylandTyper::Impl {
             zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
         }
         close(fd);
-        uploaded = written;
         return written && fence();
     }
 
