@@ -94,6 +94,24 @@ protected:
         clickClient(mainWindow, menuBar, 16 + 7, 8 + 8);
     }
     std::string path(const std::string& name) const { return (dir / name).string(); }
+    // File > Switch to Multiline; the multi-slot window, or 0 when it did not appear.
+    Window openMultiSlot() {
+        desk.focus(mainWindow);
+        desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"});
+        return desk.findWindow("Keyquill - Config 1");
+    }
+    // Types `text` into row r (F r+1) of the multi-slot window and ticks its "enable" box, and
+    // "Include ENTER" too when asked.
+    bool fillRow(Window multi, int r, const std::string& text, bool withEnter = false) {
+        const int menuBar = desk.geometry(multi).h - 513;
+        const auto click = [&](int x) { clickClient(multi, menuBar, 16 + x, 24 + 40 * r + 16 + 8); };
+        desk.focus(multi);
+        click(64 + 100);
+        if (!desk.type(text)) return false;
+        click(8 + 7);
+        if (withEnter) click(496 + 7);
+        return true;
+    }
 
     std::filesystem::path dir;
     Desktop desk;

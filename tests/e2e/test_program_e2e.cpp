@@ -72,20 +72,10 @@ TEST_F(ProgramE2E, TabTypesTheFirstLineAndPassesOnceUnticked) {
 }
 
 TEST_F(ProgramE2E, MultiSlotRowsTypeOnFunctionKeysAndTheSetRoundTrips) {
-    desk.focus(mainWindow);
-    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"}); // Switch to Multiline
-    const Window multi = desk.findWindow("Keyquill - Config 1");
+    const Window multi = openMultiSlot();
     ASSERT_NE(multi, 0u);
-    const int menuBar = desk.geometry(multi).h - 513;
-    auto row = [&](int r, int x) { clickClient(multi, menuBar, 16 + x, 24 + 40 * r + 16 + 8); };
-    desk.focus(multi);
-    row(0, 64 + 100);
-    ASSERT_TRUE(desk.type("echo one, (two)"));
-    row(0, 8 + 7); // enable
-    row(2, 64 + 100);
-    ASSERT_TRUE(desk.type("third"));
-    row(2, 8 + 7);   // enable
-    row(2, 496 + 7); // Include ENTER
+    ASSERT_TRUE(fillRow(multi, 0, "echo one, (two)"));
+    ASSERT_TRUE(fillRow(multi, 2, "third", true));
     desk.focus(targetWindow);
     for (int f = 1; f <= 12; ++f) // empty and disabled rows too: no function key ever arrives
         desk.key("F" + std::to_string(f));

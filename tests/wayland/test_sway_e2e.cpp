@@ -193,20 +193,10 @@ TEST_F(SwayE2E, AClientThatStopsReadingForAMomentGetsAllOfALongLine) {
 }
 
 TEST_F(SwayE2E, FunctionKeysTypeTheirRowsInMultiSlotMode) {
-    desk.focus(mainWindow);
-    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"}); // Switch to Multiline
-    const Window multi = desk.findWindow("Keyquill - Config 1");
+    const Window multi = openMultiSlot();
     ASSERT_NE(multi, 0u);
-    const int menuBar = desk.geometry(multi).h - 513;
-    auto row = [&](int r, int x) { clickClient(multi, menuBar, 16 + x, 24 + 40 * r + 16 + 8); };
-    desk.focus(multi);
-    row(0, 64 + 100);
-    ASSERT_TRUE(desk.type("echo €, (two)"));
-    row(0, 8 + 7);
-    row(11, 64 + 100);
-    ASSERT_TRUE(desk.type("twelfth"));
-    row(11, 8 + 7);
-    row(11, 496 + 7); // Include ENTER
+    ASSERT_TRUE(fillRow(multi, 0, "echo €, (two)"));
+    ASSERT_TRUE(fillRow(multi, 11, "twelfth", true));
     openTarget(Client::Qt);
     for (int f = 0; f < 12; ++f) // empty and disabled rows too: no function key reaches the client
         ASSERT_TRUE(g_user->tap(f < 10 ? kF1 + f : 87 + (f - 10)));
