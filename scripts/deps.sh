@@ -1,9 +1,10 @@
 # Sourced by run.sh and test.sh: installs the Debian packages a step needs when they are missing.
 BUILD_PACKAGES="g++ cmake make pkg-config qt6-base-dev fonts-wine fonts-dejavu-extra libx11-dev libx11-xcb-dev libxtst-dev libxi-dev libxkbcommon-dev
-  libwayland-dev libwayland-bin"
+  libwayland-dev libwayland-bin libsystemd-dev plasma-wayland-protocols"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils x11-xserver-utils x11-xkb-utils xkb-data
   openbox trayer xcompmgr imagemagick wmctrl fonts-dejavu-core python3-gi gir1.2-gtk-3.0
-  util-linux sway xwayland qt6-wayland xterm wtype wayland-protocols grim"
+  util-linux sway xwayland qt6-wayland xterm wtype wayland-protocols grim
+  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 python3-dbusmock dbus-x11 wl-clipboard"
 # The fuzz targets and the sanitizer build.
 FUZZ_PACKAGES="clang libclang-rt-14-dev cmake make"
 DEMO_PACKAGES="xvfb xauth x11-utils x11-xkb-utils xkb-data imagemagick fonts-wine fonts-dejavu-core"

@@ -25,8 +25,27 @@ add_library(kq_platform_wayland STATIC
 target_include_directories(kq_platform_wayland PUBLIC ${KQ_VK_GEN})
 target_link_libraries(kq_platform_wayland PUBLIC kq_platform_core PkgConfig::WAYLANDDEPS)
 
+# The GNOME and KDE backend: portal shortcuts over D-Bus (sd-bus), typing through KWin's fake input.
+pkg_check_modules(PORTALDEPS REQUIRED IMPORTED_TARGET GLOBAL libsystemd)
+set(KQ_PLASMA_XML /usr/share/plasma-wayland-protocols)
+set(KQ_PORTAL_GEN)
+foreach(proto fake-input keystate)
+  add_custom_command(
+    OUTPUT ${KQ_VK_GEN}/${proto}-client-protocol.h ${KQ_VK_GEN}/${proto}-protocol.c
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${KQ_VK_GEN}
+    COMMAND ${WAYLAND_SCANNER} client-header ${KQ_PLASMA_XML}/${proto}.xml ${KQ_VK_GEN}/${proto}-client-protocol.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${KQ_PLASMA_XML}/${proto}.xml ${KQ_VK_GEN}/${proto}-protocol.c
+    DEPENDS ${KQ_PLASMA_XML}/${proto}.xml)
+  list(APPEND KQ_PORTAL_GEN ${KQ_VK_GEN}/${proto}-client-protocol.h ${KQ_VK_GEN}/${proto}-protocol.c)
+endforeach()
+add_library(kq_platform_portal STATIC
+  platform/portal/portalkeyboard.cpp platform/portal/portalshortcuts.cpp platform/portal/portalbus.cpp
+  platform/portal/fakeinputtyper.cpp platform/portal/clipboardpaste.cpp ${KQ_PORTAL_GEN})
+target_include_directories(kq_platform_portal PUBLIC ${KQ_VK_GEN})
+target_link_libraries(kq_platform_portal PUBLIC kq_platform_core PkgConfig::WAYLANDDEPS PkgConfig::PORTALDEPS)
+
 add_library(kq_platform_select STATIC platform/openkeyboard.cpp)
-target_link_libraries(kq_platform_select PUBLIC kq_platform_x11 kq_platform_wayland)
+target_link_libraries(kq_platform_select PUBLIC kq_platform_x11 kq_platform_wayland kq_platform_portal)
 
 add_library(kq_platform_fake STATIC platform/fake/fakekeyboard.cpp)
 target_link_libraries(kq_platform_fake PUBLIC kq_engine)

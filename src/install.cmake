@@ -4,7 +4,12 @@ include(GNUInstallDirs)
 set(KQ_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 
 install(TARGETS keyquill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${KQ_DATA_DIR}/keyquill.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Named after the application id the desktop portal knows us by.
+set(KQ_INSTALLED_BINARY ${CMAKE_INSTALL_FULL_BINDIR}/keyquill)
+configure_file(${KQ_DATA_DIR}/io.github.wrenfield.Keyquill.desktop.in
+               ${CMAKE_CURRENT_BINARY_DIR}/io.github.wrenfield.Keyquill.desktop @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/io.github.wrenfield.Keyquill.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${KQ_DATA_DIR}/io.github.wrenfield.Keyquill.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # No trailing slash: installs the hicolor folder itself, giving share/icons/hicolor/<size>/apps/.

@@ -1,7 +1,7 @@
 # Wayland end-to-end tests: the real keyquill on a headless sway (label "wayland").
 # The user's keyboard (a second virtual keyboard) and a recording client of our own.
 add_executable(kq_wl_keys wayland/wl_keys.cpp)
-target_link_libraries(kq_wl_keys PRIVATE kq_platform_wayland)
+target_link_libraries(kq_wl_keys PRIVATE kq_platform_wayland kq_platform_portal)
 
 set(KQ_XDG_SHELL_XML /usr/share/wayland-protocols/stable/xdg-shell/xdg-shell.xml)
 set(KQ_XDG_GEN ${CMAKE_CURRENT_BINARY_DIR}/wlproto)
@@ -16,7 +16,7 @@ add_executable(kq_wl_recorder wayland/wl_recorder.cpp ${KQ_XDG_GEN}/xdg-shell-cl
 target_include_directories(kq_wl_recorder PRIVATE ${KQ_XDG_GEN})
 target_link_libraries(kq_wl_recorder PRIVATE PkgConfig::WAYLANDDEPS)
 
-add_executable(kq_e2e_wayland wayland/test_sway_e2e.cpp)
+add_executable(kq_e2e_wayland wayland/test_sway_e2e.cpp wayland/test_kwin_e2e.cpp)
 target_link_libraries(kq_e2e_wayland PRIVATE kq_e2e_support GTest::gtest_main)
 target_compile_definitions(kq_e2e_wayland PRIVATE KQ_KEYQUILL="$<TARGET_FILE:keyquill>"
   KQ_WL_KEYS="$<TARGET_FILE:kq_wl_keys>" KQ_WL_RECORDER="$<TARGET_FILE:kq_wl_recorder>"
@@ -25,3 +25,11 @@ target_compile_definitions(kq_e2e_wayland PRIVATE KQ_KEYQUILL="$<TARGET_FILE:key
 add_dependencies(kq_e2e_wayland keyquill kq_wl_keys kq_wl_recorder kq_e2e_qt_target kq_e2e_target)
 add_test(NAME e2e_wayland COMMAND kq_e2e_wayland)
 set_tests_properties(e2e_wayland PROPERTIES TIMEOUT 600 LABELS "e2e;wayland" RESOURCE_LOCK kq_typing_timing)
+
+# The GlobalShortcuts client against a mock portal (python-dbusmock) on a private session bus.
+add_executable(kq_portal_mock_tests portal/test_portal_mock.cpp)
+target_link_libraries(kq_portal_mock_tests PRIVATE kq_platform_portal GTest::gtest_main)
+target_compile_definitions(kq_portal_mock_tests PRIVATE
+  KQ_MOCK_PORTAL="${CMAKE_CURRENT_SOURCE_DIR}/portal/mock_portal.py")
+add_test(NAME portal_mock COMMAND kq_portal_mock_tests)
+set_tests_properties(portal_mock PROPERTIES TIMEOUT 120 LABELS "wayland")

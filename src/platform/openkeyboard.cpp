@@ -1,5 +1,6 @@
 #include "platform/openkeyboard.h"
 
+#include "platform/portal/portalkeyboard.h"
 #include "platform/wlroots/swaykeyboard.h"
 #include "platform/x11/x11keyboard.h"
 
@@ -7,6 +8,12 @@
 
 namespace kq {
 namespace {
+
+constexpr char kPortalNotice[] =
+    "On this desktop Keyquill's hotkeys are desktop shortcuts. The desktop may ask you to allow them "
+    "the first time, and again when a mode switch needs keys it has not allowed yet. On KDE Plasma "
+    "Caps Lock still switches the lock. Characters your keyboard layout lacks are pasted through the "
+    "clipboard (Ctrl+V), which is put back afterwards.";
 
 bool envSet(const char* name) {
     const char* v = std::getenv(name);
@@ -18,15 +25,23 @@ bool envSet(const char* name) {
 PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform) {
     PlatformChoice choice;
     const bool wayland = envSet("WAYLAND_DISPLAY");
-    std::string swayError;
+    std::string swayError, portalError;
     if (wayland && envSet("SWAYSOCK")) {
         choice.keyboard = SwayKeyboard::open(&swayError);
         if (choice.keyboard) return choice;
+    } else if (wayland) {
+        if (auto portal = PortalKeyboard::open(&portalError)) {
+            choice.keyboard = std::move(portal);
+            choice.notice = kPortalNotice;
+            return choice;
+        }
     }
     if (uiPlatform != "xcb" && !envSet("DISPLAY")) {
-        choice.error = swayError.empty() ? "they need an X display or a sway session (the windows run on " +
-                                               std::string(uiPlatform) + ")"
-                                         : swayError;
+        choice.error = !swayError.empty() ? swayError
+                       : !portalError.empty()
+                           ? portalError
+                           : "they need an X display or a sway session (the windows run on " +
+                                 std::string(uiPlatform) + ")";
         return choice;
     }
     choice.keyboard = X11Keyboard::open(nullptr, &choice.error);
@@ -34,6 +49,7 @@ PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform) {
         choice.notice = "In this Wayland session Keyquill's hotkeys work in X11 applications only: a "
                         "hotkey pressed in a native Wayland application does nothing, and lines are "
                         "typed only into X11 applications.";
+    if (!portalError.empty()) choice.notice += "\n\nDesktop portal: " + portalError + ".";
     if (!swayError.empty()) choice.notice += (choice.notice.empty() ? "" : "\n\n") + ("Sway: " + swayError);
     return choice;
 }

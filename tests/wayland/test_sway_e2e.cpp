@@ -4,6 +4,7 @@
 // sway's, because that is where WAYLAND_DISPLAY and SWAYSOCK point.
 #include "desktop.h"
 #include "sway_session.h"
+#include "wl_test.h"
 
 #include <algorithm>
 #include <csignal>
@@ -22,20 +23,6 @@ constexpr int kTab = 15, kF1 = 59, kCapsLock = 58, kLeftShift = 42, kKeyA = 30, 
 SwaySession* g_sway = nullptr;
 UserKeyboard* g_user = nullptr;
 std::string g_swayError;
-
-// The notation's own characters, written so that they are typed as they stand (the program
-// escapes parentheses itself).
-std::string literal(const std::string& text) {
-    std::string out;
-    for (char c : text)
-        out += std::string("+^%~{}").find(c) != std::string::npos ? std::string("{") + c + "}" : std::string(1, c);
-    return out;
-}
-
-std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 enum class Client { Qt, Gtk, XTerm, Recorder };
 
@@ -328,23 +315,6 @@ TEST_F(SwayE2E, AKilledKeyquillLeavesNoBindingBehind) {
     Desktop::settle(300); // the watchdog's unbinding
     ASSERT_TRUE(g_user->tap(kTab));
     EXPECT_TRUE(waitForText("one\t")) << "TAB must reach the application again; got: " << text();
-}
-
-std::vector<Window> keyquillWindows(const Desktop& desk) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned n = 0;
-    std::vector<Window> found;
-    if (!XQueryTree(desk.display(), DefaultRootWindow(desk.display()), &root, &parent, &children, &n)) return found;
-    for (unsigned i = 0; i < n; ++i) {
-        XWindowAttributes a{};
-        char* name = nullptr;
-        if (XGetWindowAttributes(desk.display(), children[i], &a) && a.map_state == IsViewable &&
-            XFetchName(desk.display(), children[i], &name) && name && std::string(name) == "Keyquill")
-            found.push_back(children[i]);
-        if (name) XFree(name);
-    }
-    if (children) XFree(children);
-    return found;
 }
 
 // A Wayland session with no sway (GNOME, KDE...): the X11 backend through XWayland, and the user

@@ -3,6 +3,7 @@
 // standard input, one per line, each answered "ok" once the compositor has handled it:
 //   layout us|de|...   upload that layout's keymap   down N / up N   press / release key N
 //   tap N              press and release             sync          nothing but the answer
+#include "fake-input-client-protocol.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -20,6 +21,7 @@ namespace {
 
 wl_seat* g_seat = nullptr;
 zwp_virtual_keyboard_manager_v1* g_manager = nullptr;
+org_kde_kwin_fake_input* g_fake = nullptr;
 
 void onGlobal(void*, wl_registry* r, uint32_t name, const char* iface, uint32_t) {
     if (!g_seat && std::strcmp(iface, wl_seat_interface.name) == 0)
@@ -27,6 +29,9 @@ void onGlobal(void*, wl_registry* r, uint32_t name, const char* iface, uint32_t)
     if (std::strcmp(iface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
         g_manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
             wl_registry_bind(r, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    if (std::strcmp(iface, org_kde_kwin_fake_input_interface.name) == 0)
+        g_fake = static_cast<org_kde_kwin_fake_input*>(
+            wl_registry_bind(r, name, &org_kde_kwin_fake_input_interface, 4));
 }
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kListener{onGlobal, onGlobalRemove};
@@ -68,9 +73,14 @@ int main() {
     if (!display) return 2;
     wl_registry_add_listener(wl_display_get_registry(display), &kListener, nullptr);
     wl_display_roundtrip(display);
-    if (!g_seat || !g_manager) return 3;
-    zwp_virtual_keyboard_v1* kb = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(g_manager, g_seat);
-    if (!uploadLayout(kb, "us")) return 4;
+    if (!g_seat || (!g_manager && !g_fake)) return 3;
+    zwp_virtual_keyboard_v1* kb = nullptr;
+    if (g_manager) {
+        kb = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(g_manager, g_seat);
+        if (!uploadLayout(kb, "us")) return 4;
+    } else {
+        org_kde_kwin_fake_input_authenticate(g_fake, "kq_wl_keys", "the user's keyboard in tests");
+    }
     wl_display_roundtrip(display);
     std::string line;
     uint32_t time = 1;
@@ -78,10 +88,14 @@ int main() {
         std::istringstream in(line);
         std::string cmd, arg;
         in >> cmd >> arg;
-        if (cmd == "layout" && !uploadLayout(kb, arg)) return 5;
+        if (cmd == "layout" && (!kb || !uploadLayout(kb, arg))) return 5;
         const uint32_t key = static_cast<uint32_t>(std::strtoul(arg.c_str(), nullptr, 10));
         for (bool down : {true, false}) {
             if (down ? (cmd != "down" && cmd != "tap") : (cmd != "up" && cmd != "tap")) continue;
+            if (!kb) {
+                org_kde_kwin_fake_input_keyboard_key(g_fake, key, down ? 1 : 0);
+                continue;
+            }
             zwp_virtual_keyboard_v1_key(kb, ++time, key, down ? 1 : 0);
             xkb_state_update_key(g_state, key + 8, down ? XKB_KEY_DOWN : XKB_KEY_UP);
             sendModifiers(kb);
@@ -89,7 +103,7 @@ int main() {
         if (wl_display_roundtrip(display) < 0) return 6;
         std::cout << "ok" << std::endl;
     }
-    zwp_virtual_keyboard_v1_destroy(kb);
+    if (kb) zwp_virtual_keyboard_v1_destroy(kb);
     wl_display_roundtrip(display);
     wl_display_disconnect(display);
     return 0;

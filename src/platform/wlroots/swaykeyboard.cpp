@@ -1,5 +1,6 @@
 #include "platform/wlroots/swaykeyboard.h"
 
+#include "platform/hotkeyqueue.h"
 #include "platform/wlroots/swaybindings.h"
 #include "platform/wlroots/swayipc.h"
 #include "platform/wlroots/swaywatchdog.h"
@@ -8,9 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <iterator>
-#include <set>
 #include <unistd.h>
 
 namespace kq {
@@ -41,9 +40,7 @@ struct SwayKeyboard::Impl : WindowOpacity {
     bool isInstalled = false;
     std::vector<uint32_t> watched; // sorted
     std::vector<uint32_t> bound;   // sorted: what sway has bound for us now
-    std::deque<SwayHotkey> stash;
-    std::set<uint32_t> down; // keys whose press was taken, until their release
-    int acting = 0;
+    HotkeyQueue queue;
 
     void run(const std::string& cmds) {
         std::string reply;
@@ -59,8 +56,7 @@ struct SwayKeyboard::Impl : WindowOpacity {
         run(SwayBindingCommands(minus(bound, target), kTag, false));
         run(SwayBindingCommands(minus(target, bound), kTag, true));
         bound = target;
-        for (auto it = down.begin(); it != down.end();)
-            it = std::binary_search(bound.begin(), bound.end(), *it) ? std::next(it) : down.erase(it);
+        queue.keepOnly(bound);
         const std::string undo = SwayBindingCommands(bound, kTag, false);
         watchdog.arm(undo.empty() ? std::string() : SwayIpc::frame(SwayIpc::kRunCommand, undo));
     }
@@ -70,17 +66,11 @@ struct SwayKeyboard::Impl : WindowOpacity {
         if (!commands.command(SwayOpacityCommand(::getpid(), title, opacity), &reply)) exitSessionGone();
     }
 
-    void act(const HookDecision& d) {
-        ++acting;
-        callbacks.act(d);
-        --acting;
-    }
-
     void collect() {
         bool closed = false;
         for (const std::string& event : events.readEvents(&closed)) {
             if (const auto key = ParseSwayBindingEvent(event, kTag)) {
-                stash.push_back(*key);
+                queue.push(key->vk, key->release);
             } else if (JsonStringField(event, "change") == "reload") {
                 // A reloaded configuration drops the bindings made at run time: make them again.
                 bound.clear();
@@ -88,18 +78,6 @@ struct SwayKeyboard::Impl : WindowOpacity {
             }
         }
         if (closed) exitSessionGone();
-    }
-
-    void dispatch(const SwayHotkey& key) {
-        if (!isInstalled) return;
-        if (!key.release) {
-            const HookDecision d = callbacks.decide({0, MsgKeyDown, key.vk});
-            // Sway has swallowed the press already; the dispatch swallows every key we bind.
-            down.insert(key.vk);
-            act(d);
-        } else if (down.erase(key.vk)) {
-            act(callbacks.decide({0, MsgKeyUp, key.vk}));
-        }
     }
 };
 
@@ -153,7 +131,7 @@ void SwayKeyboard::remove() {
     if (!m_impl->isInstalled) return;
     m_impl->isInstalled = false;
     m_impl->syncBindings();
-    m_impl->stash.clear();
+    m_impl->queue.clear();
 }
 
 void SwayKeyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
@@ -168,11 +146,7 @@ void SwayKeyboard::processPendingEvents() {
     d.collect();
     if (!d.typer->alive()) exitSessionGone();
     // As on X11: events are acted on one after another, never inside another's yields.
-    while (!d.stash.empty() && d.acting == 0) {
-        const SwayHotkey key = d.stash.front();
-        d.stash.pop_front();
-        d.dispatch(key);
-    }
+    if (d.isInstalled) d.queue.run(d.callbacks);
 }
 
 } // namespace kq

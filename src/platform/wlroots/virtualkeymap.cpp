@@ -12,7 +12,7 @@
 namespace kq {
 namespace {
 
-constexpr uint32_t kFirstCode = 9; // 8 is evdev's KEY_RESERVED
+constexpr uint32_t kFirstCode = 9;  // 8 is evdev's KEY_RESERVED
 constexpr uint32_t kLastCode = 255; // XWayland clients see keycodes up to 255 only
 
 // Quirk: sway's hotkey bindings match keycodes, from any keyboard. Our own keys stay off the

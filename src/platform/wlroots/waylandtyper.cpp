@@ -1,5 +1,6 @@
 #include "platform/wlroots/waylandtyper.h"
 
+#include "platform/keypacer.h"
 #include "platform/namedkeys.h"
 #include "platform/wlroots/virtualkeymap.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -12,8 +13,6 @@
 #include <cstring>
 #include <set>
 #include <sys/mman.h>
-#include <thread>
-#include <utility>
 #include <unistd.h>
 
 namespace kq {
@@ -21,20 +20,6 @@ namespace {
 
 constexpr uint32_t kFormatXkbV1 = 1;
 constexpr uint32_t kReleased = 0, kPressed = 1;
-// Key events between two round trips: the compositor stays close behind, and the client's
-// buffer of requests never fills while the compositor is busy.
-constexpr int kFenceEvery = 128;
-// Quirk: the compositor queues each key event for the focused client, and libwayland before 1.23
-// disconnects a client whose queue passes its socket's buffer: measured on sway 1.7, a client that
-// reads nothing is gone after about 6,400 key events (3,200 characters) sent in batches, and far
-// fewer when they come one at a time. An application busy for a moment while a long line arrives
-// would be killed. No protocol tells how far the client has read, so a line's events go out at
-// most kBurst at once, then at kEventsPerSecond, a batch at each fence: a client that reads
-// nothing at all has about a second before its queue is full. Lines of up to about 500 characters
-// are not slowed; longer ones type at about 2,500 characters a second.
-constexpr double kBurst = 1024;
-constexpr double kEventsPerSecond = 5000;
-
 void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t);
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kRegistryListener{onGlobal, onGlobalRemove};
@@ -53,9 +38,7 @@ struct WaylandTyper::Impl {
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     VirtualKeymap keymap;
     bool dead = false;
-    int sinceFence = 0;
-    double tokens = kBurst;
-    std::chrono::steady_clock::time_point refilled = std::chrono::steady_clock::now();
+    KeyPacer pacer;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
     ~Impl() {
@@ -74,33 +57,26 @@ struct WaylandTyper::Impl {
     uint32_t lastTime = 0;
     uint32_t now() {
         using namespace std::chrono;
-        const auto ms = static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+        const auto ms =
+            static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now() - start).count());
         return lastTime = std::max(ms, lastTime + 1);
     }
 
     bool fence() {
-        pace(std::exchange(sinceFence, 0));
+        pacer.pace();
         if (!dead && wl_display_roundtrip(display) < 0) dead = true;
         return !dead;
-    }
-
-    // The pacing above, for the events sent since the last fence: they go out together (one
-    // message to the client, not one per key), then the line waits for its budget.
-    void pace(int events) {
-        using namespace std::chrono;
-        const auto now = steady_clock::now();
-        tokens = std::min(kBurst, tokens + duration<double>(now - refilled).count() * kEventsPerSecond) - events;
-        refilled = now;
-        if (tokens < 0) std::this_thread::sleep_for(duration<double>(-tokens / kEventsPerSecond));
     }
 
     bool upload() {
         const std::string text = keymap.text();
         const int fd = memfd_create("keyquill-keymap", MFD_CLOEXEC);
         if (fd < 0) return false;
-        const bool written = write(fd, text.c_str(), text.size() + 1) == static_cast<ssize_t>(text.size() + 1);
+        const bool written =
+            write(fd, text.c_str(), text.size() + 1) == static_cast<ssize_t>(text.size() + 1);
         if (written) {
-            zwp_virtual_keyboard_v1_keymap(keyboard, kFormatXkbV1, fd, static_cast<uint32_t>(text.size() + 1));
+            zwp_virtual_keyboard_v1_keymap(keyboard, kFormatXkbV1, fd,
+                                           static_cast<uint32_t>(text.size() + 1));
             zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
         }
         close(fd);
@@ -109,14 +85,14 @@ struct WaylandTyper::Impl {
 
     bool key(uint32_t xkbCode, uint32_t state) {
         zwp_virtual_keyboard_v1_key(keyboard, now(), xkbCode - 8, state);
-        return ++sinceFence < kFenceEvery || fence();
+        return !pacer.sent() || fence();
     }
 
     // Quirk: wlroots does not run a virtual keyboard's keys through its keymap, so pressing Shift
     // changes no modifier by itself; the client sends the modifier state too, after each change.
     bool setModifiers(uint32_t depressed) {
         zwp_virtual_keyboard_v1_modifiers(keyboard, depressed, 0, 0, 0);
-        return ++sinceFence < kFenceEvery || fence();
+        return !pacer.sent() || fence();
     }
 
     bool stroke(const KeyStroke& s) {

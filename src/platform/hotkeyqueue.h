@@ -1,0 +1,33 @@
+#pragma once
+// Hotkey presses and releases that a compositor reported after it had already swallowed the key,
+// fed to the engine in order: never inside another event's action (its yields run the event loop),
+// each release only after a press that was taken, and nothing for keys no longer bound.
+#include "platform/keyboard.h"
+
+#include <cstdint>
+#include <deque>
+#include <set>
+#include <vector>
+
+namespace kq {
+
+class HotkeyQueue {
+public:
+    void push(uint32_t vk, bool release) { m_stash.push_back({vk, release}); }
+    // Acts on what is queued, unless an action is already running further up the stack.
+    void run(const KeyFilter::Callbacks& callbacks);
+    // Keys that are no longer bound will not report their release.
+    void keepOnly(const std::vector<uint32_t>& boundSorted);
+    void clear() { m_stash.clear(); }
+
+private:
+    struct Event {
+        uint32_t vk;
+        bool release;
+    };
+    std::deque<Event> m_stash;
+    std::set<uint32_t> m_down; // keys whose press was taken, until their release
+    int m_acting = 0;
+};
+
+} // namespace kq

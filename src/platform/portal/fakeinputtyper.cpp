@@ -1,0 +1,226 @@
+#include "platform/portal/fakeinputtyper.h"
+
+#include "engine/utf8.h"
+#include "fake-input-client-protocol.h"
+#include "keystate-client-protocol.h"
+#include "platform/keypacer.h"
+#include "platform/namedkeys.h"
+#include "platform/portal/clipboardpaste.h"
+#include "platform/portal/layoutkeys.h"
+
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace kq {
+namespace {
+
+constexpr uint32_t kReleased = 0, kPressed = 1;
+constexpr uint32_t kEvdevCapsLock = 58;
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
+void onGlobalRemove(void*, wl_registry*, uint32_t) {}
+const wl_registry_listener kRegistryListener{onGlobal, onGlobalRemove};
+
+void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size);
+void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
+void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
+void onKey(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
+void onModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
+void onRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
+const wl_keyboard_listener kKeyboardListener{onKeymap, onEnter, onLeave, onKey, onModifiers, onRepeat};
+
+void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state);
+const org_kde_kwin_keystate_listener kKeystateListener{onLockState};
+
+} // namespace
+
+struct FakeInputTyper::Impl {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+    wl_keyboard* keyboard = nullptr;
+    org_kde_kwin_fake_input* input = nullptr;
+    org_kde_kwin_keystate* keystate = nullptr;
+    uint32_t keystateVersion = 0;
+    LayoutKeys layout;
+    bool haveKeymap = false;
+    bool caps = false;
+    bool dead = false;
+    KeyPacer pacer;
+
+    ~Impl() {
+        if (keystate && keystateVersion >= 4)
+            org_kde_kwin_keystate_destroy(keystate);
+        else if (keystate)
+            wl_proxy_destroy(reinterpret_cast<wl_proxy*>(keystate));
+        if (input) org_kde_kwin_fake_input_destroy(input);
+        if (keyboard) wl_keyboard_destroy(keyboard);
+        if (seat) wl_seat_destroy(seat);
+        if (registry) wl_registry_destroy(registry);
+        if (display) {
+            wl_display_roundtrip(display);
+            wl_display_disconnect(display);
+        }
+    }
+
+    bool fence() {
+        pacer.pace();
+        if (!dead && wl_display_roundtrip(display) < 0) dead = true;
+        return !dead;
+    }
+
+    bool key(uint32_t xkbCode, uint32_t state) {
+        org_kde_kwin_fake_input_keyboard_key(input, xkbCode - 8, state);
+        return !pacer.sent() || fence();
+    }
+
+    // The keys to hold around a stroke's key, outermost first.
+    std::vector<uint32_t> holds(const LayoutKey& k, uint8_t mods) const {
+        std::vector<uint32_t> keys;
+        if ((mods & ModControl) && layout.controlKeycode()) keys.push_back(layout.controlKeycode());
+        if ((mods & ModAlt) && layout.altKeycode()) keys.push_back(layout.altKeycode());
+        if ((k.shift || (mods & ModShift)) && layout.shiftKeycode()) keys.push_back(layout.shiftKeycode());
+        if (k.level3) keys.push_back(layout.level3Keycode());
+        return keys;
+    }
+
+    bool stroke(const LayoutKey& k, uint8_t mods) {
+        const std::vector<uint32_t> held = holds(k, mods);
+        bool ok = true;
+        for (uint32_t code : held)
+            ok = ok && key(code, kPressed);
+        ok = ok && key(k.keycode, kPressed) && key(k.keycode, kReleased);
+        for (auto it = held.rbegin(); it != held.rend(); ++it)
+            ok = ok && key(*it, kReleased);
+        return ok;
+    }
+
+    std::optional<LayoutKey> lookup(const KeyStroke& s) const {
+        return s.named ? layout.forKeysym(KeysymForNamedKey(s.key)) : layout.forChar(s.ch);
+    }
+
+    // Characters the layout lacks go through the clipboard, a run of them at a time.
+    bool pasteRun(const std::u32string& run) {
+        const std::string utf8 = EncodeUtf8(run);
+        const auto v = layout.forChar(U'v');
+        if (!v || !layout.controlKeycode() || !fence()) return false;
+        std::string error;
+        const bool ok = ClipboardPaste::paste(
+            utf8, [&] { return stroke(*v, ModControl) && fence(); }, &error);
+        if (!ok) std::fprintf(stderr, "keyquill: %zu characters not typed: %s\n", run.size(), error.c_str());
+        return ok;
+    }
+};
+
+namespace {
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+    auto* d = static_cast<FakeInputTyper::Impl*>(data);
+    if (!d->seat && std::strcmp(interface, wl_seat_interface.name) == 0)
+        d->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 4)
+        d->input = static_cast<org_kde_kwin_fake_input*>(
+            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+    else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
+        d->keystateVersion = std::min<uint32_t>(version, 4);
+        d->keystate = static_cast<org_kde_kwin_keystate*>(
+            wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, d->keystateVersion));
+    }
+}
+
+void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+    auto* d = static_cast<FakeInputTyper::Impl*>(data);
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+        void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (text != MAP_FAILED) {
+            d->haveKeymap = d->layout.load(std::string(static_cast<const char*>(text),
+                                                       strnlen(static_cast<const char*>(text), size))) ||
+                            d->haveKeymap;
+            munmap(text, size);
+        }
+    }
+    close(fd);
+}
+
+void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state) {
+    auto* d = static_cast<FakeInputTyper::Impl*>(data);
+    if (key == ORG_KDE_KWIN_KEYSTATE_KEY_CAPSLOCK) d->caps = state != ORG_KDE_KWIN_KEYSTATE_STATE_UNLOCKED;
+}
+
+} // namespace
+
+std::unique_ptr<FakeInputTyper> FakeInputTyper::open(std::string* error) {
+    auto d = std::make_unique<Impl>();
+    auto failWith = [&](const char* why) {
+        if (error) *error = why;
+        return nullptr;
+    };
+    d->display = wl_display_connect(nullptr);
+    if (!d->display) return failWith("cannot connect to the Wayland compositor");
+    d->registry = wl_display_get_registry(d->display);
+    wl_registry_add_listener(d->registry, &kRegistryListener, d.get());
+    wl_display_roundtrip(d->display);
+    if (!d->seat || !d->input)
+        return failWith("the compositor offers no fake input (org_kde_kwin_fake_input)");
+    org_kde_kwin_fake_input_authenticate(d->input, "Keyquill", "types the lines you prepared");
+    d->keyboard = wl_seat_get_keyboard(d->seat);
+    wl_keyboard_add_listener(d->keyboard, &kKeyboardListener, d.get());
+    if (d->keystate) {
+        org_kde_kwin_keystate_add_listener(d->keystate, &kKeystateListener, d.get());
+        org_kde_kwin_keystate_fetchStates(d->keystate);
+    }
+    // Quirk: KWin tells a refused client nothing; the requests just do nothing. The keymap is
+    // what can be checked: without it no key can be chosen.
+    if (wl_display_roundtrip(d->display) < 0 || !d->haveKeymap)
+        return failWith("the compositor sent no keymap to type with");
+    return std::unique_ptr<FakeInputTyper>(new FakeInputTyper(std::move(d)));
+}
+
+FakeInputTyper::FakeInputTyper(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+FakeInputTyper::~FakeInputTyper() = default;
+
+bool FakeInputTyper::alive() const {
+    return !m_impl->dead;
+}
+
+bool FakeInputTyper::capsLocked() {
+    if (wl_display_roundtrip(m_impl->display) < 0) m_impl->dead = true;
+    return m_impl->caps;
+}
+
+void FakeInputTyper::tapCapsLock() {
+    org_kde_kwin_fake_input_keyboard_key(m_impl->input, kEvdevCapsLock, kPressed);
+    org_kde_kwin_fake_input_keyboard_key(m_impl->input, kEvdevCapsLock, kReleased);
+    m_impl->fence();
+}
+
+bool FakeInputTyper::send(const KeyStrokes& strokes) {
+    Impl& d = *m_impl;
+    // The layout and lock as they are now: the user may have switched since the last line.
+    if (d.dead || !d.fence()) return false;
+    // Quirk: KWin tells the layout group in use only to the focused client; the first group of
+    // the keymap is taken.
+    d.layout.setState(0, d.caps);
+    for (const KeyStroke& s : strokes)
+        if (!d.lookup(s) && (s.named || s.modifiers != ModNone)) return false;
+    for (size_t i = 0; i < strokes.size();) {
+        if (const auto k = d.lookup(strokes[i])) {
+            if (!d.stroke(*k, strokes[i].modifiers)) return false;
+            ++i;
+            continue;
+        }
+        std::u32string run;
+        for (; i < strokes.size() && !d.lookup(strokes[i]); ++i)
+            run += strokes[i].ch;
+        if (!d.pasteRun(run)) return false;
+    }
+    return d.fence();
+}
+
+} // namespace kq

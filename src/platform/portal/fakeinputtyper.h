@@ -1,0 +1,33 @@
+#pragma once
+// Typing on KWin through its fake-input protocol, which KWin grants to a program whose desktop
+// file asks for it. KWin runs these keys through the user's own keymap, so each character is
+// looked up in that layout; what the layout lacks is pasted (ClipboardPaste), never dropped.
+#include "engine/keystroke.h"
+
+#include <memory>
+#include <string>
+
+namespace kq {
+
+class FakeInputTyper : public KeystrokeSink {
+public:
+    // nullptr, with the reason, when there is no compositor or it does not grant fake input.
+    static std::unique_ptr<FakeInputTyper> open(std::string* error);
+    ~FakeInputTyper() override;
+
+    bool send(const KeyStrokes& strokes) override;
+    // False once the compositor has gone away.
+    bool alive() const;
+    // The lock state KWin reports (false where it reports none).
+    bool capsLocked();
+    // Presses and releases Caps Lock, which toggles the lock.
+    void tapCapsLock();
+
+    struct Impl;
+
+private:
+    explicit FakeInputTyper(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace kq

@@ -1,0 +1,46 @@
+#pragma once
+// The keyboard backend of GNOME and KDE Plasma Wayland sessions, and of any compositor whose
+// desktop portal offers global shortcuts: the hotkeys are portal shortcuts (the compositor
+// swallows the key and reports its press and release), and lines are typed through KWin's fake
+// input in the user's layout, with the clipboard for what the layout lacks.
+#include "platform/keyboard.h"
+
+#include <memory>
+#include <string>
+
+namespace kq {
+
+class PortalKeyboard : public PlatformKeyboard {
+public:
+    // The application id the portal knows us by: the name of our desktop file.
+    static constexpr char kAppId[] = "io.github.wrenfield.Keyquill";
+
+    // nullptr, with the reason, when the portal or the compositor lacks a service we need.
+    static std::unique_ptr<PortalKeyboard> open(std::string* error);
+    ~PortalKeyboard() override;
+
+    int eventFd() const override;
+    void processPendingEvents() override;
+    int msUntilHousekeeping() const override { return -1; }
+    KeystrokeSink& typer() override;
+
+    bool install(Callbacks callbacks) override;
+    void remove() override;
+    bool installed() const override;
+    void setWatchedKeys(const std::vector<uint32_t>& vks) override;
+    std::vector<uint32_t> takeRefusedKeys() override;
+
+    bool CapsLockOn() override;
+    void switchCapsLockOff() override;
+
+    // What the desktop said when it refused the hotkeys; empty when it did not.
+    std::string takeNotice();
+
+    struct Impl;
+
+private:
+    explicit PortalKeyboard(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace kq

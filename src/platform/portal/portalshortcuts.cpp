@@ -1,0 +1,265 @@
+#include "platform/portal/portalshortcuts.h"
+
+#include "platform/portal/portalbus.h"
+#include "platform/portal/shortcutplan.h"
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
+
+namespace kq {
+namespace {
+
+constexpr char kShortcuts[] = "org.freedesktop.portal.GlobalShortcuts";
+
+int appendShortcuts(sd_bus_message* m, const std::vector<uint32_t>& keys) {
+    int r = sd_bus_message_open_container(m, 'a', "(sa{sv})");
+    for (uint32_t vk : keys) {
+        const auto s = PortalShortcutFor(vk);
+        if (!s) continue;
+        if (r >= 0) r = sd_bus_message_open_container(m, 'r', "sa{sv}");
+        if (r >= 0) r = sd_bus_message_append(m, "s", s->id.c_str());
+        if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
+        if (r >= 0) r = portal::AppendStringOption(m, "description", s->description);
+        if (r >= 0) r = portal::AppendStringOption(m, "preferred_trigger", s->trigger);
+        if (r >= 0) r = sd_bus_message_close_container(m);
+        if (r >= 0) r = sd_bus_message_close_container(m);
+    }
+    return r >= 0 ? sd_bus_message_close_container(m) : r;
+}
+
+// Reads a Response signal: its code, the session handle and whether the results list shortcuts.
+struct Response {
+    uint32_t code = 2;
+    std::string session;
+    bool listsShortcuts = false;
+};
+
+int readResponse(sd_bus_message* m, Response* out) {
+    int r = sd_bus_message_read(m, "u", &out->code);
+    if (r >= 0) r = sd_bus_message_enter_container(m, 'a', "{sv}");
+    while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
+        const char* key = nullptr;
+        r = sd_bus_message_read(m, "s", &key);
+        if (r >= 0 && std::strcmp(key, "session_handle") == 0) {
+            r = portal::ReadStringVariant(m, &out->session);
+        } else if (r >= 0 && std::strcmp(key, "shortcuts") == 0) {
+            r = sd_bus_message_enter_container(m, 'v', "a(sa{sv})");
+            if (r > 0) {
+                r = sd_bus_message_enter_container(m, 'a', "(sa{sv})");
+                while (r >= 0 && (r = sd_bus_message_skip(m, "(sa{sv})")) > 0)
+                    out->listsShortcuts = true;
+                if (r >= 0) r = sd_bus_message_exit_container(m);
+                if (r >= 0) r = sd_bus_message_exit_container(m);
+            }
+        } else if (r >= 0) {
+            r = sd_bus_message_skip(m, "v");
+        }
+        if (r >= 0) r = sd_bus_message_exit_container(m);
+    }
+    return r;
+}
+
+} // namespace
+
+struct PortalShortcuts::Impl {
+    sd_bus* bus = nullptr;
+    std::string session; // the live session's object path; empty when none
+    std::vector<uint32_t> sessionKeys;
+    std::vector<uint32_t> wanted;
+    std::vector<uint32_t> refused; // not asked again until the wanted set changes
+    enum class Step { None, Create, Bind } step = Step::None;
+    std::vector<uint32_t> stepKeys;
+    sd_bus_slot* responseSlot = nullptr;
+    std::vector<sd_bus_slot*> retired; // released outside their own callbacks
+    int tokens = 0;
+    std::set<uint32_t> held;
+    std::vector<Key>* sink = nullptr;
+    std::string notice;
+    bool lost = false;
+
+    ~Impl() {
+        closeSession();
+        retire();
+        for (sd_bus_slot* s : retired)
+            sd_bus_slot_unref(s);
+        if (bus) sd_bus_flush_close_unref(bus);
+    }
+
+    void retire() {
+        if (responseSlot) retired.push_back(std::exchange(responseSlot, nullptr));
+    }
+
+    void closeSession() {
+        if (session.empty()) return;
+        sd_bus_call_method_async(bus, nullptr, portal::kService, session.c_str(),
+                                 "org.freedesktop.portal.Session", "Close", nullptr, nullptr, "");
+        sd_bus_flush(bus);
+        session.clear();
+        sessionKeys.clear();
+        held.clear();
+    }
+
+    void reconcile() {
+        if (step != Step::None || lost) return;
+        if (wanted == (session.empty() ? std::vector<uint32_t>{} : sessionKeys)) return;
+        closeSession();
+        if (wanted.empty() || wanted == refused) return;
+        refused.clear();
+        ask(Step::Create, wanted);
+    }
+
+    // Starts CreateSession or BindShortcuts; the answer arrives as the request's Response signal.
+    void ask(Step what, const std::vector<uint32_t>& keys) {
+        const std::string token = "keyquill" + std::to_string(++tokens);
+        const std::string path = portal::RequestPath(bus, token);
+        sd_bus_message* m = nullptr;
+        // The match goes out before the call, and the bus keeps their order.
+        int r = path.empty() ? -ENOTCONN
+                             : sd_bus_match_signal_async(bus, &responseSlot, nullptr, path.c_str(),
+                                                         "org.freedesktop.portal.Request", "Response",
+                                                         &Impl::onResponse, nullptr, this);
+        if (r >= 0)
+            r = sd_bus_message_new_method_call(bus, &m, portal::kService, portal::kObject, kShortcuts,
+                                               what == Step::Create ? "CreateSession" : "BindShortcuts");
+        if (r >= 0 && what == Step::Bind) r = sd_bus_message_append(m, "o", session.c_str());
+        if (r >= 0 && what == Step::Bind) r = appendShortcuts(m, keys);
+        if (r >= 0 && what == Step::Bind) r = sd_bus_message_append(m, "s", ""); // no parent window
+        if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
+        if (r >= 0) r = portal::AppendStringOption(m, "handle_token", token);
+        if (r >= 0 && what == Step::Create) {
+            // Quirk: Plasma 5.27 names the shortcuts' owner after this token and keeps its keys
+            // for good; a new name for each session would find the keys taken by the last one.
+            r = portal::AppendStringOption(m, "session_handle_token", "keyquill");
+            // Quirk: Plasma 5.27 binds only what CreateSession's undocumented "shortcuts" option
+            // lists (its BindShortcuts answers with nothing bound); later portals drop the option.
+            if (r >= 0) r = sd_bus_message_open_container(m, 'e', "sv");
+            if (r >= 0) r = sd_bus_message_append(m, "s", "shortcuts");
+            if (r >= 0) r = sd_bus_message_open_container(m, 'v', "a(sa{sv})");
+            if (r >= 0) r = appendShortcuts(m, keys);
+            if (r >= 0) r = sd_bus_message_close_container(m);
+            if (r >= 0) r = sd_bus_message_close_container(m);
+        }
+        if (r >= 0) r = sd_bus_message_close_container(m);
+        if (r >= 0) r = sd_bus_call_async(bus, nullptr, m, &Impl::onReply, this, 0);
+        sd_bus_message_unref(m);
+        if (r >= 0) r = sd_bus_flush(bus);
+        step = what;
+        stepKeys = keys;
+        if (r < 0) fail("the portal could not be asked (" + std::string(std::strerror(-r)) + ")");
+    }
+
+    void fail(const std::string& why) {
+        retire();
+        step = Step::None;
+        refused = stepKeys;
+        closeSession();
+        notice = "The desktop did not give Keyquill its hotkeys: " + why +
+                 ". The keys reach the applications as usual until the hotkeys change.";
+    }
+
+    static int onReply(sd_bus_message* m, void* data, sd_bus_error*) {
+        auto* d = static_cast<Impl*>(data);
+        if (const sd_bus_error* e = sd_bus_message_get_error(m); e && d->step != Step::None)
+            d->fail(e->message ? e->message : "the portal answered with an error");
+        return 0;
+    }
+
+    static int onResponse(sd_bus_message* m, void* data, sd_bus_error*) {
+        auto* d = static_cast<Impl*>(data);
+        Response resp;
+        const bool readable = readResponse(m, &resp) >= 0;
+        d->retire();
+        if (d->step == Step::None) return 0;
+        if (!readable || resp.code != 0) {
+            d->fail(resp.code == 1 ? "the request was declined" : "the portal refused the request");
+        } else if (d->step == Step::Create) {
+            d->session = resp.session;
+            d->step = Step::None;
+            if (resp.listsShortcuts)
+                d->sessionKeys = d->stepKeys;
+            else // the keys wanted by now: a session takes one BindShortcuts on GNOME
+                d->ask(Step::Bind, d->wanted.empty() ? d->stepKeys : d->wanted);
+        } else {
+            d->sessionKeys = d->stepKeys;
+            d->step = Step::None;
+        }
+        d->reconcile();
+        return 0;
+    }
+
+    // Activated repeats while a key is held (about 25 a second on KWin): one press until the
+    // Deactivated that ends it. Signals of a session already closed are old news.
+    static int onSignal(sd_bus_message* m, void* data, sd_bus_error*) {
+        auto* d = static_cast<Impl*>(data);
+        const char* member = sd_bus_message_get_member(m);
+        const char* sessionPath = nullptr;
+        const char* id = nullptr;
+        if (!member || sd_bus_message_read(m, "os", &sessionPath, &id) < 0) return 0;
+        const uint32_t vk = PortalShortcutVk(id);
+        if (!vk || d->session != sessionPath || !d->sink) return 0;
+        const bool release = std::strcmp(member, "Deactivated") == 0;
+        if (!release && std::strcmp(member, "Activated") != 0) return 0;
+        if (release ? d->held.erase(vk) == 0 : !d->held.insert(vk).second) return 0;
+        d->sink->push_back({vk, release});
+        return 0;
+    }
+};
+
+std::unique_ptr<PortalShortcuts> PortalShortcuts::open(const std::string& appId, std::string* error) {
+    auto d = std::make_unique<Impl>();
+    auto failWith = [&](const char* why) {
+        if (error) *error = why;
+        return nullptr;
+    };
+    if (sd_bus_open_user(&d->bus) < 0) return failWith("there is no D-Bus session bus");
+    // Quirk: a program outside a sandbox names its desktop file only by registering before any
+    // other portal call (portal 1.19.4 and later); older portals lack the call and guess.
+    sd_bus_call_method(d->bus, portal::kService, portal::kObject, "org.freedesktop.host.portal.Registry",
+                       "Register", nullptr, nullptr, "sa{sv}", appId.c_str(), 0);
+    uint32_t version = 0;
+    if (sd_bus_get_property_trivial(d->bus, portal::kService, portal::kObject, kShortcuts, "version", nullptr,
+                                    'u', &version) < 0)
+        return failWith("the desktop portal offers no global shortcuts");
+    if (sd_bus_match_signal(d->bus, nullptr, nullptr, portal::kObject, kShortcuts, nullptr, &Impl::onSignal,
+                            d.get()) < 0)
+        return failWith("the desktop portal's shortcut signals cannot be received");
+    return std::unique_ptr<PortalShortcuts>(new PortalShortcuts(std::move(d)));
+}
+
+PortalShortcuts::PortalShortcuts(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+PortalShortcuts::~PortalShortcuts() = default;
+
+int PortalShortcuts::fd() const {
+    return sd_bus_get_fd(m_impl->bus);
+}
+
+void PortalShortcuts::bind(const std::vector<uint32_t>& vks) {
+    m_impl->wanted = vks;
+    m_impl->reconcile();
+}
+
+const std::vector<uint32_t>& PortalShortcuts::bound() const {
+    return m_impl->sessionKeys;
+}
+
+bool PortalShortcuts::read(std::vector<Key>* keys) {
+    Impl& d = *m_impl;
+    d.sink = keys;
+    int r = 0;
+    while (!d.lost && (r = sd_bus_process(d.bus, nullptr)) > 0) {
+    }
+    if (r < 0) d.lost = true;
+    d.sink = nullptr;
+    for (sd_bus_slot* s : d.retired)
+        sd_bus_slot_unref(s);
+    d.retired.clear();
+    return !d.lost;
+}
+
+std::string PortalShortcuts::takeNotice() {
+    return std::exchange(m_impl->notice, std::string());
+}
+
+} // namespace kq
