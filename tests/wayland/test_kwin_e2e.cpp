@@ -169,8 +169,8 @@ protected:
 // both reach the application.
 TEST_F(KwinE2E, TheBoundKeyIsSwallowedOnlyWhileEnabled) {
     openTarget(true);
-    ASSERT_TRUE(g_user->tap(kTab));
     const std::string before = text();
+    ASSERT_TRUE(g_user->tap(kTab));
     waitForText(before + "P Tab \\t\nR Tab\n");
     ASSERT_EQ(text(), before + "P Tab \\t\nR Tab\n") << "nothing is bound before a list is enabled";
     loadAndEnable(writeList({"x"}));

@@ -3,6 +3,7 @@
 #include "platform/portal/portalbus.h"
 #include "platform/portal/shortcutplan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -198,7 +199,10 @@ struct PortalShortcuts::Impl {
         const char* id = nullptr;
         if (!member || sd_bus_message_read(m, "os", &sessionPath, &id) < 0) return 0;
         const uint32_t vk = PortalShortcutVk(id);
-        if (!vk || d->session != sessionPath || !d->sink) return 0;
+        // Sessions reuse one path, so a late signal of the last one is told apart by its key.
+        if (!vk || d->session != sessionPath || !d->sink ||
+            !std::binary_search(d->sessionKeys.begin(), d->sessionKeys.end(), vk))
+            return 0;
         const bool release = std::strcmp(member, "Deactivated") == 0;
         if (!release && std::strcmp(member, "Activated") != 0) return 0;
         if (release ? d->held.erase(vk) == 0 : !d->held.insert(vk).second) return 0;
