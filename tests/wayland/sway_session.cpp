@@ -36,22 +36,31 @@ bool SwaySession::start(std::string* error) {
     fs::permissions(m_dir, fs::perms::owner_all);
     // XWayland admits only sway's user; the tests' X11 clients run as root. The display name is
     // written once they are let in, so it also says XWayland is up.
-    std::ofstream(m_dir / "config") << "xwayland enable\n"
-                                    << "exec sh -c 'xhost +si:localuser:root >/dev/null 2>&1; echo $DISPLAY > "
-                                    << (m_dir / "display").string() << "'\n";
+    std::ofstream(m_dir / "config")
+        << "xwayland enable\n"
+        << "exec sh -c 'xhost +si:localuser:root >/dev/null 2>&1; echo $DISPLAY > "
+        << (m_dir / "display").string() << "'\n";
     std::vector<std::string> args;
     if (geteuid() == 0) {
         const char* user = std::getenv("KQ_SWAY_USER") ? std::getenv("KQ_SWAY_USER") : "keyquill-test";
         const passwd* pw = getpwnam(user);
-        if (!pw) return *error = std::string("no user ") + user + " to run sway as (the test command creates it)", false;
+        if (!pw)
+            return *error = std::string("no user ") + user + " to run sway as (the test command creates it)",
+                   false;
         for (const auto& p : {m_dir, m_dir / "config"})
             if (chown(p.c_str(), pw->pw_uid, pw->pw_gid) != 0) return *error = "chown failed", false;
         args = {"--reuid=" + std::to_string(pw->pw_uid), "--regid=" + std::to_string(pw->pw_gid),
                 "--clear-groups", "env"};
     }
-    const std::vector<std::string> run{"-i", "HOME=" + m_dir.string(), "XDG_RUNTIME_DIR=" + m_dir.string(),
-                                       "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
-                                       "PATH=/usr/bin:/bin", "sh", "-c",
+    const std::vector<std::string> run{"-i",
+                                       "HOME=" + m_dir.string(),
+                                       "XDG_RUNTIME_DIR=" + m_dir.string(),
+                                       "WLR_BACKENDS=headless",
+                                       "WLR_LIBINPUT_NO_DEVICES=1",
+                                       "WLR_RENDERER=pixman",
+                                       "PATH=/usr/bin:/bin",
+                                       "sh",
+                                       "-c",
                                        "exec sway -c " + (m_dir / "config").string() + " >" +
                                            (m_dir / "log").string() + " 2>&1"};
     args.insert(args.end(), run.begin(), run.end());
@@ -62,7 +71,8 @@ bool SwaySession::start(std::string* error) {
         m_wayland = firstMatch(m_dir, "wayland-", "");
         m_ipc = firstMatch(m_dir, "sway-ipc.", ".sock");
         std::string x = readFile((m_dir / "display").string());
-        while (!x.empty() && (x.back() == '\n' || x.back() == ' ')) x.pop_back();
+        while (!x.empty() && (x.back() == '\n' || x.back() == ' '))
+            x.pop_back();
         m_xDisplay = x;
     }
     if (m_wayland.empty() || m_ipc.empty() || m_xDisplay.empty()) {

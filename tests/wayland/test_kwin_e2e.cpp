@@ -85,7 +85,7 @@ KwinSession* g_kwin = nullptr;
 UserKeyboard* g_user = nullptr;
 std::string g_kwinError;
 
-class KwinE2E : public KeyquillTest {
+class KwinE2E : public WaylandE2E {
 protected:
     static void SetUpTestSuite() {
         g_kwin = new KwinSession;
@@ -103,20 +103,12 @@ protected:
         ASSERT_TRUE(g_kwinError.empty()) << g_kwinError;
         ASSERT_NO_FATAL_FAILURE(KeyquillTest::SetUp());
         keyquill = spawn("env", concat(g_kwin->env(), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
-        // The notice says once what this desktop does differently; it is the shorter window.
-        std::vector<Window> shown;
-        for (int i = 0; i < 500 && shown.size() < 2; ++i, Desktop::settle(20))
-            shown = keyquillWindows(desk);
-        ASSERT_EQ(shown.size(), 2u) << "the main window and the notice";
-        const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
-        mainWindow = shown[firstIsMain ? 0 : 1];
-        desk.focus(shown[firstIsMain ? 1 : 0]);
-        desk.key("Return");
-        Desktop::settle(200);
+        // The notice says once what this desktop does differently.
+        mainWindow = MainWindowPastNotice(desk);
+        ASSERT_NE(mainWindow, 0u) << "the main window and the notice";
     }
     void TearDown() override {
-        terminate(target);
-        KeyquillTest::TearDown();
+        WaylandE2E::TearDown();
         for (int i = 0; i < 200 && g_kwin->sessions() > 0; ++i)
             Desktop::settle(10);
     }
@@ -126,49 +118,13 @@ protected:
             Desktop::settle(10);
         return g_kwin->sessions() == n;
     }
-    void openTarget(bool recorder) {
-        terminate(target);
-        std::filesystem::remove(path("text"));
-        const std::string events = path("events");
-        if (recorder) {
-            target = spawn(
-                "env", concat(g_kwin->env(),
-                              {"sh", "-c", std::string("exec ") + KQ_WL_RECORDER + " > " + path("text")}));
-            for (int i = 0; i < 500 && text().find("F in") == std::string::npos; ++i)
-                Desktop::settle(10);
-            ASSERT_NE(text().find("F in"), std::string::npos) << "the recorder did not get the focus";
-            return;
-        }
-        target = spawn("env", concat(g_kwin->env(), {"QT_QPA_PLATFORM=wayland", KQ_E2E_QT_TARGET,
-                                                     path("text"), events, "kq-target"}));
-        for (int i = 0; i < 1000 && readFile(events).find("MAPPED") == std::string::npos; ++i)
-            Desktop::settle(10);
-        ASSERT_NE(readFile(events).find("MAPPED"), std::string::npos) << "the target did not start";
-        Desktop::settle(500);
-    }
-    std::string text() const { return readFile(path("text")); }
-    bool waitForText(const std::string& expected, int ms = 5000) const {
-        for (int i = 0; i < ms / 10 && text().size() < expected.size(); ++i)
-            Desktop::settle(10);
-        Desktop::settle(100);
-        return text() == expected;
-    }
-    std::string writeList(const std::vector<std::string>& lines) const {
-        std::ofstream f(path("list.txt"), std::ios::binary);
-        for (const auto& l : lines)
-            f << literal(l) << "\n";
-        return path("list.txt");
-    }
-    void clickEnabled() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8); }
-    void untickAutoBackspace() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 88 + 7, 8 + 8); }
-
-    pid_t target = 0;
+    std::vector<std::string> sessionEnv(bool) const override { return g_kwin->env(); }
 };
 
 // KWin consumes a bound key, press and release; with "Enabled" off the session is closed and
 // both reach the application.
 TEST_F(KwinE2E, TheBoundKeyIsSwallowedOnlyWhileEnabled) {
-    openTarget(true);
+    openTarget(Client::Recorder);
     const std::string before = text();
     ASSERT_TRUE(g_user->tap(kTab));
     waitForText(before + "P Tab \\t\nR Tab\n");
@@ -176,7 +132,7 @@ TEST_F(KwinE2E, TheBoundKeyIsSwallowedOnlyWhileEnabled) {
     loadAndEnable(writeList({"x"}));
     untickAutoBackspace();
     ASSERT_TRUE(waitForSessions(1));
-    openTarget(true);
+    openTarget(Client::Recorder);
     const std::string focused = text();
     ASSERT_TRUE(g_user->tap(kTab));
     ASSERT_TRUE(waitForText(focused + "P x x\nR x\n")) << text();
@@ -191,7 +147,7 @@ TEST_F(KwinE2E, AHeldKeyTypesOneLine) {
     loadAndEnable(writeList({"one", "two"}));
     untickAutoBackspace();
     ASSERT_TRUE(waitForSessions(1));
-    openTarget(false);
+    openTarget(Client::Qt);
     ASSERT_TRUE(g_user->command("down " + std::to_string(kTab)));
     Desktop::settle(1000);
     ASSERT_TRUE(g_user->command("up " + std::to_string(kTab)));
@@ -204,7 +160,7 @@ TEST_F(KwinE2E, FunctionKeysTypeTheirRowsInMultiSlotMode) {
     ASSERT_TRUE(fillRow(multi, 0, "echo F1, (two)"));
     ASSERT_TRUE(fillRow(multi, 11, "twelfth", true));
     ASSERT_TRUE(waitForSessions(1));
-    openTarget(false);
+    openTarget(Client::Qt);
     for (int f = 0; f < 12; ++f) // empty and disabled rows too: no function key reaches the client
         ASSERT_TRUE(g_user->tap(f < 10 ? kF1 + f : 87 + (f - 10)));
     EXPECT_TRUE(waitForText("echo F1, (two)twelfth\n")) << "got: " << text();
@@ -224,7 +180,7 @@ TEST_F(KwinE2E, LinesAreExactWithTheClipboardForWhatTheLayoutLacks) {
     untickAutoBackspace();
     ASSERT_TRUE(waitForSessions(1));
     runCapture("env " + g_kwin->joined() + " wl-copy 'what the user copied'");
-    openTarget(false);
+    openTarget(Client::Qt);
     std::string expected;
     for (const std::string& line : {ascii, mixed, std::string("one Z")}) {
         ASSERT_TRUE(g_user->tap(kTab));

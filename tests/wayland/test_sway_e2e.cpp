@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <functional>
 #include <fstream>
+#include <functional>
 
 using namespace kq::e2e;
 
@@ -24,9 +24,7 @@ SwaySession* g_sway = nullptr;
 UserKeyboard* g_user = nullptr;
 std::string g_swayError;
 
-enum class Client { Qt, Gtk, XTerm, Recorder };
-
-class SwayE2E : public KeyquillTest {
+class SwayE2E : public WaylandE2E {
 protected:
     static void SetUpTestSuite() {
         g_sway = new SwaySession;
@@ -48,60 +46,11 @@ protected:
         mainWindow = desk.findWindow("Keyquill");
         ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
     }
-    void TearDown() override {
-        terminate(target);
-        KeyquillTest::TearDown();
-    }
-    // Starts a recording client of this kind; it has the keyboard focus when this returns.
-    void openTarget(Client kind) {
-        terminate(target);
-        std::filesystem::remove(path("text"));
-        const std::string events = path("events");
-        std::filesystem::remove(events);
-        if (kind == Client::Recorder) { // its log is the text; it says when it has the focus
-            target = spawn("env", concat(g_sway->env(false), {"sh", "-c", std::string("exec ") + KQ_WL_RECORDER +
-                                                                               " " + recorderArgs + " > " + path("text")}));
-            for (int i = 0; i < 1000 && text().find("F in") == std::string::npos; ++i)
-                Desktop::settle(10);
-            ASSERT_NE(text().find("F in"), std::string::npos) << "the recorder did not get the focus";
-            return;
-        }
-        if (kind == Client::XTerm) {
-            target = spawn("env", concat(g_sway->env(true),
-                                         {"LC_ALL=C.UTF-8", "xterm", "-xrm", "XTerm*utf8: 1", "-e", "sh", "-c",
-                                          "stty raw -echo; echo MAPPED > " + events + "; exec cat > " + path("text")}));
-        } else if (kind == Client::Qt) {
-            target = spawn("env", concat(g_sway->env(false), {"QT_QPA_PLATFORM=wayland", KQ_E2E_QT_TARGET,
-                                                              path("text"), events, "kq-target"}));
-        } else {
-            target = spawn("env", concat(g_sway->env(false), {"GDK_BACKEND=wayland", KQ_E2E_GTK_TARGET,
-                                                              path("text"), events, "kq-target"}));
-        }
-        for (int i = 0; i < 1000 && readFile(events).find("MAPPED") == std::string::npos; ++i)
-            Desktop::settle(10);
-        ASSERT_NE(readFile(events).find("MAPPED"), std::string::npos) << "the target did not start";
-        Desktop::settle(500); // mapped is not yet focused
-    }
-    std::string text() const { return readFile(path("text")); }
-    bool waitForText(const std::string& expected, int ms = 5000) const {
-        for (int i = 0; i < ms / 10 && text().size() < expected.size(); ++i)
-            Desktop::settle(10);
-        Desktop::settle(50); // anything more that would arrive
-        return text() == expected;
-    }
-    std::string writeList(const std::vector<std::string>& lines) const {
-        std::ofstream f(path("list.txt"), std::ios::binary);
-        for (const auto& l : lines)
-            f << literal(l) << "\n";
-        return path("list.txt");
-    }
-    void untickAutoBackspace() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 88 + 7, 8 + 8); }
-
-    pid_t target = 0;
-    std::string recorderArgs;
+    std::vector<std::string> sessionEnv(bool x11Client) const override { return g_sway->env(x11Client); }
 };
 
-const std::string kAscii = " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+const std::string kAscii =
+    " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 
 std::string longLine() {
     std::string line;
@@ -130,7 +79,7 @@ TEST_F(SwayE2E, TheBoundKeyTypesEachLineExactlyAndReachesTheApplicationOnlyWhenD
     ASSERT_TRUE(g_user->tap(kTab));
     expected += "one Z";
     ASSERT_TRUE(waitForText(expected)) << "got: " << text();
-    clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8); // "Enabled" off
+    clickEnabled(); // off
     ASSERT_TRUE(g_user->tap(kTab));
     expected += "\t";
     EXPECT_TRUE(waitForText(expected)) << "got: " << text();
@@ -145,7 +94,7 @@ TEST_F(SwayE2E, NeitherPressNorReleaseOfTheBoundKeyReachesTheClientWhileEnabled)
     const std::string focused = text();
     ASSERT_TRUE(g_user->tap(kTab));
     ASSERT_TRUE(waitForText(focused + "P x x\nR x\n")) << text();
-    clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8); // "Enabled" off
+    clickEnabled(); // off
     ASSERT_TRUE(g_user->tap(kTab));
     EXPECT_TRUE(waitForText(focused + "P x x\nR x\nP Tab \\t\nR Tab\n")) << text();
 }
@@ -293,7 +242,7 @@ TEST_F(SwayE2E, SavedTranslucencyReachesTheWindowThroughTheCompositor) {
     ASSERT_GT(ppm.size(), 1000u) << "no screenshot";
     size_t opaque = 0, blended = 0;
     const size_t pixels = ppm.find("255\n") + 4; // after the P6 header's maximum value
-    const int desktop = uint8_t(ppm[pixels]);      // a corner: grey
+    const int desktop = uint8_t(ppm[pixels]);    // a corner: grey
     const auto near = [](int value, int expected) { return value >= expected - 3 && value <= expected + 3; };
     for (size_t i = pixels; i + 2 < ppm.size(); i += 3) {
         const auto r = uint8_t(ppm[i]), g = uint8_t(ppm[i + 1]), b = uint8_t(ppm[i + 2]);
@@ -323,17 +272,10 @@ TEST_F(KeyquillTest, OtherWaylandSessionsSayOnceThatHotkeysWorkInX11Applications
     const pid_t target = spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"});
     const Window targetWindow = desk.findWindow("kq-target");
     ASSERT_NE(targetWindow, 0u);
-    keyquill = spawn("env", {"WAYLAND_DISPLAY=wayland-elsewhere", "SWAYSOCK=", "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
-    // The main window and the notice share the title; the notice is the one without a menu bar,
-    // the shorter one.
-    std::vector<Window> shown;
-    for (int i = 0; i < 500 && shown.size() < 2; ++i, Desktop::settle(20))
-        shown = keyquillWindows(desk);
-    ASSERT_EQ(shown.size(), 2u) << "the main window and the notice";
-    const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
-    mainWindow = shown[firstIsMain ? 0 : 1];
-    desk.focus(shown[firstIsMain ? 1 : 0]);
-    desk.key("Return");
+    keyquill =
+        spawn("env", {"WAYLAND_DISPLAY=wayland-elsewhere", "SWAYSOCK=", "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
+    mainWindow = MainWindowPastNotice(desk);
+    ASSERT_NE(mainWindow, 0u) << "the main window and the notice";
     { std::ofstream(path("list.txt"), std::ios::binary) << "x11 line\n"; }
     loadAndEnable(path("list.txt"));
     desk.focus(targetWindow);

@@ -39,26 +39,33 @@ std::string escaped(const char* text) {
     std::string out;
     for (const char* p = text; *p; ++p) {
         const auto c = static_cast<unsigned char>(*p);
-        if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\\') out += "\\\\";
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\\')
+            out += "\\\\";
         else if (c < 0x20 || c == 0x7f) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
-        } else out += static_cast<char>(c);
+        } else
+            out += static_cast<char>(c);
     }
     return out;
 }
 
 void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
     auto* c = static_cast<Client*>(data);
-    void* map = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
+    void* map = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
+                    ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
+                    : MAP_FAILED;
     close(fd);
     if (map == MAP_FAILED) return;
-    xkb_keymap* km = xkb_keymap_new_from_string(c->xkb, static_cast<const char*>(map), XKB_KEYMAP_FORMAT_TEXT_V1,
-                                                XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap* km = xkb_keymap_new_from_string(c->xkb, static_cast<const char*>(map),
+                                                XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
     munmap(map, size);
     if (!km) return emit("E keymap");
     if (c->state) xkb_state_unref(c->state);
@@ -66,8 +73,12 @@ void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t si
     c->keymap = km;
     c->state = xkb_state_new(km);
 }
-void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) { emit("F in"); }
-void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*) { emit("F out"); }
+void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {
+    emit("F in");
+}
+void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {
+    emit("F out");
+}
 bool g_times = false;
 
 void onKey(void* data, wl_keyboard*, uint32_t, uint32_t time, uint32_t key, uint32_t pressed) {
@@ -101,7 +112,9 @@ void onCapabilities(void* data, wl_seat* seat, uint32_t caps) {
 void onSeatName(void*, wl_seat*, const char*) {}
 const wl_seat_listener kSeat{onCapabilities, onSeatName};
 
-void onPing(void*, xdg_wm_base* wm, uint32_t serial) { xdg_wm_base_pong(wm, serial); }
+void onPing(void*, xdg_wm_base* wm, uint32_t serial) {
+    xdg_wm_base_pong(wm, serial);
+}
 const xdg_wm_base_listener kWm{onPing};
 
 // One white buffer, enough for the compositor to map the window.
@@ -133,7 +146,9 @@ void onSurfaceConfigure(void* data, xdg_surface* s, uint32_t serial) {
 const xdg_surface_listener kSurface{onSurfaceConfigure};
 
 void onToplevelConfigure(void*, xdg_toplevel*, int32_t, int32_t, wl_array*) {}
-void onToplevelClose(void*, xdg_toplevel*) { _exit(0); }
+void onToplevelClose(void*, xdg_toplevel*) {
+    _exit(0);
+}
 void onBounds(void*, xdg_toplevel*, int32_t, int32_t) {}
 void onWmCapabilities(void*, xdg_toplevel*, wl_array*) {}
 const xdg_toplevel_listener kToplevel{onToplevelConfigure, onToplevelClose, onBounds, onWmCapabilities};

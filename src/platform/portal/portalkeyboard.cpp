@@ -1,11 +1,9 @@
 #include "platform/portal/portalkeyboard.h"
 
-#include "platform/hotkeyqueue.h"
 #include "platform/portal/fakeinputtyper.h"
 #include "platform/portal/portalshortcuts.h"
 #include "platform/portal/shortcutplan.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -23,13 +21,7 @@ namespace {
 struct PortalKeyboard::Impl {
     std::unique_ptr<PortalShortcuts> shortcuts;
     std::unique_ptr<FakeInputTyper> typer;
-    Callbacks callbacks;
-    bool isInstalled = false;
-    std::vector<uint32_t> watched; // sorted
-    HotkeyQueue queue;
     std::vector<PortalShortcuts::Key> keys;
-
-    void sync() { shortcuts->bind(isInstalled ? PortalKeysToBind(watched) : std::vector<uint32_t>{}); }
 };
 
 std::unique_ptr<PortalKeyboard> PortalKeyboard::open(std::string* error) {
@@ -55,38 +47,8 @@ KeystrokeSink& PortalKeyboard::typer() {
     return *m_impl->typer;
 }
 
-bool PortalKeyboard::installed() const {
-    return m_impl->isInstalled;
-}
-
-bool PortalKeyboard::install(Callbacks callbacks) {
-    m_impl->callbacks = std::move(callbacks);
-    m_impl->isInstalled = true;
-    m_impl->sync();
-    return true;
-}
-
-void PortalKeyboard::remove() {
-    if (!m_impl->isInstalled) return;
-    m_impl->isInstalled = false;
-    m_impl->sync();
-    m_impl->queue.clear();
-}
-
-void PortalKeyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
-    std::vector<uint32_t> sorted = vks;
-    std::sort(sorted.begin(), sorted.end());
-    if (sorted == m_impl->watched) return;
-    m_impl->watched = std::move(sorted);
-    m_impl->sync();
-}
-
-std::vector<uint32_t> PortalKeyboard::takeRefusedKeys() {
-    return {};
-}
-
-std::string PortalKeyboard::takeNotice() {
-    return m_impl->shortcuts->takeNotice();
+void PortalKeyboard::bind(const std::vector<uint32_t>& keys) {
+    m_impl->shortcuts->bind(PortalKeysToBind(keys));
 }
 
 bool PortalKeyboard::CapsLockOn() {
@@ -100,14 +62,13 @@ void PortalKeyboard::switchCapsLockOff() {
 void PortalKeyboard::processPendingEvents() {
     Impl& d = *m_impl;
     if (!d.shortcuts->read(&d.keys) || !d.typer->alive()) exitSessionGone();
-    d.queue.keepOnly(d.shortcuts->bound());
+    m_queue.keepOnly(d.shortcuts->bound());
     for (const PortalShortcuts::Key& k : d.keys)
-        d.queue.push(k.vk, k.release);
+        m_queue.push(k.vk, k.release);
     d.keys.clear();
     if (const std::string notice = d.shortcuts->takeNotice(); !notice.empty())
         std::fprintf(stderr, "keyquill: %s\n", notice.c_str());
-    // As on X11: events are acted on one after another, never inside another's yields.
-    if (d.isInstalled) d.queue.run(d.callbacks);
+    runQueue();
 }
 
 } // namespace kq

@@ -3,14 +3,14 @@
 // desktop portal offers global shortcuts: the hotkeys are portal shortcuts (the compositor
 // swallows the key and reports its press and release), and lines are typed through KWin's fake
 // input in the user's layout, with the clipboard for what the layout lacks.
-#include "platform/keyboard.h"
+#include "platform/compositorkeyboard.h"
 
 #include <memory>
 #include <string>
 
 namespace kq {
 
-class PortalKeyboard : public PlatformKeyboard {
+class PortalKeyboard : public CompositorKeyboard {
 public:
     // The application id the portal knows us by: the name of our desktop file.
     static constexpr char kAppId[] = "io.github.wrenfield.Keyquill";
@@ -24,21 +24,13 @@ public:
     int msUntilHousekeeping() const override { return -1; }
     KeystrokeSink& typer() override;
 
-    bool install(Callbacks callbacks) override;
-    void remove() override;
-    bool installed() const override;
-    void setWatchedKeys(const std::vector<uint32_t>& vks) override;
-    std::vector<uint32_t> takeRefusedKeys() override;
-
     bool CapsLockOn() override;
     void switchCapsLockOff() override;
-
-    // What the desktop said when it refused the hotkeys; empty when it did not.
-    std::string takeNotice();
 
     struct Impl;
 
 private:
+    void bind(const std::vector<uint32_t>& keys) override;
     explicit PortalKeyboard(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };

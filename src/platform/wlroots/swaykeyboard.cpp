@@ -1,6 +1,5 @@
 #include "platform/wlroots/swaykeyboard.h"
 
-#include "platform/hotkeyqueue.h"
 #include "platform/wlroots/swaybindings.h"
 #include "platform/wlroots/swayipc.h"
 #include "platform/wlroots/swaywatchdog.h"
@@ -36,11 +35,7 @@ struct SwayKeyboard::Impl : WindowOpacity {
     SwayIpc events;
     SwayWatchdog watchdog;
     std::unique_ptr<WaylandTyper> typer;
-    Callbacks callbacks;
-    bool isInstalled = false;
-    std::vector<uint32_t> watched; // sorted
-    std::vector<uint32_t> bound;   // sorted: what sway has bound for us now
-    HotkeyQueue queue;
+    std::vector<uint32_t> bound; // sorted: what sway has bound for us now
 
     void run(const std::string& cmds) {
         std::string reply;
@@ -50,8 +45,7 @@ struct SwayKeyboard::Impl : WindowOpacity {
             std::fprintf(stderr, "keyquill: sway refused some key bindings: %.200s\n", reply.c_str());
     }
 
-    void syncBindings() {
-        const std::vector<uint32_t> target = isInstalled ? watched : std::vector<uint32_t>{};
+    void syncBindings(const std::vector<uint32_t>& target, HotkeyQueue& queue) {
         if (target == bound) return;
         run(SwayBindingCommands(minus(bound, target), kTag, false));
         run(SwayBindingCommands(minus(target, bound), kTag, true));
@@ -66,18 +60,19 @@ struct SwayKeyboard::Impl : WindowOpacity {
         if (!commands.command(SwayOpacityCommand(::getpid(), title, opacity), &reply)) exitSessionGone();
     }
 
-    void collect() {
-        bool closed = false;
+    // True when sway reloaded its configuration, which drops the bindings made at run time.
+    bool collect(HotkeyQueue& queue) {
+        bool closed = false, reloaded = false;
         for (const std::string& event : events.readEvents(&closed)) {
             if (const auto key = ParseSwayBindingEvent(event, kTag)) {
                 queue.push(key->vk, key->release);
             } else if (JsonStringField(event, "change") == "reload") {
-                // A reloaded configuration drops the bindings made at run time: make them again.
                 bound.clear();
-                syncBindings();
+                reloaded = true;
             }
         }
         if (closed) exitSessionGone();
+        return reloaded;
     }
 };
 
@@ -116,37 +111,14 @@ KeystrokeSink& SwayKeyboard::typer() {
     return *m_impl->typer;
 }
 
-bool SwayKeyboard::installed() const {
-    return m_impl->isInstalled;
-}
-
-bool SwayKeyboard::install(Callbacks callbacks) {
-    m_impl->callbacks = std::move(callbacks);
-    m_impl->isInstalled = true;
-    m_impl->syncBindings();
-    return true;
-}
-
-void SwayKeyboard::remove() {
-    if (!m_impl->isInstalled) return;
-    m_impl->isInstalled = false;
-    m_impl->syncBindings();
-    m_impl->queue.clear();
-}
-
-void SwayKeyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
-    std::vector<uint32_t> sorted = vks;
-    std::sort(sorted.begin(), sorted.end());
-    m_impl->watched = std::move(sorted);
-    m_impl->syncBindings();
+void SwayKeyboard::bind(const std::vector<uint32_t>& keys) {
+    m_impl->syncBindings(keys, m_queue);
 }
 
 void SwayKeyboard::processPendingEvents() {
-    Impl& d = *m_impl;
-    d.collect();
-    if (!d.typer->alive()) exitSessionGone();
-    // As on X11: events are acted on one after another, never inside another's yields.
-    if (d.isInstalled) d.queue.run(d.callbacks);
+    if (m_impl->collect(m_queue)) bindNow();
+    if (!m_impl->typer->alive()) exitSessionGone();
+    runQueue();
 }
 
 } // namespace kq

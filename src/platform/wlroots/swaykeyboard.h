@@ -2,14 +2,14 @@
 // The keyboard backend of a sway session: hotkeys are sway bindings made through its IPC socket
 // (sway swallows the key and reports its press and release as binding events), and lines are
 // typed through a virtual keyboard of the compositor.
-#include "platform/keyboard.h"
+#include "platform/compositorkeyboard.h"
 
 #include <memory>
 #include <string>
 
 namespace kq {
 
-class SwayKeyboard : public PlatformKeyboard {
+class SwayKeyboard : public CompositorKeyboard {
 public:
     // nullptr, with the reason, when this is no sway session or the compositor lacks a service.
     static std::unique_ptr<SwayKeyboard> open(std::string* error);
@@ -23,11 +23,6 @@ public:
     WindowOpacity* windowOpacity() override;
     KeystrokeSink& typer() override;
 
-    bool install(Callbacks callbacks) override;
-    void remove() override;
-    bool installed() const override;
-    void setWatchedKeys(const std::vector<uint32_t>& vks) override;
-
     // Quirk: sway tells no client the lock state of the user's keyboards, so it is taken as off;
     // our typing has a keyboard of its own whose lock is never on, so a line is exact either way.
     bool CapsLockOn() override { return false; }
@@ -36,6 +31,7 @@ public:
     struct Impl;
 
 private:
+    void bind(const std::vector<uint32_t>& keys) override;
     explicit SwayKeyboard(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };

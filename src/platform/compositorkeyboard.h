@@ -1,0 +1,53 @@
+#pragma once
+// A keyboard backend whose compositor swallows the hotkeys itself and reports their presses and
+// releases afterwards (sway bindings, portal shortcuts): the filter's state is kept here, and the
+// backend only binds what it is handed.
+#include "platform/hotkeyqueue.h"
+#include "platform/keyboard.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kq {
+
+class CompositorKeyboard : public PlatformKeyboard {
+public:
+    bool install(Callbacks callbacks) override {
+        m_callbacks = std::move(callbacks);
+        m_installed = true;
+        bindNow();
+        return true;
+    }
+    void remove() override {
+        if (!m_installed) return;
+        m_installed = false;
+        bindNow();
+        m_queue.clear();
+    }
+    bool installed() const override { return m_installed; }
+    void setWatchedKeys(const std::vector<uint32_t>& vks) override {
+        std::vector<uint32_t> sorted = vks;
+        std::sort(sorted.begin(), sorted.end());
+        if (sorted == m_watched) return;
+        m_watched = std::move(sorted);
+        bindNow();
+    }
+
+protected:
+    // The keys the compositor should swallow from now on (sorted; none once removed).
+    virtual void bind(const std::vector<uint32_t>& keys) = 0;
+    void bindNow() { bind(m_installed ? m_watched : std::vector<uint32_t>{}); }
+    // As on X11: events are acted on one after another, never inside another's yields.
+    void runQueue() {
+        if (m_installed) m_queue.run(m_callbacks);
+    }
+
+    HotkeyQueue m_queue;
+
+private:
+    Callbacks m_callbacks;
+    bool m_installed = false;
+    std::vector<uint32_t> m_watched; // sorted
+};
+
+} // namespace kq
