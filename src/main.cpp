@@ -1,4 +1,5 @@
 // Keyquill: types prepared lines into the focused application at the press of a hotkey.
+#include "app/filelocations.h"
 #include "app/globals.h"
 #include "app/instancelock.h"
 #include "app/keyboardbridge.h"
@@ -8,6 +9,7 @@
 #include "windows/frmmain.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 
 #include <QSocketNotifier>
@@ -62,7 +64,9 @@ int main(int argc, char** argv) {
     kq::Globals g;
     std::unique_ptr<kq::PlatformKeyboard> keyboard;
     std::unique_ptr<kq::KeyboardBridge> bridge;
-    kq::PlatformChoice choice = kq::OpenPlatformKeyboard(QGuiApplication::platformName().toStdString());
+    kq::PlatformChoice choice =
+        kq::OpenPlatformKeyboard(QGuiApplication::platformName().toStdString(),
+                                 QFileInfo(kq::SettingsFilePath()).absolutePath().toStdString());
     keyboard = std::move(choice.keyboard);
     if (!keyboard) std::fprintf(stderr, "keyquill: no global hotkeys: %s\n", choice.error.c_str());
     if (keyboard) {
@@ -81,8 +85,7 @@ int main(int argc, char** argv) {
     }
     closeOnSignals(main);
     main->show();
-    if (!choice.notice.empty())
-        kq::ShowMessageBox(main, choice.notice, 64, "Keyquill");
+    if (!choice.notice.empty()) kq::ShowMessageBox(main, choice.notice, 64, "Keyquill");
     const int rc = app.exec();
     delete main;
     return rc;

@@ -11,9 +11,9 @@ namespace {
 
 constexpr char kPortalNotice[] =
     "On this desktop Keyquill's hotkeys are desktop shortcuts. The desktop may ask you to allow them "
-    "the first time, and again when a mode switch needs keys it has not allowed yet. On KDE Plasma "
-    "Caps Lock still switches the lock. Characters your keyboard layout lacks are pasted through the "
-    "clipboard (Ctrl+V), which is put back afterwards.";
+    "the first time, and again when a mode switch needs keys it has not allowed yet; GNOME also asks "
+    "once to let Keyquill type. On KDE Plasma Caps Lock still switches the lock. Characters your "
+    "keyboard layout lacks are pasted through the clipboard (Ctrl+V), which is put back afterwards.";
 
 bool envSet(const char* name) {
     const char* v = std::getenv(name);
@@ -22,7 +22,7 @@ bool envSet(const char* name) {
 
 } // namespace
 
-PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform) {
+PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::string& stateDir) {
     PlatformChoice choice;
     const bool wayland = envSet("WAYLAND_DISPLAY");
     std::string swayError, portalError;
@@ -30,7 +30,7 @@ PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform) {
         choice.keyboard = SwayKeyboard::open(&swayError);
         if (choice.keyboard) return choice;
     } else if (wayland) {
-        if (auto portal = PortalKeyboard::open(&portalError)) {
+        if (auto portal = PortalKeyboard::open(stateDir, &portalError)) {
             choice.keyboard = std::move(portal);
             choice.notice = kPortalNotice;
             return choice;

@@ -14,9 +14,11 @@ struct PlatformChoice {
     std::string notice;                         // what the user should be told once at start
 };
 
-// `uiPlatform` is the windowing platform the UI runs on ("xcb", "wayland"...). Reads the session
-// from the environment: a sway session gets the sway backend, any session with an X display
-// (XWayland included) the X11 one.
-PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform);
+// `uiPlatform` is the windowing platform the UI runs on ("xcb", "wayland"...); `stateDir` the
+// folder of the settings, where a backend keeps what the desktop granted. Reads the session from
+// the environment: a sway session gets the sway backend, another Wayland session the portal one
+// where its desktop has what that needs, any session with an X display (XWayland included) the
+// X11 one.
+PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::string& stateDir);
 
 } // namespace kq

@@ -1,7 +1,9 @@
 // The GlobalShortcuts client against a stand-in portal (python-dbusmock, mock_portal.py) on a
 // private session bus, once for each desktop whose answers differ: GNOME, Plasma 6, Plasma 5.27.
 #include "engine/keytable.h"
+#include "platform/portal/compositorkeymap.h"
 #include "platform/portal/portalshortcuts.h"
+#include "platform/portal/remotedesktoptyper.h"
 #include "platform/portal/shortcutplan.h"
 
 #include <gtest/gtest.h>
@@ -160,6 +162,37 @@ public:
         return ids;
     }
 
+    std::string typed() { return stringOf(call("Typed", "")); }
+    uint32_t dropped() { return uintOf(call("Dropped", "")); }
+    uint32_t remoteDialogs() { return uintOf(call("RemoteDialogs", "")); }
+    void declineRemote(bool decline) { call("DeclineRemoteDesktop", "b", decline); }
+    void setClipboardFromOtherApp(const char* text) { call("SetClipboardFromOtherApp", "s", text); }
+    // The clipboard as an application pasting now gets it. Its owner may be the client, which must
+    // go on serving meanwhile: `pump` lets it.
+    std::string clipboardText(const std::function<void()>& pump) {
+        struct Answer {
+            bool done = false;
+            std::string text;
+        } answer;
+        auto onReply = [](sd_bus_message* m, void* data, sd_bus_error*) {
+            auto* a = static_cast<Answer*>(data);
+            const char* text = nullptr;
+            if (!sd_bus_message_is_method_error(m, nullptr) && sd_bus_message_read(m, "s", &text) >= 0)
+                a->text = text;
+            a->done = true;
+            return 0;
+        };
+        sd_bus_call_method_async(m_bus, nullptr, kService, kObject, kControl, "ClipboardText", onReply,
+                                 &answer, "");
+        for (int i = 0; i < 300 && !answer.done; ++i) {
+            pump();
+            while (sd_bus_process(m_bus, nullptr) > 0) {
+            }
+            usleep(10000);
+        }
+        return answer.text;
+    }
+
     std::string registeredApp() {
         const char* app = nullptr;
         Message m = call("RegisteredApp", "");
@@ -177,6 +210,10 @@ private:
         return Message(reply);
     }
 
+    static std::string stringOf(const Message& m) {
+        const char* text = nullptr;
+        return m && sd_bus_message_read(m.get(), "s", &text) >= 0 && text ? text : "";
+    }
     static bool boolOf(const Message& m) {
         int b = 0;
         return m && sd_bus_message_read(m.get(), "b", &b) >= 0 && b;
@@ -384,6 +421,56 @@ TEST(PortalMockBus, ReadFailsOnceTheBusHasGone) {
     }
     EXPECT_FALSE(alive);
 }
+
+// Typing through the RemoteDesktop portal (GNOME): keysyms of the user's layout, the portal's
+// clipboard for the rest. The mock's compositor types a keysym only when its (US) layout has it.
+class RemoteDesktopMock : public PortalMock {
+protected:
+    void SetUp() override {
+        PortalMock::SetUp();
+        keymap.layout().loadNames("us");
+    }
+    std::unique_ptr<RemoteDesktopTyper> openTyper(std::string* why) {
+        return RemoteDesktopTyper::open(client->bus(), tokenFile, &keymap, why);
+    }
+    static KeyStrokes strokes(const std::u32string& text) {
+        KeyStrokes out;
+        for (char32_t c : text)
+            out.push_back(c == U'\r' ? KeyStroke::namedKey(NamedKey::Enter) : KeyStroke::character(c));
+        return out;
+    }
+
+    CompositorKeymap keymap;
+    const std::string tokenFile =
+        std::filesystem::temp_directory_path() / ("kq-rd-token-" + std::to_string(getpid()));
+};
+
+TEST_P(RemoteDesktopMock, LinesAreExactAndThePreviousClipboardIsBack) {
+    portal.setClipboardFromOtherApp("what the user copied");
+    std::string why;
+    auto typer = openTyper(&why);
+    ASSERT_NE(typer, nullptr) << why;
+    ASSERT_TRUE(typer->send(strokes(U"hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {x}\r")));
+    ASSERT_TRUE(typer->send(strokes(U"\u00fcber")));
+    EXPECT_EQ(portal.typed(), "hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {x}\n\u00fcber");
+    EXPECT_EQ(portal.dropped(), 0u) << "no keysym the layout lacks was sent";
+    EXPECT_EQ(portal.clipboardText([&] { client->read(&keys); }), "what the user copied");
+}
+
+TEST_P(RemoteDesktopMock, TheUserIsAskedOnceAndTheKeptPermissionSkipsTheDialog) {
+    std::filesystem::remove(tokenFile);
+    std::string why;
+    ASSERT_NE(openTyper(&why), nullptr) << why;
+    EXPECT_EQ(portal.remoteDialogs(), 1u);
+    ASSERT_NE(openTyper(&why), nullptr) << why;
+    EXPECT_EQ(portal.remoteDialogs(), 1u) << "the restore token was not kept or not used";
+    std::filesystem::remove(tokenFile);
+    portal.declineRemote(true);
+    EXPECT_EQ(openTyper(&why), nullptr);
+    EXPECT_NE(why.find("not allowed"), std::string::npos) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(Gnome, RemoteDesktopMock, testing::Values("gnome"));
 
 } // namespace
 } // namespace kq

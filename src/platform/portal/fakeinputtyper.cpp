@@ -6,7 +6,7 @@
 #include "platform/keypacer.h"
 #include "platform/namedkeys.h"
 #include "platform/portal/clipboardpaste.h"
-#include "platform/portal/layoutkeys.h"
+#include "platform/portal/compositorkeymap.h"
 
 #include <wayland-client.h>
 
@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace kq {
@@ -27,14 +26,6 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kRegistryListener{onGlobal, onGlobalRemove};
 
-void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size);
-void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
-void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
-void onKey(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
-void onModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
-void onRepeat(void*, wl_keyboard*, int32_t, int32_t) {}
-const wl_keyboard_listener kKeyboardListener{onKeymap, onEnter, onLeave, onKey, onModifiers, onRepeat};
-
 void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state);
 const org_kde_kwin_keystate_listener kKeystateListener{onLockState};
 
@@ -44,23 +35,22 @@ struct FakeInputTyper::Impl {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     wl_seat* seat = nullptr;
-    wl_keyboard* keyboard = nullptr;
     org_kde_kwin_fake_input* input = nullptr;
     org_kde_kwin_keystate* keystate = nullptr;
     uint32_t keystateVersion = 0;
-    LayoutKeys layout;
-    bool haveKeymap = false;
+    CompositorKeymap keymap;
+    LayoutKeys& layout = keymap.layout();
     bool caps = false;
     bool dead = false;
     KeyPacer pacer;
 
     ~Impl() {
+        keymap.detach();
         if (keystate && keystateVersion >= 4)
             org_kde_kwin_keystate_destroy(keystate);
         else if (keystate)
             wl_proxy_destroy(reinterpret_cast<wl_proxy*>(keystate));
         if (input) org_kde_kwin_fake_input_destroy(input);
-        if (keyboard) wl_keyboard_destroy(keyboard);
         if (seat) wl_seat_destroy(seat);
         if (registry) wl_registry_destroy(registry);
         if (display) {
@@ -134,20 +124,6 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
     }
 }
 
-void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
-    auto* d = static_cast<FakeInputTyper::Impl*>(data);
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
-        void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (text != MAP_FAILED) {
-            d->haveKeymap = d->layout.load(std::string(static_cast<const char*>(text),
-                                                       strnlen(static_cast<const char*>(text), size))) ||
-                            d->haveKeymap;
-            munmap(text, size);
-        }
-    }
-    close(fd);
-}
-
 void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state) {
     auto* d = static_cast<FakeInputTyper::Impl*>(data);
     if (key == ORG_KDE_KWIN_KEYSTATE_KEY_CAPSLOCK) d->caps = state != ORG_KDE_KWIN_KEYSTATE_STATE_UNLOCKED;
@@ -169,15 +145,14 @@ std::unique_ptr<FakeInputTyper> FakeInputTyper::open(std::string* error) {
     if (!d->seat || !d->input)
         return failWith("the compositor offers no fake input (org_kde_kwin_fake_input)");
     org_kde_kwin_fake_input_authenticate(d->input, "Keyquill", "types the lines you prepared");
-    d->keyboard = wl_seat_get_keyboard(d->seat);
-    wl_keyboard_add_listener(d->keyboard, &kKeyboardListener, d.get());
+    d->keymap.attach(d->seat);
     if (d->keystate) {
         org_kde_kwin_keystate_add_listener(d->keystate, &kKeystateListener, d.get());
         org_kde_kwin_keystate_fetchStates(d->keystate);
     }
     // Quirk: KWin tells a refused client nothing; the requests just do nothing. The keymap is
     // what can be checked: without it no key can be chosen.
-    if (wl_display_roundtrip(d->display) < 0 || !d->haveKeymap)
+    if (wl_display_roundtrip(d->display) < 0 || !d->keymap.known())
         return failWith("the compositor sent no keymap to type with");
     return std::unique_ptr<FakeInputTyper>(new FakeInputTyper(std::move(d)));
 }

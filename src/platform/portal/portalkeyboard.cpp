@@ -1,7 +1,9 @@
 #include "platform/portal/portalkeyboard.h"
 
+#include "platform/portal/compositorkeymap.h"
 #include "platform/portal/fakeinputtyper.h"
 #include "platform/portal/portalshortcuts.h"
+#include "platform/portal/remotedesktoptyper.h"
 #include "platform/portal/shortcutplan.h"
 
 #include <cstdio>
@@ -20,17 +22,34 @@ namespace {
 
 struct PortalKeyboard::Impl {
     std::unique_ptr<PortalShortcuts> shortcuts;
-    std::unique_ptr<FakeInputTyper> typer;
+    std::unique_ptr<FakeInputTyper> fakeInput; // on KWin, which also tells the Caps Lock state
+    std::unique_ptr<CompositorKeymap> keymap;
+    std::unique_ptr<RemoteDesktopTyper> remote;
+    KeystrokeSink* typer = nullptr;
     std::vector<PortalShortcuts::Key> keys;
 };
 
-std::unique_ptr<PortalKeyboard> PortalKeyboard::open(std::string* error) {
-    auto impl = std::make_unique<Impl>();
-    impl->shortcuts = PortalShortcuts::open(kAppId, error);
-    if (!impl->shortcuts) return nullptr;
-    impl->typer = FakeInputTyper::open(error);
-    if (!impl->typer) return nullptr;
-    return std::unique_ptr<PortalKeyboard>(new PortalKeyboard(std::move(impl)));
+std::unique_ptr<PortalKeyboard> PortalKeyboard::open(const std::string& stateDir, std::string* error) {
+    auto d = std::make_unique<Impl>();
+    d->shortcuts = PortalShortcuts::open(kAppId, error);
+    if (!d->shortcuts) return nullptr;
+    std::string fakeInputError, remoteError;
+    d->fakeInput = FakeInputTyper::open(&fakeInputError);
+    d->typer = d->fakeInput.get();
+    if (!d->typer) {
+        d->keymap = CompositorKeymap::connect();
+        if (d->keymap)
+            d->remote = RemoteDesktopTyper::open(d->shortcuts->bus(), stateDir + "/remote-desktop-token",
+                                                 d->keymap.get(), &remoteError);
+        d->typer = d->remote.get();
+    }
+    if (!d->typer) {
+        if (error)
+            *error = d->keymap ? fakeInputError + "; " + remoteError
+                               : fakeInputError + "; the compositor sends no keymap to type with";
+        return nullptr;
+    }
+    return std::unique_ptr<PortalKeyboard>(new PortalKeyboard(std::move(d)));
 }
 
 PortalKeyboard::PortalKeyboard(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
@@ -51,17 +70,19 @@ void PortalKeyboard::bind(const std::vector<uint32_t>& keys) {
     m_impl->shortcuts->bind(PortalKeysToBind(keys));
 }
 
+// Quirk: only KWin tells a client the lock state; elsewhere the compositor types keysyms, which
+// come out the same whatever the lock.
 bool PortalKeyboard::CapsLockOn() {
-    return m_impl->typer->capsLocked();
+    return m_impl->fakeInput && m_impl->fakeInput->capsLocked();
 }
 
 void PortalKeyboard::switchCapsLockOff() {
-    if (m_impl->typer->capsLocked()) m_impl->typer->tapCapsLock();
+    if (CapsLockOn()) m_impl->fakeInput->tapCapsLock();
 }
 
 void PortalKeyboard::processPendingEvents() {
     Impl& d = *m_impl;
-    if (!d.shortcuts->read(&d.keys) || !d.typer->alive()) exitSessionGone();
+    if (!d.shortcuts->read(&d.keys) || (d.fakeInput && !d.fakeInput->alive())) exitSessionGone();
     m_queue.keepOnly(d.shortcuts->bound());
     for (const PortalShortcuts::Key& k : d.keys)
         m_queue.push(k.vk, k.release);

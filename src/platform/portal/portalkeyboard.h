@@ -1,8 +1,9 @@
 #pragma once
 // The keyboard backend of GNOME and KDE Plasma Wayland sessions, and of any compositor whose
 // desktop portal offers global shortcuts: the hotkeys are portal shortcuts (the compositor
-// swallows the key and reports its press and release), and lines are typed through KWin's fake
-// input in the user's layout, with the clipboard for what the layout lacks.
+// swallows the key and reports its press and release). Lines are typed in the user's layout,
+// with the clipboard for what it lacks: through KWin's fake input where KWin grants it, else
+// through the RemoteDesktop portal (GNOME).
 #include "platform/compositorkeyboard.h"
 
 #include <memory>
@@ -16,7 +17,8 @@ public:
     static constexpr char kAppId[] = "io.github.wrenfield.Keyquill";
 
     // nullptr, with the reason, when the portal or the compositor lacks a service we need.
-    static std::unique_ptr<PortalKeyboard> open(std::string* error);
+    // `stateDir` keeps the desktop's permission to type between runs.
+    static std::unique_ptr<PortalKeyboard> open(const std::string& stateDir, std::string* error);
     ~PortalKeyboard() override;
 
     int eventFd() const override;

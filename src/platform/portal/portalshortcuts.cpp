@@ -76,7 +76,7 @@ struct PortalShortcuts::Impl {
     std::vector<sd_bus_slot*> retired; // released outside their own callbacks
     int tokens = 0;
     std::set<uint32_t> held;
-    std::vector<Key>* sink = nullptr;
+    std::vector<Key> arrived; // also while another conversation on the bus waits for its answer
     std::string notice;
     bool lost = false;
 
@@ -200,13 +200,13 @@ struct PortalShortcuts::Impl {
         if (!member || sd_bus_message_read(m, "os", &sessionPath, &id) < 0) return 0;
         const uint32_t vk = PortalShortcutVk(id);
         // Sessions reuse one path, so a late signal of the last one is told apart by its key.
-        if (!vk || d->session != sessionPath || !d->sink ||
+        if (!vk || d->session != sessionPath ||
             !std::binary_search(d->sessionKeys.begin(), d->sessionKeys.end(), vk))
             return 0;
         const bool release = std::strcmp(member, "Deactivated") == 0;
         if (!release && std::strcmp(member, "Activated") != 0) return 0;
         if (release ? d->held.erase(vk) == 0 : !d->held.insert(vk).second) return 0;
-        d->sink->push_back({vk, release});
+        d->arrived.push_back({vk, release});
         return 0;
     }
 };
@@ -244,18 +244,22 @@ void PortalShortcuts::bind(const std::vector<uint32_t>& vks) {
     m_impl->reconcile();
 }
 
+sd_bus* PortalShortcuts::bus() const {
+    return m_impl->bus;
+}
+
 const std::vector<uint32_t>& PortalShortcuts::bound() const {
     return m_impl->sessionKeys;
 }
 
 bool PortalShortcuts::read(std::vector<Key>* keys) {
     Impl& d = *m_impl;
-    d.sink = keys;
     int r = 0;
     while (!d.lost && (r = sd_bus_process(d.bus, nullptr)) > 0) {
     }
     if (r < 0) d.lost = true;
-    d.sink = nullptr;
+    keys->insert(keys->end(), d.arrived.begin(), d.arrived.end());
+    d.arrived.clear();
     for (sd_bus_slot* s : d.retired)
         sd_bus_slot_unref(s);
     d.retired.clear();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+typedef struct sd_bus sd_bus;
+
 namespace kq {
 
 class PortalShortcuts {
@@ -24,6 +26,8 @@ public:
     ~PortalShortcuts();
 
     int fd() const;
+    // The session bus connection, for other portals' conversations on the same descriptor.
+    sd_bus* bus() const;
     // The keys the desktop should bind now (sorted). Asked of the desktop without waiting: its
     // answer (or the user's, in a dialog) comes through read().
     void bind(const std::vector<uint32_t>& vks);
