@@ -38,28 +38,17 @@ struct Response {
 };
 
 int readResponse(sd_bus_message* m, Response* out) {
-    int r = sd_bus_message_read(m, "u", &out->code);
-    if (r >= 0) r = sd_bus_message_enter_container(m, 'a', "{sv}");
-    while (r >= 0 && (r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
-        const char* key = nullptr;
-        r = sd_bus_message_read(m, "s", &key);
-        if (r >= 0 && std::strcmp(key, "session_handle") == 0) {
-            r = portal::ReadStringVariant(m, &out->session);
-        } else if (r >= 0 && std::strcmp(key, "shortcuts") == 0) {
-            r = sd_bus_message_enter_container(m, 'v', "a(sa{sv})");
-            if (r > 0) {
-                r = sd_bus_message_enter_container(m, 'a', "(sa{sv})");
-                while (r >= 0 && (r = sd_bus_message_skip(m, "(sa{sv})")) > 0)
-                    out->listsShortcuts = true;
-                if (r >= 0) r = sd_bus_message_exit_container(m);
-                if (r >= 0) r = sd_bus_message_exit_container(m);
-            }
-        } else if (r >= 0) {
-            r = sd_bus_message_skip(m, "v");
-        }
-        if (r >= 0) r = sd_bus_message_exit_container(m);
-    }
-    return r;
+    const int r = sd_bus_message_read(m, "u", &out->code);
+    return r < 0 ? r : portal::ForEachOption(m, [&](const char* key, sd_bus_message* v) {
+        if (std::strcmp(key, "session_handle") == 0) return portal::ReadStringVariant(v, &out->session);
+        if (std::strcmp(key, "shortcuts") != 0) return sd_bus_message_skip(v, "v");
+        int q = sd_bus_message_enter_container(v, 'v', "a(sa{sv})");
+        if (q > 0) q = sd_bus_message_enter_container(v, 'a', "(sa{sv})");
+        while (q > 0 && (q = sd_bus_message_skip(v, "(sa{sv})")) > 0)
+            out->listsShortcuts = true;
+        if (q >= 0) q = sd_bus_message_exit_container(v);
+        return q >= 0 ? sd_bus_message_exit_container(v) : q;
+    });
 }
 
 } // namespace
@@ -131,7 +120,8 @@ struct PortalShortcuts::Impl {
         if (r >= 0) r = portal::AppendStringOption(m, "handle_token", token);
         if (r >= 0 && what == Step::Create) {
             // Quirk: Plasma 5.27 names the shortcuts' owner after this token and keeps its keys
-            // for good; a new name for each session would find the keys taken by the last one.
+            // assigned after the session ends; under a new name for each session, the keys would
+            // be held by the last one and not given again.
             r = portal::AppendStringOption(m, "session_handle_token", "keyquill");
             // Quirk: Plasma 5.27 binds only what CreateSession's undocumented "shortcuts" option
             // lists (its BindShortcuts answers with nothing bound); later portals drop the option.
