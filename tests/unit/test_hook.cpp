@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -102,26 +101,6 @@ TEST(HookSingleList, LatchStopsAutoRepeatUntilATakenKeyUp) {
     EXPECT_EQ(rig.host.calls, (std::vector<std::string>{"next", "select:3", "next"}));
 }
 
-// During playback a second press plays again; a key-up taken while its own playback still yields
-// leaves the latch clear, or the next press would be swallowed without typing.
-TEST(HookBothModes, KeysTakenDuringPlayback) {
-    for (auto [mode, vk, call] :
-         {std::tuple{ModeSingleList, VkTab, "next"}, std::tuple{ModeMultiSlot, 113u, "next2:1"}}) {
-        Rig rig(mode);
-        rig.host.duringPlayback = [&, vk = vk] { EXPECT_EQ(rig.key(MsgKeyDown, vk), -1); };
-        EXPECT_EQ(rig.key(MsgKeyDown, vk), -1);
-        EXPECT_EQ(rig.host.calls, (std::vector<std::string>{call, call}));
-        EXPECT_TRUE(rig.state.HotkeyDown);
-
-        Rig up(mode);
-        up.host.duringPlayback = [&, vk = vk] { EXPECT_EQ(up.key(MsgKeyUp, vk), -1); };
-        EXPECT_EQ(up.key(MsgKeyDown, vk), -1);
-        EXPECT_FALSE(up.state.HotkeyDown);
-        EXPECT_EQ(up.key(MsgKeyDown, vk), -1);
-        EXPECT_EQ(up.host.calls.size(), mode == ModeSingleList ? 3u : 2u) << "the next press types again";
-    }
-}
-
 // Every F1..F12 down and up is taken, whatever its row holds; Alt+F4 (260) must still reach the
 // window. "Enabled" belongs to the single list and does not matter here.
 TEST(HookMultiSlot, FunctionKeysAreSwallowedAndYieldOncePerLowerKey) {
@@ -137,38 +116,43 @@ TEST(HookMultiSlot, FunctionKeysAreSwallowedAndYieldOncePerLowerKey) {
         }
 }
 
-TEST(HookMultiSlot, SecondKeyWhileOneIsHeldTypesNothing) {
-    Rig rig(ModeMultiSlot);
-    // F3 down, its auto-repeat, then F5 down and up while F3 is still held.
-    using P = std::pair<uint32_t, uint32_t>;
-    for (auto [msg, vk] : {P{MsgKeyDown, 114}, P{MsgKeyDown, 114}, P{MsgKeyDown, 116}, P{MsgKeyUp, 116}})
-        EXPECT_EQ(rig.key(msg, vk), -1);
-    EXPECT_FALSE(rig.state.HotkeyDown); // the first release clears it, not only F3's own
-    EXPECT_EQ(rig.key(MsgKeyUp, 114u), -1);
-    EXPECT_EQ(rig.key(MsgKeyDown, 116u), -1);
-    EXPECT_EQ(rig.host.calls, (std::vector<std::string>{"next2:2", "next2:4"}));
-}
-
-// F2 tapped quickly: its key-up is taken in the key test's yield, before playback. The next
-// press must still type.
-TEST(HookMultiSlot, KeyUpDuringTheKeyTestLeavesTheLatchClear) {
-    Rig rig(ModeMultiSlot);
-    rig.host.duringYield = [&] { EXPECT_EQ(rig.key(MsgKeyUp, 113u), -1); };
-    EXPECT_EQ(rig.key(MsgKeyDown, 113u), -1);
-    EXPECT_FALSE(rig.state.HotkeyDown);
-    EXPECT_EQ(rig.key(MsgKeyDown, 114u), -1);
-    EXPECT_EQ(rig.host.calls, (std::vector<std::string>{"next2:1", "next2:2"}));
-}
-
-TEST(HookMultiSlot, PressDuringTheKeyTestSetsTheLatchFirst) {
-    // The key test yields before it reads the latch, so a press handled in one of those yields
-    // plays and the outer press, finding the latch set, types nothing.
-    Rig rig(ModeMultiSlot);
-    rig.host.duringYield = [&] { EXPECT_EQ(rig.key(MsgKeyDown, VkF1), -1); };
-    const HookDecision d = DecideHook(rig.state, HookEvent{0, MsgKeyDown, 116});
-    RunHookActions(rig.state, d, rig.host);
-    EXPECT_EQ(rig.host.calls, std::vector<std::string>{"next2:0"});
-    EXPECT_TRUE(rig.state.HotkeyDown);
+// Keys taken inside an action: during playback a second press plays again; in the multi-slot
+// key test's yields, which come before the latch is read, a press plays first and the outer press
+// then types nothing. A key-up taken while its own press is handled leaves the latch clear, as
+// does any function key's release while another is held, or the next press would type nothing.
+TEST(HookBothModes, KeysTakenInsideAnActionOrWhileAnotherIsHeld) {
+    enum Nest { Nowhere, InYield, InPlayback };
+    using Key = std::pair<uint32_t, uint32_t>; // message, vk
+    constexpr uint32_t D = MsgKeyDown, U = MsgKeyUp, Tab = VkTab, F1 = VkF1, F2 = 113, F3 = 114, F5 = 116;
+    struct Case {
+        int16_t mode;
+        Nest nest;
+        Key nested; // taken inside the first key's action
+        std::vector<Key> keys;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {ModeSingleList, InPlayback, {D, Tab}, {{D, Tab}}, {"next", "next"}},
+        {ModeMultiSlot, InPlayback, {D, F2}, {{D, F2}}, {"next2:1", "next2:1"}},
+        {ModeSingleList, InPlayback, {U, Tab}, {{D, Tab}, {D, Tab}}, {"next", "select:0", "next"}},
+        {ModeMultiSlot, InPlayback, {U, F2}, {{D, F2}, {D, F2}}, {"next2:1", "next2:1"}},
+        {ModeMultiSlot, InYield, {U, F2}, {{D, F2}, {D, F3}}, {"next2:1", "next2:2"}}, // F2 tapped quickly
+        {ModeMultiSlot, InYield, {D, F1}, {{D, F5}}, {"next2:0"}},
+        // F3 down and its auto-repeat, then F5 down, up and down again while F3 is still held.
+        {ModeMultiSlot, Nowhere, {}, {{D, F3}, {D, F3}, {D, F5}, {U, F5}, {D, F5}}, {"next2:2", "next2:4"}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(testing::Message() << "case " << i);
+        Rig rig(c.mode);
+        const auto nested = [&rig, k = c.nested] { EXPECT_EQ(rig.key(k.first, k.second), -1); };
+        if (c.nest == InYield) rig.host.duringYield = nested;
+        if (c.nest == InPlayback) rig.host.duringPlayback = nested;
+        for (const auto& [msg, vk] : c.keys)
+            EXPECT_EQ(rig.key(msg, vk), -1);
+        EXPECT_EQ(rig.host.calls, c.calls);
+        EXPECT_TRUE(rig.state.HotkeyDown) << "the last press leaves the latch set";
+    }
 }
 
 // The combo box items and the function-key rows both come from this table: a wrong code here

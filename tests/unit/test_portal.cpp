@@ -70,16 +70,14 @@ TEST(HotkeyQueue, ActsInOrderNeverInsideAnActionAndDropsOrphanReleases) {
     EXPECT_EQ(seen, want);
 }
 
-struct Typed {
-    const char* layout;
-    char32_t ch;
-    bool caps;
-    uint32_t keycode;
-    bool shift, level3;
-};
-
 TEST(LayoutKeys, EachCharacterFindsItsKeyAndLevelInTheLayout) {
-    const Typed cases[] = {
+    const struct Typed {
+        const char* layout;
+        char32_t ch;
+        bool caps;
+        uint32_t keycode;
+        bool shift, level3;
+    } cases[] = {
         {"us", U'a', false, 38, false, false}, {"us", U'A', false, 38, true, false},
         {"us", U'A', true, 38, false, false},  {"us", U'a', true, 38, true, false}, // Caps Lock on
         {"us", U'!', false, 10, true, false},  {"us", U'\t', false, 23, false, false},
@@ -88,14 +86,16 @@ TEST(LayoutKeys, EachCharacterFindsItsKeyAndLevelInTheLayout) {
         {"de", U'ß', false, 20, false, false}, {"de", U'{', false, 16, false, true},
     };
     for (const Typed& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.layout << " U+" << std::hex << uint32_t(c.ch) << " caps " << c.caps);
         LayoutKeys keys;
         ASSERT_TRUE(keys.loadNames(c.layout));
         keys.setState(0, c.caps);
         const auto k = keys.forChar(c.ch);
-        ASSERT_TRUE(k) << c.layout << " U+" << std::hex << uint32_t(c.ch);
-        EXPECT_EQ(k->keycode, c.keycode) << c.layout << " U+" << std::hex << uint32_t(c.ch);
-        EXPECT_EQ(k->shift, c.shift) << c.layout << " U+" << std::hex << uint32_t(c.ch);
-        EXPECT_EQ(k->level3, c.level3) << c.layout << " U+" << std::hex << uint32_t(c.ch);
+        ASSERT_TRUE(k);
+        EXPECT_EQ(k->keycode, c.keycode);
+        EXPECT_EQ(k->shift, c.shift);
+        EXPECT_EQ(k->level3, c.level3);
     }
 }
 

@@ -60,7 +60,7 @@ std::string longLine() {
     return line;
 }
 
-TEST_F(SwayE2E, TheBoundKeyTypesEachLineExactlyAndReachesTheApplicationOnlyWhenDisabled) {
+TEST_F(SwayE2E, TheBoundKeyTypesEachLineExactly) {
     const std::vector<std::string> lines{kAscii, "é ü ß €", "→ 日本語 😀", longLine()};
     {
         std::ofstream f(writeList(lines), std::ios::app);
@@ -78,10 +78,6 @@ TEST_F(SwayE2E, TheBoundKeyTypesEachLineExactlyAndReachesTheApplicationOnlyWhenD
     // A line with modifiers: Shift+Left three times selects "two", which Z replaces.
     ASSERT_TRUE(g_user->tap(kTab));
     expected += "one Z";
-    ASSERT_TRUE(waitForText(expected)) << "got: " << text();
-    clickEnabled(); // off
-    ASSERT_TRUE(g_user->tap(kTab));
-    expected += "\t";
     EXPECT_TRUE(waitForText(expected)) << "got: " << text();
 }
 

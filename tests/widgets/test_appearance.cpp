@@ -7,6 +7,7 @@
 #include "windows/dialogs.h"
 #include "windows/frmoptions.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -93,7 +94,9 @@ TEST(Translucency, SwitchAndLevelSweepAllThreeWindowsHiddenOnesToo) {
     ExpectAlpha(p, 0);
 }
 
-TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
+// The bars paint their target on every listed control and only their own label; the options
+// window keeps them when closed and shown again.
+TEST(ColourTheme, BarsPaintTheirTargetAndClosingTheOptionsSavesThem) {
     SettingsFileGuard none;
     Program p;
     frmOptions& o = p.main->options();
@@ -122,27 +125,24 @@ TEST(ColourTheme, BarsPaintTheirTargetOnEveryListedControlAndOnlyTheirLabel) {
         EXPECT_EQ(p.g.BackgroundColour, 0xC8780A) << other;
         EXPECT_EQ(p.g.TextColour, 0xFF07FF) << other;
     }
-}
 
-// Closing hides the window and saves the settings at once, so a change survives a session that
-// ends without asking (the X server going away).
-TEST(OptionsWindow, ClosingHidesSavesAndKeepsTheState) {
-    SettingsFileGuard none;
-    Program p;
-    frmOptions& o = p.main->options();
+    // Closing hides the window and saves the settings at once, so a change survives a session that
+    // ends without asking (the X server going away).
     p.main->showOptions();
     o.HColour[2]->setValue(50);
     o.close();
     EXPECT_FALSE(o.isVisible());
     EXPECT_EQ(ColourToRgb(p.g.BackgroundColour).Blue, 50);
-    EXPECT_EQ(ReadFileBytes(settingsFile()), "3307520 16777215 0 215\r\n"); // 0xC87800 with blue 50
+    EXPECT_EQ(ReadFileBytes(settingsFile()), "3307530 16713727 0 215\r\n"); // 0x32780A, 0xFF07FF
     p.multi().mnuOptions->trigger();
     EXPECT_TRUE(o.isVisible());
     EXPECT_EQ(o.HColour[2]->value(), 50);
     EXPECT_EQ(o.lblValue[2]->text(), QStringLiteral("50"));
 }
 
-TEST(Settings, SavedValuesApplyAtStartAndAreWrittenOnceAtTheEnd) {
+// Exit removes the filter, hides the window and writes the settings; entered again (the end can
+// come from several places at once), it writes nothing twice.
+TEST(Settings, SavedValuesApplyAtStartAndExitWritesThemOnce) {
     SettingsFileGuard file("255 0 1 128\r\n");
     Program p;
     frmOptions& o = p.main->options();
@@ -152,11 +152,17 @@ TEST(Settings, SavedValuesApplyAtStartAndAreWrittenOnceAtTheEnd) {
     EXPECT_EQ(o.HColour[2]->value(), 0);
     ExpectAlpha(p, 128);
     o.HTrans->setValue(90);
-    p.main->shutdown();
+    p.main->show();
+    p.main->mnuExit->trigger();
+    EXPECT_TRUE(p.g.ShuttingDown);
+    EXPECT_FALSE(p.keyboard.installed());
+    EXPECT_EQ(p.g.restrict.restricted(), nullptr);
+    EXPECT_FALSE(p.main->isVisible());
     EXPECT_EQ(ReadAll(settingsFile()), "255 0 1 90\r\n");
     WriteAll(settingsFile(), "changed\r\n");
-    p.main->shutdown(); // entered again: the file is not written twice
+    p.main->shutdown();
     EXPECT_EQ(ReadAll(settingsFile()), "changed\r\n");
+    EXPECT_FALSE(p.keyboard.installed());
 }
 
 } // namespace

@@ -23,12 +23,13 @@ QString plain(QString text) {
     return text.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove('&').replace('\x01', '&');
 }
 
-// Where the style draws the caption of `w`, in w's coordinates, and how it is aligned there;
+// The caption of `w`, where the style draws it (in w's coordinates) and how it is aligned there;
 // an empty rectangle for widgets without a caption.
-QRect captionRoom(QWidget* w, Qt::Alignment& align) {
+QRect captionRoom(QWidget* w, QString& text, Qt::Alignment& align) {
     align = Qt::AlignLeft | Qt::AlignVCenter;
     QStyle* style = w->style();
     if (auto* box = qobject_cast<QGroupBox*>(w)) {
+        text = box->title();
         QStyleOptionGroupBox opt;
         opt.initFrom(box);
         opt.text = box->title();
@@ -38,6 +39,7 @@ QRect captionRoom(QWidget* w, Qt::Alignment& align) {
         return QRect(label.left(), label.top(), box->width() - label.left(), label.height());
     }
     if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        text = plain(button->text());
         QStyleOptionButton opt;
         opt.initFrom(button);
         opt.text = button->text();
@@ -50,16 +52,10 @@ QRect captionRoom(QWidget* w, Qt::Alignment& align) {
                                      &opt, button);
     }
     if (auto* label = qobject_cast<QLabel*>(w)) {
+        text = label->text();
         align = label->alignment();
         return label->contentsRect();
     }
-    return {};
-}
-
-QString caption(QWidget* w) {
-    if (auto* box = qobject_cast<QGroupBox*>(w)) return box->title();
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) return plain(button->text());
-    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
     return {};
 }
 
@@ -87,9 +83,9 @@ TEST(Captions, EveryCaptionShowsWhole) {
         QCoreApplication::processEvents();
         int captions = 0;
         for (QWidget* w : window->findChildren<QWidget*>()) {
+            QString text;
             Qt::Alignment align;
-            const QRect room = captionRoom(w, align);
-            const QString text = caption(w);
+            const QRect room = captionRoom(w, text, align);
             if (room.isEmpty() || text.isEmpty() || w->isWindow()) continue;
             ++captions;
             const QFontMetrics fm(w->font());

@@ -1,4 +1,5 @@
-// The single-list window: start-up, its controls, menus, list files, layout rule and the way out.
+// The single-list window: start-up, its controls, menus, list files and layout rule. The way out is
+// tested with the settings it saves.
 #include "widget_support.h"
 
 #include "engine/keytable.h"
@@ -50,22 +51,20 @@ void ExpectFreshWindow(Program& p) {
     EXPECT_EQ(Press(p, VkTab), Verdict::PassOn);
 }
 
-TEST(Startup, FreshStartInstallsTheFilterInSingleListMode) {
-    Program p;
-    ASSERT_TRUE(p.started);
-    EXPECT_TRUE(p.keyboard.installed());
-    EXPECT_EQ(p.g.macro.MacroMode, ModeSingleList);
-    EXPECT_EQ(p.g.CurrentConfig, 1);
-    ExpectFreshWindow(p);
-}
-
-TEST(Startup, CapsLockIsSwitchedOffOnlyWhenExactlyOn) {
+// A fresh start, whatever the Caps Lock key: the lock is switched off only when exactly on.
+TEST(Startup, FreshStartInstallsTheFilterInSingleListModeAndSwitchesCapsLockOff) {
     for (auto [locked, held, offs] :
          {std::tuple{true, false, 1}, std::tuple{true, true, 0}, std::tuple{false, false, 0}}) {
+        SCOPED_TRACE(testing::Message() << "locked " << locked << " held " << held);
         Program p("caps.lock", [&, locked = locked, held = held](FakeKeyboard& k) {
             k.capsLocked = locked, k.capsHeld = held;
         });
-        EXPECT_EQ(p.keyboard.capsSwitchOffs, offs) << locked << held;
+        ASSERT_TRUE(p.started);
+        EXPECT_EQ(p.keyboard.capsSwitchOffs, offs);
+        EXPECT_TRUE(p.keyboard.installed());
+        EXPECT_EQ(p.g.macro.MacroMode, ModeSingleList);
+        EXPECT_EQ(p.g.CurrentConfig, 1);
+        ExpectFreshWindow(p);
     }
 }
 
@@ -167,18 +166,9 @@ TEST(FrmMain, ModeMenuIsATwoStateSwitchAndLeavingSpeechDropsAddEnter) {
     EXPECT_EQ(Typed(p, VkTab), "<DEL>line1\n");
 }
 
-TEST(FrmMain, LoadKeepsTheLinesBeforeABackspaceEotAndSaysSo) {
-    Program p;
-    WriteAll(TempPath("bseot.txt"), "one\r\ntwo\r\nth\x08\x04ree\r\nfour\r\n");
-    QString message;
-    AnswerFileDialog(TempPath("bseot.txt"), &message);
-    p.main->mnuLoad->trigger();
-    EXPECT_EQ(message, QStringLiteral("Error loading file, not valid format"));
-    ASSERT_EQ(p.main->lstCommands->count(), 2);
-    EXPECT_EQ(p.main->lstCommands->item(1)->text(), QStringLiteral("two"));
-}
-
-TEST(FrmMain, SaveAsksNothingForAnEmptyListAndOtherwiseWritesTxt) {
+// Save asks nothing for an empty list. A list file with a Backspace-EOT pair loads the lines
+// before it and says so; saving writes the list's own text (not escaped), with ".txt" added.
+TEST(FrmMain, ListFilesLoadUpToABackspaceEotAndSaveAsTxt) {
     Program p;
     bool asked = false;
     QTimer watch; // local, so it cannot outlive this test and answer someone else's dialog
@@ -190,12 +180,17 @@ TEST(FrmMain, SaveAsksNothingForAnEmptyListAndOtherwiseWritesTxt) {
     watch.stop();
     EXPECT_FALSE(asked);
 
-    WriteAll(TempPath("items.txt"), "a(1)\r\n\t\t\r\nb");
-    p.main->LoadCommandList(QString::fromStdString(TempPath("items.txt")));
+    WriteAll(TempPath("bseot.txt"), "a(1)\r\n\t\t\r\nth\x08\x04ree\r\nfour\r\n");
+    QString message;
+    AnswerFileDialog(TempPath("bseot.txt"), &message);
+    p.main->mnuLoad->trigger();
+    EXPECT_EQ(message, QStringLiteral("Error loading file, not valid format"));
+    ASSERT_EQ(p.main->lstCommands->count(), 2);
+    EXPECT_EQ(p.main->lstCommands->item(0)->text(), QStringLiteral("a(1)"));
     std::filesystem::remove(TempPath("saved.txt"));
     AnswerFileDialog(TempPath("saved"));
     p.main->mnuSave->trigger();
-    EXPECT_EQ(ReadAll(TempPath("saved.txt")), "a(1)\r\n\r\nb\r\n");
+    EXPECT_EQ(ReadAll(TempPath("saved.txt")), "a(1)\r\n\r\n");
 }
 
 TEST(FrmMain, RestoreDefaultsPutsTheWindowBackToItsFreshState) {
@@ -228,18 +223,6 @@ TEST(FrmMain, ResizingKeepsTheComboAtTheRightEdgeAndMinimisingHides) {
     // Hidden only for a tray to bring back; there is none on this platform.
     EXPECT_EQ(p.main->isVisible(), !QSystemTrayIcon::isSystemTrayAvailable());
     EXPECT_TRUE(p.main->isMinimized());
-}
-
-TEST(FrmMain, ExitRemovesTheFilterAndCanRunTwice) {
-    Program p;
-    p.main->show();
-    p.main->mnuExit->trigger();
-    EXPECT_TRUE(p.g.ShuttingDown);
-    EXPECT_FALSE(p.keyboard.installed());
-    EXPECT_EQ(p.g.restrict.restricted(), nullptr);
-    EXPECT_FALSE(p.main->isVisible());
-    p.main->shutdown();
-    EXPECT_FALSE(p.keyboard.installed());
 }
 
 } // namespace

@@ -104,7 +104,9 @@ TEST(FrmMultiMacro, ButtonsSwitchConfigsAndOnlyTheMenuMovesItsMark) {
     EXPECT_EQ(Typed(p, F(1)), "alpha");
 }
 
-TEST(FrmMultiMacro, ABadSlotSetIsReportedAndTheRowsStayAsShown) {
+// A slot set that fails to load is reported and leaves the rows as shown. Restore Defaults then
+// empties every config, shows config 1 and leaves the single list alone.
+TEST(FrmMultiMacro, ABadSlotSetChangesNoRowAndRestoreDefaultsEmptiesEveryConfig) {
     Program p;
     frmMultiMacro& m = EnterMultiSlot(p);
     SetRow(m, 1, true, false, QStringLiteral("unsaved edit"));
@@ -115,16 +117,11 @@ TEST(FrmMultiMacro, ABadSlotSetIsReportedAndTheRowsStayAsShown) {
     EXPECT_EQ(message, QStringLiteral("Error loading file, not valid format"));
     EXPECT_EQ(m.txtCommand[1]->text(), QStringLiteral("unsaved edit"));
     EXPECT_TRUE(m.chkEnabled[1]->isChecked());
-}
 
-TEST(FrmMultiMacro, RestoreDefaultsEmptiesEveryConfigAndShowsConfigOne) {
-    Program p;
-    frmMultiMacro& m = EnterMultiSlot(p);
     m.mnuConfig[5]->trigger();
     SetRow(m, 4, true, true, QStringLiteral("five"));
     m.cmdConfig[2]->click();
     SetRow(m, 11, true, false, QStringLiteral("two"));
-
     m.mnurestore->trigger();
     EXPECT_TRUE(p.g.slotStore == SlotStore{});
     ExpectShown(p, 1, 1);
