@@ -4,12 +4,14 @@ include(GNUInstallDirs)
 set(KQ_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 
 install(TARGETS keyquill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# Named after the application id the desktop portal knows us by.
-set(KQ_INSTALLED_BINARY ${CMAKE_INSTALL_FULL_BINDIR}/keyquill)
-configure_file(${KQ_DATA_DIR}/io.github.wrenfield.Keyquill.desktop.in
-               ${CMAKE_CURRENT_BINARY_DIR}/io.github.wrenfield.Keyquill.desktop @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/io.github.wrenfield.Keyquill.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Named after the application id the desktop portal knows us by. Its Exec is the installed
+# binary's full path (KWin compares it), known only at install time: the package installs under
+# /usr whatever the build was configured with.
+install(CODE "
+  set(KQ_INSTALLED_BINARY \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/keyquill\")
+  configure_file(\"${KQ_DATA_DIR}/io.github.wrenfield.Keyquill.desktop.in\"
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/io.github.wrenfield.Keyquill.desktop\"
+    @ONLY)")
 install(FILES ${KQ_DATA_DIR}/io.github.wrenfield.Keyquill.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # No trailing slash: installs the hicolor folder itself, giving share/icons/hicolor/<size>/apps/.
@@ -32,6 +34,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Not a library: the font with the metrics the windows are laid out for (Tahoma's).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS fonts-wine)
+# On KDE Plasma, characters the layout lacks are pasted with wl-copy and wl-paste.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS wl-clipboard)
 # keyquill_<version>_<arch>.deb
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The summary becomes the first line of the Debian description, the text below its body.
@@ -41,6 +45,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Keyquill types prepared lines of text into whatever application has the keyboard
 focus. Step through a list of lines with one hotkey, or keep twelve configs of twelve
 lines bound to F1 to F12. The hotkeys are swallowed, and every other key passes untouched.
-Typing is exact on any keyboard layout and for any character. Runs on X11 and
-on sway; on other Wayland desktops, in their X11 applications.")
+Typing is exact on any keyboard layout and for any character. Runs on X11, on
+sway, and on KDE Plasma and GNOME through the desktop portals; on other Wayland
+desktops, in their X11 applications.")
 include(CPack)
