@@ -183,6 +183,15 @@ def Sessions(self):
     return dbus.UInt32(len(self.sessions))
 
 
+@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='')
+def RevokeShortcuts(self):
+    '''The user takes the shortcuts back in the desktop's settings: every session ends.'''
+    for path in list(self.sessions):
+        self.EmitSignalDetailed(SESSION_IFACE, 'Closed', 'a{sv}', [dbus.Dictionary({}, signature='sv')],
+                                {'path': path})
+        _close_session(mockobject.objects[path])
+
+
 @dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='s')
 def RegisteredApp(self):
     return self.registered

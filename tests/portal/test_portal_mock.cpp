@@ -148,6 +148,7 @@ public:
     void repeat(const char* id, uint32_t n) { call("Repeat", "su", id, n); }
     uint32_t dialogs() { return uintOf(call("Dialogs", "")); }
     uint32_t sessions() { return uintOf(call("Sessions", "")); }
+    void revokeShortcuts() { call("RevokeShortcuts", ""); }
 
     Ids boundIds() {
         Ids ids;
@@ -255,8 +256,8 @@ protected:
     bool asksUser() const { return std::string(GetParam()) != "kde5"; }
 
     // Lets the client handle what arrives until `done` holds; false after five seconds.
-    bool pumpUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    bool pumpUntil(const std::function<bool()>& done, int ms = 5000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
             if (!client->read(&keys)) {
                 ADD_FAILURE() << "the client lost its bus connection";
@@ -392,6 +393,19 @@ TEST_P(PortalMock, TheAppIdIsRegisteredWhereThePortalTakesIt) {
     EXPECT_EQ(portal.registeredApp(), asksUser() ? kAppId : "");
     ASSERT_TRUE(bindAndWait(kTabCaps));
     EXPECT_EQ(portal.boundIds(), (Ids{"caps-lock", "tab"}));
+}
+
+// The user takes the shortcuts back: the keys pass, the user is told, and Keyquill asks again
+// only when its hotkeys change.
+TEST_P(PortalMock, ShortcutsTheDesktopEndsAreLetGoUntilTheHotkeysChange) {
+    ASSERT_TRUE(bindAndWait(kTabCaps));
+    portal.revokeShortcuts();
+    EXPECT_TRUE(pumpUntil([&] { return client->bound().empty(); }));
+    EXPECT_NE(client->takeNotice(), "");
+    client->bind(kTabCaps);
+    pumpUntil([] { return false; }, 300);
+    EXPECT_EQ(portal.sessions(), 0u) << "asked again at once";
+    EXPECT_TRUE(bindAndWait(FunctionKeysAndCaps()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, PortalMock, testing::Values("gnome", "kde6", "kde5"));

@@ -180,6 +180,21 @@ struct PortalShortcuts::Impl {
         return 0;
     }
 
+    // The desktop ended the session (the user took the shortcuts back in its settings): the keys
+    // pass again, and are not asked for until the hotkeys change.
+    static int onClosed(sd_bus_message* m, void* data, sd_bus_error*) {
+        auto* d = static_cast<Impl*>(data);
+        const char* path = sd_bus_message_get_path(m);
+        if (!path || d->session.empty() || d->session != path) return 0;
+        d->session.clear();
+        d->sessionKeys.clear();
+        d->held.clear();
+        d->refused = d->wanted;
+        d->notice = "The desktop has ended Keyquill's hotkeys. They come back when the hotkeys change "
+                    "(a mode switch, \"Bind on:\" or \"Enabled\").";
+        return 0;
+    }
+
     // Activated repeats while a key is held (about 25 a second on KWin): one press until the
     // Deactivated that ends it. Signals of a session already closed are old news.
     static int onSignal(sd_bus_message* m, void* data, sd_bus_error*) {
@@ -217,7 +232,9 @@ std::unique_ptr<PortalShortcuts> PortalShortcuts::open(const std::string& appId,
                                     'u', &version) < 0)
         return failWith("the desktop portal offers no global shortcuts");
     if (sd_bus_match_signal(d->bus, nullptr, nullptr, portal::kObject, kShortcuts, nullptr, &Impl::onSignal,
-                            d.get()) < 0)
+                            d.get()) < 0 ||
+        sd_bus_match_signal(d->bus, nullptr, nullptr, nullptr, "org.freedesktop.portal.Session", "Closed",
+                            &Impl::onClosed, d.get()) < 0)
         return failWith("the desktop portal's shortcut signals cannot be received");
     return std::unique_ptr<PortalShortcuts>(new PortalShortcuts(std::move(d)));
 }
