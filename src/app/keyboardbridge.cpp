@@ -29,6 +29,10 @@ void KeyboardBridge::drain() {
         QTimer::singleShot(0, this, [this, vk] {
             if (m_refused) m_refused(vk);
         });
+    if (std::string notice = m_keyboard.takeNotice(); !notice.empty())
+        QTimer::singleShot(0, this, [this, notice] {
+            if (m_notice) m_notice(notice);
+        });
     const int due = m_keyboard.msUntilHousekeeping();
     if (due < 0)
         m_upkeep.stop();

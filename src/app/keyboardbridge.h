@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kq {
 
@@ -19,12 +20,15 @@ public:
     void drain();
     // Called from the event loop (never inside a drain) with each hotkey another program holds.
     void setRefusedHandler(std::function<void(uint32_t vk)> handler) { m_refused = std::move(handler); }
+    // Likewise with each sentence the backend has for the user.
+    void setNoticeHandler(std::function<void(const std::string&)> handler) { m_notice = std::move(handler); }
 
 private:
     PlatformKeyboard& m_keyboard;
     const MacroState& m_state;
     QTimer m_upkeep; // wakes the loop when the keyboard has upkeep due without any event
     std::function<void(uint32_t)> m_refused;
+    std::function<void(const std::string&)> m_notice;
 };
 
 } // namespace kq

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace kq {
@@ -54,6 +55,9 @@ public:
     // Milliseconds until processPendingEvents() has upkeep to do even without events; -1 when
     // nothing is due.
     virtual int msUntilHousekeeping() const = 0;
+    // A sentence for the user that came up while running (the desktop refused or ended the
+    // hotkeys), each once; empty when there is none.
+    virtual std::string takeNotice() { return {}; }
     // The compositor's window translucency, where the toolkit cannot set it; nullptr otherwise.
     virtual WindowOpacity* windowOpacity() { return nullptr; }
 };

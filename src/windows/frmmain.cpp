@@ -136,6 +136,9 @@ bool frmMain::Form_Load(InstanceLock& lock) {
                 if (e.vk == vk) name = e.text;
             ShowMessage(HotkeyHeldElsewhere(name), kStyleWarning, kProgramTitle);
         });
+    if (m_bridge)
+        m_bridge->setNoticeHandler(
+            [this](const std::string& notice) { ShowMessage(notice, kStyleWarning, kProgramTitle); });
     FormRestrict& r = m_g.restrict;
     FormRestrict::measureScreen(r.ScreenTwipsX, r.ScreenTwipsY);
     r.FormWidthPx = r.outerWidthPx(this);

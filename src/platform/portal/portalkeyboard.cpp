@@ -6,7 +6,6 @@
 #include "platform/portal/remotedesktoptyper.h"
 #include "platform/portal/shortcutplan.h"
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace kq {
@@ -70,6 +69,10 @@ void PortalKeyboard::bind(const std::vector<uint32_t>& keys) {
     m_impl->shortcuts->bind(PortalKeysToBind(keys));
 }
 
+std::string PortalKeyboard::takeNotice() {
+    return m_impl->shortcuts->takeNotice();
+}
+
 // Quirk: only KWin tells a client the lock state; elsewhere the compositor types keysyms, which
 // come out the same whatever the lock.
 bool PortalKeyboard::CapsLockOn() {
@@ -87,8 +90,6 @@ void PortalKeyboard::processPendingEvents() {
     for (const PortalShortcuts::Key& k : d.keys)
         m_queue.push(k.vk, k.release);
     d.keys.clear();
-    if (const std::string notice = d.shortcuts->takeNotice(); !notice.empty())
-        std::fprintf(stderr, "keyquill: %s\n", notice.c_str());
     runQueue();
 }
 

@@ -26,6 +26,8 @@ public:
     int msUntilHousekeeping() const override { return -1; }
     KeystrokeSink& typer() override;
 
+    std::string takeNotice() override;
+
     bool CapsLockOn() override;
     void switchCapsLockOff() override;
 
