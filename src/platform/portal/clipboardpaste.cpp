@@ -15,7 +15,7 @@ extern char** environ;
 namespace kq {
 namespace {
 
-constexpr int kTakeMs = 3000;
+constexpr int kTakeMs = 3000, kToolMs = 2000;
 
 // Runs a program with `input` on its standard input, collects its standard output (up to
 // `limit` bytes) and returns its exit status; -1 when it could not run. `keepFd`, when not -1,
@@ -52,10 +52,16 @@ int run(const std::vector<std::string>& argv, std::string_view input, std::strin
         if (n > 0) done += static_cast<size_t>(n);
     }
     close(in[1]);
+    // An application that owns the clipboard but does not answer must not hang the typing.
     char buf[65536];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) != 0;) {
+    for (pollfd p{out[0], POLLIN, 0};;) {
+        if (poll(&p, 1, kToolMs) != 1) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        const ssize_t n = read(out[0], buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
+        if (n <= 0) break;
         if (output && output->size() < limit) output->append(buf, static_cast<size_t>(n));
     }
     close(out[0]);
