@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <unistd.h>
+#include <utility>
 
 namespace kq {
 namespace {
@@ -60,19 +61,28 @@ struct SwayKeyboard::Impl : WindowOpacity {
         if (!commands.command(SwayOpacityCommand(::getpid(), title, opacity), &reply)) exitSessionGone();
     }
 
-    // True when sway reloaded its configuration, which drops the bindings made at run time.
-    bool collect(HotkeyQueue& queue) {
-        bool closed = false, reloaded = false;
+    // Quirk: sway applies its input configuration to every keyboard, our virtual one included,
+    // whenever it reloads its configuration or runs an input command. Our keymap is then gone
+    // and the keys we send mean other characters, so it goes up again before the next key.
+    bool keymapStale = false;
+    bool rebind = false; // sway reloaded its configuration, which drops run-time bindings
+
+    void collect(HotkeyQueue& queue) {
+        bool closed = false;
         for (const std::string& event : events.readEvents(&closed)) {
             if (const auto key = ParseSwayBindingEvent(event, kTag)) {
                 queue.push(key->vk, key->release);
-            } else if (JsonStringField(event, "change") == "reload") {
+                continue;
+            }
+            const auto change = JsonStringField(event, "change");
+            if (change == "reload") {
                 bound.clear();
-                reloaded = true;
+                rebind = keymapStale = true;
+            } else if (change == "xkb_keymap" || change == "xkb_layout") {
+                keymapStale = true;
             }
         }
         if (closed) exitSessionGone();
-        return reloaded;
     }
 };
 
@@ -84,7 +94,7 @@ std::unique_ptr<SwayKeyboard> SwayKeyboard::open(std::string* error) {
     }
     auto impl = std::make_unique<Impl>();
     if (!impl->commands.connect(socket, error) || !impl->events.connect(socket, error)) return nullptr;
-    if (!impl->events.subscribe("[\"binding\", \"workspace\"]")) {
+    if (!impl->events.subscribe("[\"binding\", \"workspace\", \"input\"]")) {
         if (error) *error = "sway refused to report binding events";
         return nullptr;
     }
@@ -93,7 +103,13 @@ std::unique_ptr<SwayKeyboard> SwayKeyboard::open(std::string* error) {
     return std::unique_ptr<SwayKeyboard>(new SwayKeyboard(std::move(impl)));
 }
 
-SwayKeyboard::SwayKeyboard(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+SwayKeyboard::SwayKeyboard(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {
+    // Events read while a line is typed are kept: hotkeys queue up for after the line.
+    m_impl->typer->watchKeymap([this] {
+        m_impl->collect(m_queue);
+        return std::exchange(m_impl->keymapStale, false);
+    });
+}
 
 SwayKeyboard::~SwayKeyboard() {
     remove();
@@ -116,7 +132,8 @@ void SwayKeyboard::bind(const std::vector<uint32_t>& keys) {
 }
 
 void SwayKeyboard::processPendingEvents() {
-    if (m_impl->collect(m_queue)) bindNow();
+    m_impl->collect(m_queue);
+    if (std::exchange(m_impl->rebind, false)) bindNow();
     if (!m_impl->typer->alive()) exitSessionGone();
     runQueue();
 }

@@ -29,9 +29,9 @@ public:
     std::string text() const;
 
 private:
-    std::vector<uint32_t> m_free;                     // keycodes with no keysym, in order
-    std::unordered_map<uint32_t, uint32_t> m_placed;  // keysym -> keycode
-    std::vector<uint32_t> m_order;                    // placed keysyms, least recently used first
+    std::vector<uint32_t> m_free;                    // keycodes with no keysym, in order
+    std::unordered_map<uint32_t, uint32_t> m_placed; // keysym -> keycode
+    std::vector<uint32_t> m_order;                   // placed keysyms, least recently used first
     uint32_t m_modifierCodes[3] = {};
 };
 

@@ -39,6 +39,8 @@ struct WaylandTyper::Impl {
     VirtualKeymap keymap;
     bool dead = false;
     KeyPacer pacer;
+    std::function<bool()> replaced;
+    bool fenced = false; // since the compositor was last asked about our keymap
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
     ~Impl() {
@@ -65,7 +67,13 @@ struct WaylandTyper::Impl {
     bool fence() {
         pacer.pace();
         if (!dead && wl_display_roundtrip(display) < 0) dead = true;
+        fenced = true;
         return !dead;
+    }
+
+    bool keymapReplaced() {
+        fenced = false;
+        return replaced && replaced();
     }
 
     bool upload() {
@@ -156,6 +164,10 @@ bool WaylandTyper::alive() const {
     return !m_impl->dead;
 }
 
+void WaylandTyper::watchKeymap(std::function<bool()> replaced) {
+    m_impl->replaced = std::move(replaced);
+}
+
 bool WaylandTyper::send(const KeyStrokes& strokes) {
     Impl& d = *m_impl;
     if (d.dead) return false;
@@ -173,9 +185,13 @@ bool WaylandTyper::send(const KeyStrokes& strokes) {
             if (!seen.count(sym) && seen.size() == VirtualKeymap::capacity()) break;
             if (seen.insert(sym).second) part.push_back(sym);
         }
-        if (d.keymap.place(part) && !d.upload()) return false;
-        for (size_t i = from; i < to; ++i)
+        const bool replaced = d.keymapReplaced();
+        if ((d.keymap.place(part) || replaced) && !d.upload()) return false;
+        for (size_t i = from; i < to; ++i) {
+            // Only between strokes: an upload resets the modifiers a stroke may be holding.
+            if (d.fenced && d.keymapReplaced() && !d.upload()) return false;
             if (!d.stroke(strokes[i])) return false;
+        }
         from = to;
     }
     return d.fence();

@@ -4,6 +4,7 @@
 // keyboard's modifiers are ours alone: what the user holds on a real keyboard does not reach it.
 #include "engine/keystroke.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,10 @@ public:
     bool send(const KeyStrokes& strokes) override;
     // False once the compositor has gone away.
     bool alive() const;
+    // Asked before each line and, between keys, after each fence: true when the compositor has
+    // replaced our keymap since it was last asked. The keymap then goes up again before the next
+    // key, so the rest of the line is read with the keys we send.
+    void watchKeymap(std::function<bool()> replaced);
 
     struct Impl;
 
