@@ -41,7 +41,7 @@ endforeach()
 add_library(kq_platform_portal STATIC
   platform/portal/portalkeyboard.cpp platform/portal/portalshortcuts.cpp platform/portal/portalbus.cpp
   platform/portal/fakeinputtyper.cpp platform/portal/clipboardpaste.cpp platform/portal/compositorkeymap.cpp
-  platform/portal/remotedesktoptyper.cpp ${KQ_PORTAL_GEN})
+  platform/portal/remotedesktoptyper.cpp platform/portal/kwinlayouts.cpp ${KQ_PORTAL_GEN})
 target_include_directories(kq_platform_portal PUBLIC ${KQ_VK_GEN})
 target_link_libraries(kq_platform_portal PUBLIC kq_platform_core PkgConfig::WAYLANDDEPS PkgConfig::PORTALDEPS)
 

@@ -99,6 +99,42 @@ TEST(LayoutKeys, EachCharacterFindsItsKeyAndLevelInTheLayout) {
     }
 }
 
+// With several layouts, a character is found in the group in use first, else in the first group
+// that has it; digits are in every group of us+ru, Latin and Cyrillic letters in one each.
+TEST(LayoutKeys, SeveralLayoutsEachCharacterFindsAGroupThatHasIt) {
+    LayoutKeys keys;
+    ASSERT_TRUE(keys.loadNames("us,ru"));
+    ASSERT_EQ(keys.groups(), 2u);
+    const struct {
+        uint32_t inUse;
+        char32_t ch;
+        std::optional<uint32_t> group;
+        bool everywhere;
+    } cases[] = {
+        {0, U'a', 0, false},
+        {1, U'a', 0, false},
+        {0, U'ж', 1, false},
+        {1, U'ж', 1, false},
+        {0, U'1', 0, true},
+        {1, U'1', 1, true},
+        {1, U'é', std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "group " << c.inUse << " U+" << std::hex << uint32_t(c.ch));
+        keys.setState(c.inUse, false);
+        EXPECT_EQ(keys.groupWithChar(c.ch), c.group);
+        EXPECT_EQ(keys.inEveryGroup(c.ch), c.everywhere);
+        EXPECT_EQ(keys.forChar(c.ch).has_value(), c.group == c.inUse);
+    }
+    keys.setState(1, false);
+    EXPECT_EQ(keys.forChar(U'ж')->keycode, 47u) << "the key of ; in us";
+    LayoutKeys usDe;
+    ASSERT_TRUE(usDe.loadNames("us,de"));
+    usDe.setState(1, false);
+    EXPECT_TRUE(usDe.forChar(U'@')->level3) << "AltGr of the German layout, though us has none";
+    EXPECT_NE(usDe.level3Keycode(), 0u);
+}
+
 TEST(LayoutKeys, WhatTheLayoutLacksIsNotFoundAndModifierKeysAreKnown) {
     LayoutKeys us;
     ASSERT_TRUE(us.loadNames("us"));

@@ -4,6 +4,7 @@
 #include "sway_session.h"
 #include "wl_test.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -58,6 +59,31 @@ public:
         m_kwin = m_bus = 0;
     }
     const std::vector<std::string>& env() const { return m_env; }
+    // The user's layouts (as kxkbrc lists them) and the one in use, set as the keyboard settings
+    // module does: the file, then KWin told to read it. True once KWin uses them.
+    bool setLayouts(const std::string& list, int active) {
+        std::filesystem::create_directories(m_dir / "config");
+        std::ofstream(m_dir / "config" / "kxkbrc") << "[Layout]\nLayoutList=" << list << "\nUse=true\n";
+        runCapture("env " + joined() +
+                   " dbus-send --session --type=signal /Layouts org.kde.keyboard.reloadConfig");
+        const bool several = list.find(',') != std::string::npos;
+        for (int i = 0; i < 300; ++i, Desktop::settle(10)) {
+            const std::string got = layoutCall("getLayoutsList");
+            if (!several) {
+                if (got.find("ServiceUnknown") != std::string::npos || got.find("not") != std::string::npos)
+                    return true;
+            } else if (got.find("a(sss) " + std::to_string(std::count(list.begin(), list.end(), ',') + 1)) ==
+                       0) {
+                return layoutCall("setLayout u " + std::to_string(active)) == "b true\n";
+            }
+        }
+        return false;
+    }
+    // What KWin's layout service answers (busctl's output, or its error).
+    std::string layoutCall(const std::string& methodAndArgs) const {
+        return runCapture("env " + joined() + " busctl --user call org.kde.keyboard /Layouts " +
+                          "org.kde.KeyboardLayouts " + methodAndArgs + " 2>&1");
+    }
     std::string joined() const {
         std::string s;
         for (const auto& e : m_env)
@@ -108,6 +134,9 @@ protected:
         ASSERT_NE(mainWindow, 0u) << "the main window and the notice";
     }
     void TearDown() override {
+        if (layoutsChanged) {
+            EXPECT_TRUE(g_kwin->setLayouts("us", 0));
+        }
         WaylandE2E::TearDown();
         for (int i = 0; i < 200 && g_kwin->sessions() > 0; ++i)
             Desktop::settle(10);
@@ -119,6 +148,7 @@ protected:
         return g_kwin->sessions() == n;
     }
     std::vector<std::string> sessionEnv(bool) const override { return g_kwin->env(); }
+    bool layoutsChanged = false;
 };
 
 // KWin consumes a bound key, press and release; with "Enabled" off the session is closed and
@@ -189,6 +219,30 @@ TEST_F(KwinE2E, LinesAreExactWithTheClipboardForWhatTheLayoutLacks) {
     }
     EXPECT_EQ(runCapture("env " + g_kwin->joined() + " timeout 5 wl-paste --no-newline"),
               "what the user copied");
+}
+
+// The user's layouts us+ru with ru in use, then us+de with de in use: lines of Latin, Cyrillic and
+// German characters arrive exactly (each typed in a layout that has it, or pasted), and the
+// layout the user had is in use again afterwards.
+TEST_F(KwinE2E, LinesAreExactWithSeveralLayouts) {
+    const std::vector<std::string> lines{"Hello, world! (x) [y] {z} @#$%^&*", "Привет, мир! Ёж",
+                                         "mixed: abc жэ xyz ЖЭ 42", "äöü ÄÖÜ ß € @ µ ~|"};
+    loadAndEnable(writeList(lines));
+    untickAutoBackspace();
+    ASSERT_TRUE(waitForSessions(1));
+    layoutsChanged = true;
+    for (const char* list : {"us,ru", "us,de"}) {
+        SCOPED_TRACE(list);
+        ASSERT_TRUE(g_kwin->setLayouts(list, 1)) << g_kwin->layoutCall("getLayoutsList");
+        openTarget(Client::Qt);
+        std::string expected;
+        for (const std::string& line : lines) {
+            ASSERT_TRUE(g_user->tap(kTab));
+            expected += line;
+            ASSERT_TRUE(waitForText(expected, 30000)) << "got: " << text();
+        }
+        EXPECT_EQ(g_kwin->layoutCall("getLayout"), "u 1\n") << "the user's layout is in use again";
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "platform/namedkeys.h"
 #include "platform/portal/clipboardpaste.h"
 #include "platform/portal/compositorkeymap.h"
+#include "platform/portal/kwinlayouts.h"
 
 #include <wayland-client.h>
 
@@ -43,6 +44,8 @@ struct FakeInputTyper::Impl {
     bool caps = false;
     bool dead = false;
     KeyPacer pacer;
+    KwinLayouts layouts{nullptr};
+    bool switchable = false; // KWin's layout service answered: other groups can be typed through
 
     ~Impl() {
         keymap.detach();
@@ -95,17 +98,38 @@ struct FakeInputTyper::Impl {
         return s.named ? layout.forKeysym(KeysymForNamedKey(s.key)) : layout.forChar(s.ch);
     }
 
+    // The group to type a stroke in: the one in use when it has the key, else another that has
+    // it, when KWin lets us switch; nullopt when it must be pasted.
+    std::optional<uint32_t> groupFor(const KeyStroke& s) const {
+        const auto g =
+            s.named ? layout.groupWithKeysym(KeysymForNamedKey(s.key)) : layout.groupWithChar(s.ch);
+        if (g && *g != group && !switchable) return std::nullopt;
+        return g;
+    }
+
+    // Every key sent so far is read with the group it was chosen in, the next ones with `g`.
+    bool switchTo(uint32_t g) {
+        if (g == group) return true;
+        if (!fence() || !layouts.activate(g)) return false;
+        group = g;
+        layout.setState(group, caps);
+        return true;
+    }
+
     // Characters the layout lacks go through the clipboard, a run of them at a time.
     bool pasteRun(const std::u32string& run) {
         const std::string utf8 = EncodeUtf8(run);
-        const auto v = layout.forChar(U'v');
-        if (!v || !layout.controlKeycode() || !fence()) return false;
+        const auto g = groupFor(KeyStroke::character(U'v'));
+        if (!g || !switchTo(*g) || !layout.controlKeycode() || !fence()) return false;
+        const LayoutKey v = *layout.forChar(U'v');
         std::string error;
         const bool ok = ClipboardPaste::paste(
-            utf8, [&] { return stroke(*v, ModControl) && fence(); }, &error);
+            utf8, [&] { return stroke(v, ModControl) && fence(); }, &error);
         if (!ok) std::fprintf(stderr, "keyquill: %zu characters not typed: %s\n", run.size(), error.c_str());
         return ok;
     }
+
+    uint32_t group = 0; // the layout KWin reads our keys with now
 };
 
 namespace {
@@ -131,8 +155,9 @@ void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t stat
 
 } // namespace
 
-std::unique_ptr<FakeInputTyper> FakeInputTyper::open(std::string* error) {
+std::unique_ptr<FakeInputTyper> FakeInputTyper::open(sd_bus* bus, std::string* error) {
     auto d = std::make_unique<Impl>();
+    d->layouts = KwinLayouts(bus);
     auto failWith = [&](const char* why) {
         if (error) *error = why;
         return nullptr;
@@ -179,23 +204,30 @@ bool FakeInputTyper::send(const KeyStrokes& strokes) {
     Impl& d = *m_impl;
     // The layout and lock as they are now: the user may have switched since the last line.
     if (d.dead || !d.fence()) return false;
-    // Quirk: KWin tells the layout group in use only to the focused client; the first group of
-    // the keymap is taken.
-    d.layout.setState(0, d.caps);
+    // Quirk: KWin tells the layout in use only to the focused window; its layout service tells
+    // anyone, and is there only while the user has several layouts.
+    const std::optional<uint32_t> active = d.layouts.active();
+    const uint32_t users = active.value_or(0);
+    d.switchable = active.has_value();
+    d.group = users;
+    d.layout.setState(users, d.caps);
     for (const KeyStroke& s : strokes)
-        if (!d.lookup(s) && (s.named || s.modifiers != ModNone)) return false;
-    for (size_t i = 0; i < strokes.size();) {
-        if (const auto k = d.lookup(strokes[i])) {
-            if (!d.stroke(*k, strokes[i].modifiers)) return false;
+        if (!d.groupFor(s) && (s.named || s.modifiers != ModNone)) return false;
+    bool ok = true;
+    for (size_t i = 0; ok && i < strokes.size();) {
+        if (const auto g = d.groupFor(strokes[i])) {
+            ok = d.switchTo(*g) && d.stroke(*d.lookup(strokes[i]), strokes[i].modifiers);
             ++i;
             continue;
         }
         std::u32string run;
-        for (; i < strokes.size() && !d.lookup(strokes[i]); ++i)
+        for (; i < strokes.size() && !d.groupFor(strokes[i]); ++i)
             run += strokes[i].ch;
-        if (!d.pasteRun(run)) return false;
+        ok = d.pasteRun(run);
     }
-    return d.fence();
+    // The user's own layout again, after the keys typed in another.
+    const bool back = d.switchTo(users);
+    return ok && back && d.fence();
 }
 
 } // namespace kq

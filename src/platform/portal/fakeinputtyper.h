@@ -7,12 +7,16 @@
 #include <memory>
 #include <string>
 
+struct sd_bus;
+
 namespace kq {
 
 class FakeInputTyper : public KeystrokeSink {
 public:
     // nullptr, with the reason, when there is no compositor or it does not grant fake input.
-    static std::unique_ptr<FakeInputTyper> open(std::string* error);
+    // `bus` reaches KWin's layout service, through which keys of the user's other layouts are
+    // typed (nullptr: the first layout alone).
+    static std::unique_ptr<FakeInputTyper> open(sd_bus* bus, std::string* error);
     ~FakeInputTyper() override;
 
     bool send(const KeyStrokes& strokes) override;

@@ -30,9 +30,18 @@ public:
     // The layout group in use and the Caps Lock state change which key gives what.
     void setState(uint32_t group, bool capsLocked);
 
-    // A key that types this keysym or this character; nullopt when the layout has none.
+    // A key that types this keysym or this character in the group in use; nullopt when that
+    // group has none.
     std::optional<LayoutKey> forKeysym(uint32_t keysym) const;
     std::optional<LayoutKey> forChar(char32_t ch) const;
+    // The groups (the user's layouts) of the keymap.
+    uint32_t groups() const;
+    // A group that has a key for this keysym: the one in use when it does, else the first that
+    // does; nullopt when none has.
+    std::optional<uint32_t> groupWithKeysym(uint32_t keysym) const;
+    std::optional<uint32_t> groupWithChar(char32_t ch) const;
+    // True when every group has a key for the character, so that it types whichever is in use.
+    bool inEveryGroup(char32_t ch) const;
     // Keycodes of the keys that hold a modifier; 0 when the layout has none.
     uint32_t shiftKeycode() const { return m_shift; }
     uint32_t controlKeycode() const { return m_control; }
@@ -40,7 +49,8 @@ public:
     uint32_t level3Keycode() const { return m_level3; }
 
 private:
-    std::optional<LayoutKey> find(bool byChar, uint32_t value) const;
+    std::optional<LayoutKey> find(bool byChar, uint32_t value, uint32_t group) const;
+    std::optional<uint32_t> groupWith(bool byChar, uint32_t value) const;
     void rebuild();
 
     xkb_context* m_context = nullptr;
@@ -48,9 +58,8 @@ private:
     uint32_t m_group = 0;
     bool m_caps = false;
     uint32_t m_shift = 0, m_control = 0, m_alt = 0, m_level3 = 0;
-    struct Entry;
-    struct Table;
-    Table* m_table = nullptr;
+    struct Tables;
+    Tables* m_tables = nullptr; // one per group
 };
 
 } // namespace kq

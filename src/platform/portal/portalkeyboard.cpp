@@ -33,7 +33,7 @@ std::unique_ptr<PortalKeyboard> PortalKeyboard::open(const std::string& stateDir
     d->shortcuts = PortalShortcuts::open(kAppId, error);
     if (!d->shortcuts) return nullptr;
     std::string fakeInputError, remoteError;
-    d->fakeInput = FakeInputTyper::open(&fakeInputError);
+    d->fakeInput = FakeInputTyper::open(d->shortcuts->bus(), &fakeInputError);
     d->typer = d->fakeInput.get();
     if (!d->typer) {
         d->keymap = CompositorKeymap::connect();

@@ -315,12 +315,12 @@ RemoteDesktopTyper::~RemoteDesktopTyper() = default;
 
 bool RemoteDesktopTyper::send(const KeyStrokes& strokes) {
     Impl& d = *m_impl;
-    // Quirk: the compositor types a keysym only when the user's layout has a key for it and drops
-    // the others without a word; the layout is read before each line (the user may switch).
+    // Quirk: the compositor types a keysym only when the layout in use has a key for it and drops
+    // the others without a word; the keymap is read before each line (the user may change it).
+    // Which of the user's layouts is in use is told to the focused window alone, so a character
+    // is typed as a key only when every layout has one, and pasted otherwise.
     if (!d.layout->refresh()) return false;
-    const auto typable = [&](const KeyStroke& s) {
-        return s.named || d.layout->layout().forChar(s.ch).has_value();
-    };
+    const auto typable = [&](const KeyStroke& s) { return s.named || d.layout->layout().inEveryGroup(s.ch); };
     for (const KeyStroke& s : strokes)
         if (!typable(s) && s.modifiers != ModNone) return false;
     for (size_t i = 0; i < strokes.size();) {
