@@ -45,3 +45,17 @@ xdotool key alt+f Down Down Down Down Down Return
 multi=$(xdotool search --sync --name '^Keyquill - Config 1$' | head -1); sleep 0.4
 import -window "$multi" "$out/keyquill-multi.png"
 echo "Screenshots: $out/keyquill-main.png $out/keyquill-multi.png"
+
+# Closed as a user closes it (File > Exit), before its X server goes.
+xdotool windowfocus --sync "$multi"; sleep 0.2
+xdotool key alt+f x
+for _ in $(seq 100); do kill -0 "${pids[1]}" 2>/dev/null || break; sleep 0.05; done
+if kill -0 "${pids[1]}" 2>/dev/null; then
+    echo "keyquill did not close within 5 s of File > Exit" >&2
+    exit 1
+fi
+status=0
+wait "${pids[1]}" || status=$?
+pids=("${pids[0]}")
+[ "$status" -eq 0 ] || { echo "keyquill ended with status $status" >&2; exit 1; }
+echo "Closed Keyquill with File > Exit"

@@ -4,7 +4,8 @@ BUILD_PACKAGES="g++ cmake make pkg-config qt6-base-dev fonts-wine fonts-dejavu-e
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils x11-xserver-utils x11-xkb-utils xkb-data
   openbox trayer xcompmgr imagemagick wmctrl fonts-dejavu-core python3-gi gir1.2-gtk-3.0
   util-linux sway xwayland qt6-wayland xterm wtype wayland-protocols grim
-  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 python3-dbusmock dbus-x11 wl-clipboard"
+  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 python3-dbusmock dbus-x11 wl-clipboard
+  lintian dpkg-dev file"
 # The fuzz targets and the sanitizer build.
 FUZZ_PACKAGES="clang libclang-rt-14-dev cmake make"
 DEMO_PACKAGES="xvfb xauth x11-utils x11-xkb-utils xkb-data imagemagick fonts-wine fonts-dejavu-core"

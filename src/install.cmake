@@ -17,6 +17,17 @@ install(FILES ${KQ_DATA_DIR}/io.github.wrenfield.Keyquill.metainfo.xml
 # No trailing slash: installs the hicolor folder itself, giving share/icons/hicolor/<size>/apps/.
 install(DIRECTORY ${KQ_DATA_DIR}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
+# The licence, the changelog and the manual page, compressed as Debian wants them (no timestamp).
+foreach(doc changelog keyquill.1)
+  add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${doc}.gz
+    COMMAND gzip -9n -c ${KQ_DATA_DIR}/package/${doc} > ${CMAKE_CURRENT_BINARY_DIR}/${doc}.gz
+    DEPENDS ${KQ_DATA_DIR}/package/${doc} VERBATIM)
+endforeach()
+add_custom_target(kq_docs ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${CMAKE_CURRENT_BINARY_DIR}/keyquill.1.gz)
+install(FILES ${KQ_DATA_DIR}/package/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/keyquill)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/keyquill.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 # CPack: `cmake --build build --target package` (or `cd build && cpack`) builds a .deb.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME keyquill)
@@ -41,11 +52,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The summary becomes the first line of the Debian description, the text below its body.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "types prepared lines of text into the focused window at a hotkey")
+# Lines of at most 80 characters: Debian's tools show them as they stand.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Keyquill types prepared lines of text into whatever application has the keyboard
-focus. Step through a list of lines with one hotkey, or keep twelve configs of twelve
-lines bound to F1 to F12. The hotkeys are swallowed, and every other key passes untouched.
-Typing is exact on any keyboard layout and for any character. Runs on X11, on
-sway, and on KDE Plasma and GNOME through the desktop portals; on other Wayland
-desktops, in their X11 applications.")
+    "Keyquill types prepared lines of text into whatever application has the
+keyboard focus. Step through a list of lines with one hotkey, or keep twelve
+configs of twelve lines bound to F1 to F12. The hotkeys are swallowed, and
+every other key passes untouched. Typing is exact on any keyboard layout and
+for any character. Runs on X11, on sway, and on KDE Plasma and GNOME through
+the desktop portals; on other Wayland desktops, in their X11 applications.")
 include(CPack)

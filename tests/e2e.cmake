@@ -35,3 +35,12 @@ if(TARGET keyquill)
   set_tests_properties(e2e_program PROPERTIES TIMEOUT 600 LABELS e2e)
   include(wayland.cmake)
 endif()
+
+# The .deb as a distribution takes it: built, then read by lintian, which must report no error
+# and no warning.
+find_program(KQ_LINTIAN lintian)
+if(KQ_LINTIAN)
+  add_test(NAME package_lintian COMMAND sh -c
+    "\"${CMAKE_COMMAND}\" --build \"${CMAKE_BINARY_DIR}\" --target package >/dev/null && \"${KQ_LINTIAN}\" --fail-on error,warning \"${CMAKE_BINARY_DIR}\"/keyquill_${PROJECT_VERSION}_*.deb")
+  set_tests_properties(package_lintian PROPERTIES RUN_SERIAL TRUE)
+endif()
