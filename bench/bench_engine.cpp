@@ -1,7 +1,7 @@
 // Engine and file benchmarks: parse one line of notation, load a 32,767-line command list,
 // load and save a full slot set, and one hotkey press on a 32,767-line list.
-#include "engine/hook.h"
-#include "engine/keytable.h"
+#include "engine/dispatch.h"
+#include "engine/hotkey.h"
 #include "engine/notation.h"
 #include "engine/playback.h"
 #include "files/commandlist.h"
@@ -72,7 +72,7 @@ BENCHMARK(BM_LoadSlotSet)->Unit(benchmark::kMicrosecond);
 
 // A list that behaves like the window's list box: selecting a new line runs the click handler,
 // which takes the selection as the cursor and rebuilds the working copy.
-class BenchList : public kq::SingleListView, public kq::HookHost {
+class BenchList : public kq::SingleListView, public kq::HotkeyHost {
 public:
     kq::MacroState state;
     std::vector<std::string> lines;
@@ -107,7 +107,9 @@ struct NullSink : kq::KeystrokeSink {
 };
 struct NullUi : kq::UserInterface {
     void YieldEvents() override {}
-    int ShowMessage(std::string_view, int, std::string_view) override { return 1; }
+    kq::Answer ShowMessage(std::string_view, kq::MessageKind, std::string_view) override {
+        return kq::Answer::Ok;
+    }
 };
 
 void BM_PressOn32767Lines(benchmark::State& state) {
@@ -120,12 +122,12 @@ void BM_PressOn32767Lines(benchmark::State& state) {
     for (int i = 0; i < kq::kMaxListLines; ++i)
         list.lines.push_back("line " + std::to_string(i));
     list.state.MacroMode = kq::ModeSingleList;
-    list.state.BindKey = kq::VkTab;
+    list.state.BindKey = kq::Hotkey::Tab;
     list.state.MacroEnabled = true;
     playback.InitiateMacro(static_cast<int16_t>(list.lines.size() - 1));
     for (auto _ : state) {
-        kq::KeyboardHookProc(list.state, {0, kq::MsgKeyDown, kq::VkTab}, list);
-        kq::KeyboardHookProc(list.state, {0, kq::MsgKeyUp, kq::VkTab}, list);
+        for (bool release : {false, true})
+            kq::RunHotkeyActions(list.state, kq::DecideHotkey(list.state, {kq::Hotkey::Tab, release}), list);
     }
     benchmark::DoNotOptimize(sink.keys);
 }

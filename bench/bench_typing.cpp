@@ -6,7 +6,7 @@
 //   --use-display  type into the server named by $DISPLAY instead of a private Xvfb
 // Times are wall-clock (steady clock); each throughput figure is the median of the runs.
 #include "bench_support.h"
-#include "engine/hook.h"
+#include "engine/dispatch.h"
 #include "engine/playback.h"
 #include "engine/utf8.h"
 #include "keyboard_world.h"
@@ -229,10 +229,10 @@ public:
 private:
     void install(bool counting) {
         KeyboardWorld& w = m_world;
-        m_world.keyboard->install({[&w](const HookEvent& e) { return DecideHook(w.state, e); },
-                                   [&w, this, counting](const HookDecision& d) {
-                                       RunHookActions(w.state, d, w);
-                                       if (counting && d.action == HookAction::SelectAndClear) ++m_keyUps;
+        m_world.keyboard->install({[&w](const KeyEvent& e) { return DecideHotkey(w.state, e); },
+                                   [&w, this, counting](const HotkeyDecision& d) {
+                                       RunHotkeyActions(w.state, d, w);
+                                       if (counting && d.action == HotkeyAction::SelectAndClear) ++m_keyUps;
                                    }});
     }
     KeyboardWorld& m_world;

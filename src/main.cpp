@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
     }
     closeOnSignals(main);
     main->show();
-    if (!choice.notice.empty()) kq::ShowMessageBox(main, choice.notice, 64, "Keyquill");
+    if (!choice.notice.empty())
+        kq::ShowMessageBox(main, choice.notice, kq::MessageKind::Information, kq::kProgramTitle);
     const int rc = app.exec();
     delete main;
     return rc;

@@ -1,7 +1,7 @@
 # Wayland end-to-end tests: the real keyquill on a headless sway (label "wayland").
 # The user's keyboard (a second virtual keyboard) and a recording client of our own.
 add_executable(kq_wl_keys wayland/wl_keys.cpp)
-target_link_libraries(kq_wl_keys PRIVATE kq_platform_wayland kq_platform_portal)
+target_link_libraries(kq_wl_keys PRIVATE kq_platform_wayland)
 
 set(KQ_XDG_SHELL_XML /usr/share/wayland-protocols/stable/xdg-shell/xdg-shell.xml)
 set(KQ_XDG_GEN ${CMAKE_CURRENT_BINARY_DIR}/wlproto)

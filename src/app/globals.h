@@ -16,8 +16,6 @@ struct Globals {
     SlotStore slotStore;
     int16_t CurrentConfig = 1;
     bool ShuttingDown = false;
-    // Platform family: 2 means every feature is available (translucency included).
-    int16_t PlatformId = 2;
     FormRestrict restrict;
 
     // Appearance, shared by the options window, the settings file and the colour routines.

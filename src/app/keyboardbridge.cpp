@@ -1,6 +1,6 @@
 #include "app/keyboardbridge.h"
 
-#include "engine/hook.h"
+#include "engine/dispatch.h"
 #include "platform/keyboard.h"
 
 #include <QAbstractEventDispatcher>
@@ -25,9 +25,9 @@ void KeyboardBridge::drain() {
     m_keyboard.setWatchedKeys(KeysThatMaySwallow(m_state));
     m_keyboard.processPendingEvents();
     // Told from the event loop, not from here: a message box inside a drain would nest it.
-    for (uint32_t vk : m_keyboard.takeRefusedKeys())
-        QTimer::singleShot(0, this, [this, vk] {
-            if (m_refused) m_refused(vk);
+    for (Hotkey key : m_keyboard.takeRefusedKeys())
+        QTimer::singleShot(0, this, [this, key] {
+            if (m_refused) m_refused(key);
         });
     if (std::string notice = m_keyboard.takeNotice(); !notice.empty())
         QTimer::singleShot(0, this, [this, notice] {

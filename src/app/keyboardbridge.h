@@ -1,6 +1,8 @@
 #pragma once
 // Runs the keyboard backend on Qt's event loop: its events are read when its fd is readable and
 // drained before the loop blocks, and the watched keys follow the macro state.
+#include "engine/hotkey.h"
+
 #include <QObject>
 #include <QTimer>
 
@@ -19,7 +21,7 @@ public:
     // Processes what the connection has queued: used by the yields of playback too.
     void drain();
     // Called from the event loop (never inside a drain) with each hotkey another program holds.
-    void setRefusedHandler(std::function<void(uint32_t vk)> handler) { m_refused = std::move(handler); }
+    void setRefusedHandler(std::function<void(Hotkey)> handler) { m_refused = std::move(handler); }
     // Likewise with each sentence the backend has for the user.
     void setNoticeHandler(std::function<void(const std::string&)> handler) { m_notice = std::move(handler); }
 
@@ -27,7 +29,7 @@ private:
     PlatformKeyboard& m_keyboard;
     const MacroState& m_state;
     QTimer m_upkeep; // wakes the loop when the keyboard has upkeep due without any event
-    std::function<void(uint32_t)> m_refused;
+    std::function<void(Hotkey)> m_refused;
     std::function<void(const std::string&)> m_notice;
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 // The process-wide state of the macro engine. One instance lives for the whole run; the keyboard
 // filter, the playback and the window handlers read and write it directly.
+#include "engine/hotkey.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,8 +13,8 @@ inline constexpr int16_t ModeSingleList = 1;
 inline constexpr int16_t ModeMultiSlot = 2;
 
 struct MacroState {
-    int16_t MacroMode = 0; // 0 until start-up; 1 single list, 2 multi-slot
-    uint32_t BindKey = 0;  // virtual-key code of the single-list hotkey; 9 after start-up
+    int16_t MacroMode = 0;        // 0 until start-up; 1 single list, 2 multi-slot
+    Hotkey BindKey = Hotkey::Tab; // the single-list hotkey
     bool MacroEnabled = false;
     bool HotkeyDown = false; // latch against auto-repeat and a second hotkey while one is held
     // Counts taken hotkey key-ups, so playback can tell whether the key came up while it ran.

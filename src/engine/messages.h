@@ -20,10 +20,13 @@ inline std::string HotkeyHeldElsewhere(std::string_view key) {
     return "Another program holds " + std::string(key) + "; Keyquill cannot use it.";
 }
 
-// Message box styles: icon and buttons, as numbers the windows translate.
-inline constexpr int kStyleCritical = 16;      // critical icon, OK
-inline constexpr int kStyleWarning = 48;       // warning icon, OK
-inline constexpr int kStyleQuestionYesNo = 36; // question icon, Yes and No
-inline constexpr int kAnswerNo = 7;
+// What a message box says by its icon and buttons.
+enum class MessageKind {
+    Information, // OK
+    Warning,     // OK
+    Critical,    // OK
+    Question,    // Yes and No
+};
+enum class Answer { Ok, Yes, No };
 
 } // namespace kq

@@ -53,7 +53,7 @@ void Playback::advance() {
 }
 
 void Playback::reportFailure() {
-    m_ui.ShowMessage(kMsgIllegalCharacters, kStyleCritical, kProgramTitle);
+    m_ui.ShowMessage(kMsgIllegalCharacters, MessageKind::Critical, kProgramTitle);
 }
 
 void Playback::NextCommand() {

@@ -2,6 +2,7 @@
 // Playback: typing the next line of the single list, or the line of a slot row.
 #include "engine/keystroke.h"
 #include "engine/macrostate.h"
+#include "engine/messages.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -44,7 +45,7 @@ public:
     virtual ~UserInterface() = default;
     virtual void YieldEvents() = 0;
     // Modal; returns the button pressed.
-    virtual int ShowMessage(std::string_view text, int style, std::string_view title) = 0;
+    virtual Answer ShowMessage(std::string_view text, MessageKind kind, std::string_view title) = 0;
 };
 
 // Parses keystroke text and hands it to the sink; throws PlaybackError if either refuses.

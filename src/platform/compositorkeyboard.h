@@ -25,8 +25,8 @@ public:
         m_queue.clear();
     }
     bool installed() const override { return m_installed; }
-    void setWatchedKeys(const std::vector<uint32_t>& vks) override {
-        std::vector<uint32_t> sorted = vks;
+    void setWatchedKeys(const std::vector<Hotkey>& keys) override {
+        std::vector<Hotkey> sorted = keys;
         std::sort(sorted.begin(), sorted.end());
         if (sorted == m_watched) return;
         m_watched = std::move(sorted);
@@ -35,8 +35,8 @@ public:
 
 protected:
     // The keys the compositor should swallow from now on (sorted; none once removed).
-    virtual void bind(const std::vector<uint32_t>& keys) = 0;
-    void bindNow() { bind(m_installed ? m_watched : std::vector<uint32_t>{}); }
+    virtual void bind(const std::vector<Hotkey>& keys) = 0;
+    void bindNow() { bind(m_installed ? m_watched : std::vector<Hotkey>{}); }
     // As on X11: events are acted on one after another, never inside another's yields.
     void runQueue() {
         if (m_installed) m_queue.run(m_callbacks);
@@ -47,7 +47,7 @@ protected:
 private:
     Callbacks m_callbacks;
     bool m_installed = false;
-    std::vector<uint32_t> m_watched; // sorted
+    std::vector<Hotkey> m_watched; // sorted
 };
 
 } // namespace kq

@@ -13,20 +13,20 @@ namespace kq {
 
 class HotkeyQueue {
 public:
-    void push(uint32_t vk, bool release) { m_stash.push_back({vk, release}); }
+    void push(Hotkey key, bool release) { m_stash.push_back({key, release}); }
     // Acts on what is queued, unless an action is already running further up the stack.
     void run(const KeyFilter::Callbacks& callbacks);
     // Keys that are no longer bound will not report their release.
-    void keepOnly(const std::vector<uint32_t>& boundSorted);
+    void keepOnly(const std::vector<Hotkey>& boundSorted);
     void clear() { m_stash.clear(); }
 
 private:
     struct Event {
-        uint32_t vk;
+        Hotkey key;
         bool release;
     };
     std::deque<Event> m_stash;
-    std::set<uint32_t> m_down; // keys whose press was taken, until their release
+    std::set<Hotkey> m_down; // keys whose press was taken, until their release
     int m_acting = 0;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // The platform's keyboard services, as the rest of the program sees them. No window-system
 // header appears here; x11/ implements them for X servers, fake/ for tests.
-#include "engine/hook.h"
+#include "engine/dispatch.h"
 #include "engine/keystroke.h"
 #include "platform/windowopacity.h"
 
@@ -18,21 +18,21 @@ class KeyFilter {
 public:
     struct Callbacks {
         // Pure: swallow or pass, from the state at entry. Runs while the keyboard may be frozen.
-        std::function<HookDecision(const HookEvent&)> decide;
+        std::function<HotkeyDecision(const KeyEvent&)> decide;
         // Side effects of the decision (playback, selection, latch). Runs after the keyboard
         // has been released, so typing, yields and message boxes never find it frozen.
-        std::function<void(const HookDecision&)> act;
+        std::function<void(const HotkeyDecision&)> act;
     };
     virtual ~KeyFilter() = default;
     virtual bool install(Callbacks callbacks) = 0;
     virtual void remove() = 0;
     virtual bool installed() const = 0;
-    // The virtual-key codes the filter must watch right now (Caps Lock always; the bound key
-    // while it is enabled; F1..F12 in multi-slot mode). Keys outside the set reach the
-    // applications untouched, which is what the dispatch would decide for them anyway.
-    virtual void setWatchedKeys(const std::vector<uint32_t>& vks) = 0;
+    // The keys the filter must watch right now, sorted (Caps Lock always; the bound key while it
+    // is enabled; F1..F12 in multi-slot mode). Keys outside the set reach the applications
+    // untouched, which is what the dispatch would decide for them anyway.
+    virtual void setWatchedKeys(const std::vector<Hotkey>& keys) = 0;
     // Watched keys that another program holds, each reported once: the filter cannot have them.
-    virtual std::vector<uint32_t> takeRefusedKeys() { return {}; }
+    virtual std::vector<Hotkey> takeRefusedKeys() { return {}; }
 };
 
 class CapsLockControl {

@@ -1,7 +1,7 @@
 #include "platform/openkeyboard.h"
 
 #include "platform/portal/portalkeyboard.h"
-#include "platform/wlroots/swaykeyboard.h"
+#include "platform/sway/swaykeyboard.h"
 #include "platform/x11/x11keyboard.h"
 
 #include <cstdlib>

@@ -30,21 +30,21 @@ QString askFile(QWidget* parent, QFileDialog::AcceptMode mode) {
 
 } // namespace
 
-int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::string_view title) {
+Answer ShowMessageBox(QWidget* parent, std::string_view text, MessageKind kind, std::string_view title) {
     QMessageBox box(parent);
     box.setWindowTitle(toQ(title));
     box.setText(toQ(text));
-    if (style == 36) {
+    if (kind == MessageKind::Question) {
         box.setIcon(QMessageBox::Question);
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        return box.exec() == QMessageBox::No ? 7 : 6;
+        return box.exec() == QMessageBox::No ? Answer::No : Answer::Yes;
     }
-    box.setIcon(style == 16   ? QMessageBox::Critical
-                : style == 48 ? QMessageBox::Warning
-                              : QMessageBox::Information);
+    box.setIcon(kind == MessageKind::Critical  ? QMessageBox::Critical
+                : kind == MessageKind::Warning ? QMessageBox::Warning
+                                               : QMessageBox::Information);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
-    return 1;
+    return Answer::Ok;
 }
 
 int16_t CheckValue(const QCheckBox* box) {

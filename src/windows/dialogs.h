@@ -1,5 +1,7 @@
 #pragma once
 // Modal message box and file dialogs, in one place so every window asks the same way.
+#include "engine/messages.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -10,9 +12,7 @@ class QWidget;
 
 namespace kq {
 
-// Style 16: critical icon, OK. Style 36: question icon, Yes and No. Returns 1 for OK, 6 for Yes,
-// 7 for No.
-int ShowMessageBox(QWidget* parent, std::string_view text, int style, std::string_view title);
+Answer ShowMessageBox(QWidget* parent, std::string_view text, MessageKind kind, std::string_view title);
 // Qt's own dialogs (not the desktop's), starting in the program's folder with the filter
 // "Macro tool (*.txt)". Empty when cancelled.
 QString AskOpenFileName(QWidget* parent);

@@ -2,7 +2,7 @@
 
 #include "app/instancelock.h"
 #include "app/keyboardbridge.h"
-#include "engine/keytable.h"
+#include "engine/hotkey.h"
 #include "engine/messages.h"
 #include "files/commandlist.h"
 #include "tray/frmpopup.h"
@@ -82,7 +82,7 @@ void frmMain::buildControls() {
     PlaceTwips(lblBind, 3720, 160, 735, 255);
     PlaceTwips(cmbBind, 4440, 120, 975, 315);
     PlaceTwips(lstCommands, 240, 480, 5175, 2400);
-    for (const auto& entry : KeyTable)
+    for (const auto& entry : BindableKeys)
         cmbBind->addItem(QString::fromLatin1(entry.text.data(), static_cast<qsizetype>(entry.text.size())));
     chkAuto->setCheckState(Qt::Checked);
     cmbBind->installEventFilter(this);
@@ -121,24 +121,21 @@ void frmMain::buildMenu() {
 }
 
 bool frmMain::Form_Load(InstanceLock& lock) {
-    if (!lock.acquire() && ShowMessage(kMsgSecondInstance, kStyleQuestionYesNo, kProgramTitle) == kAnswerNo)
+    if (!lock.acquire() &&
+        ShowMessage(kMsgSecondInstance, MessageKind::Question, kProgramTitle) == Answer::No)
         return false;
-    m_g.PlatformId = 2;
-    if (m_g.PlatformId == 2) options().chkTransparent->setEnabled(true);
+    options().chkTransparent->setEnabled(true);
     if (m_g.capsLock && m_g.capsLock->CapsLockOn()) m_g.capsLock->switchCapsLockOff();
     if (m_g.filter)
-        m_g.filter->install({[this](const HookEvent& e) { return DecideHook(m_g.macro, e); },
-                             [this](const HookDecision& d) { RunHookActions(m_g.macro, d, *this); }});
+        m_g.filter->install({[this](const KeyEvent& e) { return DecideHotkey(m_g.macro, e); },
+                             [this](const HotkeyDecision& d) { RunHotkeyActions(m_g.macro, d, *this); }});
     if (m_bridge)
-        m_bridge->setRefusedHandler([this](uint32_t vk) {
-            std::string_view name = vk == VkCapsLock ? "Caps Lock" : "";
-            for (const KeyTableEntry& e : KeyTable)
-                if (e.vk == vk) name = e.text;
-            ShowMessage(HotkeyHeldElsewhere(name), kStyleWarning, kProgramTitle);
+        m_bridge->setRefusedHandler([this](Hotkey key) {
+            ShowMessage(HotkeyHeldElsewhere(HotkeyText(key)), MessageKind::Warning, kProgramTitle);
         });
     if (m_bridge)
         m_bridge->setNoticeHandler(
-            [this](const std::string& notice) { ShowMessage(notice, kStyleWarning, kProgramTitle); });
+            [this](const std::string& notice) { ShowMessage(notice, MessageKind::Warning, kProgramTitle); });
     FormRestrict& r = m_g.restrict;
     FormRestrict::measureScreen(r.ScreenTwipsX, r.ScreenTwipsY);
     r.FormWidthPx = r.outerWidthPx(this);
@@ -148,7 +145,7 @@ bool frmMain::Form_Load(InstanceLock& lock) {
     r.MinTrackHeight = r.FormHeightPx;
     r.MaxTrackWidth = r.screenWidthPx();
     r.MaxTrackHeight = r.screenHeightPx();
-    m_g.macro.BindKey = VkTab;
+    m_g.macro.BindKey = Hotkey::Tab;
     m_g.macro.MacroMode = ModeSingleList;
     m_g.CurrentConfig = 1;
     m_popup->AddTrayIcon(ProgramIcon(), QStringLiteral("Keyquill by Wrenfield"));
@@ -178,8 +175,8 @@ void frmMain::YieldEvents() {
     QCoreApplication::processEvents();
 }
 
-int frmMain::ShowMessage(std::string_view text, int style, std::string_view title) {
-    return ShowMessageBox(isVisible() ? this : nullptr, text, style, title);
+Answer frmMain::ShowMessage(std::string_view text, MessageKind kind, std::string_view title) {
+    return ShowMessageBox(isVisible() ? this : nullptr, text, kind, title);
 }
 
 void frmMain::InitiateMacro(int16_t Dimention) {
@@ -209,7 +206,7 @@ void frmMain::unloadOptions() {
     std::string error;
     if (m_options->unload(&error)) return;
     // Shutdown goes on to its end; the user learns that the appearance was not kept.
-    ShowMessage(SettingsSaveFailure(m_options->settingsPath(), error), kStyleCritical, kProgramTitle);
+    ShowMessage(SettingsSaveFailure(m_options->settingsPath(), error), MessageKind::Critical, kProgramTitle);
 }
 
 void frmMain::removeTrayIcon() {
@@ -257,7 +254,7 @@ void frmMain::chkEnabled_Click() {
 }
 
 void frmMain::cmbBind_Click() {
-    if (const auto vk = VkFromKeyText(cmbBind->currentText().toStdString())) m_g.macro.BindKey = *vk;
+    if (const auto key = HotkeyFromText(cmbBind->currentText().toStdString())) m_g.macro.BindKey = *key;
 }
 
 void frmMain::lstCommands_Click() {
@@ -324,12 +321,12 @@ void frmMain::LoadCommandList(const QString& path) {
         lstCommands->addItem(QString::fromStdString(line));
     ++m_revision;
     if (read.status == CommandListStatus::BadFormat) {
-        ShowMessage(kMsgBadFormat, kStyleCritical, kProgramTitle);
+        ShowMessage(kMsgBadFormat, MessageKind::Critical, kProgramTitle);
         return;
     }
     if (read.status == CommandListStatus::TooLong)
-        ShowMessage("This list has more than 32767 lines. Only the first 32767 lines were loaded.", 48,
-                    kProgramTitle);
+        ShowMessage("This list has more than 32767 lines. Only the first 32767 lines were loaded.",
+                    MessageKind::Warning, kProgramTitle);
     m_g.macro.CommandIndex = 0;
     try {
         InitiateMacro(static_cast<int16_t>(lstCommands->count() - 1));
@@ -375,7 +372,7 @@ void frmMain::mnurestore_Click() {
         lstCommands->clear();
     }
     ++m_revision;
-    m_g.macro.BindKey = VkTab;
+    m_g.macro.BindKey = Hotkey::Tab;
     cmbBind->setCurrentIndex(0);
     lstCommands->setFocus();
     setCommandTool(true);

@@ -3,7 +3,7 @@
 // shutdown of the whole program.
 #include "app/globals.h"
 #include "app/shutdown.h"
-#include "engine/hook.h"
+#include "engine/dispatch.h"
 #include "engine/playback.h"
 
 #include <QMainWindow>
@@ -28,7 +28,7 @@ class frmPopup;
 
 class frmMain : public QMainWindow,
                 public SingleListView,
-                public HookHost,
+                public HotkeyHost,
                 public UserInterface,
                 public ShutdownTarget {
 public:
@@ -64,11 +64,11 @@ public:
     std::string Line(int index) const override;
     uint64_t LinesRevision() const override { return m_revision; }
     void SelectLine(int16_t index) override;
-    // HookHost
+    // HotkeyHost
     void SelectListIndex(int16_t index) override { SelectLine(index); }
     void YieldEvents() override;
     // UserInterface
-    int ShowMessage(std::string_view text, int style, std::string_view title) override;
+    Answer ShowMessage(std::string_view text, MessageKind kind, std::string_view title) override;
     // ShutdownTarget
     QWidget* mainWindow() override { return this; }
     QWidget* multiSlotWindow() override;

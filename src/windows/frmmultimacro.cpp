@@ -151,7 +151,7 @@ void frmMultiMacro::LoadSlotSet(const QString& path) {
     if (path.trimmed().isEmpty()) return;
     if (!ReadSlotSetFile(path.toStdString(), m_g.slotStore)) {
         // What was read before the bad field stays in the store; the rows keep what they showed.
-        m_main.ShowMessage(kMsgBadFormat, kStyleCritical, kProgramTitle);
+        m_main.ShowMessage(kMsgBadFormat, MessageKind::Critical, kProgramTitle);
         return;
     }
     showRows(m_g.slotStore.rowsFor(m_g.CurrentConfig));

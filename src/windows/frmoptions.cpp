@@ -165,7 +165,7 @@ void frmOptions::closeEvent(QCloseEvent* event) {
     hide();
     std::string error;
     if (!saveSettings(&error))
-        ShowMessageBox(this, SettingsSaveFailure(settingsPath(), error), kStyleWarning, kProgramTitle);
+        ShowMessageBox(this, SettingsSaveFailure(settingsPath(), error), MessageKind::Warning, kProgramTitle);
 }
 
 } // namespace kq

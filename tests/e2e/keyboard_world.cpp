@@ -19,10 +19,10 @@ bool KeyboardWorld::start(std::string* error, SpareTimings timings, const std::v
     m_main = openTarget("main", target);
     if (!m_main.window) return error && (*error = "the target window did not appear", false);
     focus(m_main.window);
-    keyboard->install({[this](const HookEvent& e) { return DecideHook(state, e); },
-                       [this](const HookDecision& d) { RunHookActions(state, d, *this); }});
+    keyboard->install({[this](const KeyEvent& e) { return DecideHotkey(state, e); },
+                       [this](const HotkeyDecision& d) { RunHotkeyActions(state, d, *this); }});
     state.MacroMode = ModeSingleList;
-    state.BindKey = 9;
+    state.BindKey = Hotkey::Tab;
     return true;
 }
 

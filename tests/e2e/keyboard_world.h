@@ -1,7 +1,7 @@
 #pragma once
 // The engine wired to the real X11 keyboard, without any window: an in-memory list and slot
 // rows stand in for the windows, and a real X client records what arrives.
-#include "engine/hook.h"
+#include "engine/dispatch.h"
 #include "engine/playback.h"
 #include "platform/x11/x11keyboard.h"
 #include "views.h"
@@ -16,7 +16,7 @@
 
 namespace kq::e2e {
 
-class KeyboardWorld : public HookHost, public UserInterface {
+class KeyboardWorld : public HotkeyHost, public UserInterface {
 public:
     // Starts the keyboard and a target client that records what it receives (by default our
     // own Xlib one; `target` names another program that speaks the same protocol, see target.cpp).
@@ -66,8 +66,8 @@ public:
     }
     // Run at each yield of an action (the user pressing a key just then).
     std::function<void()> duringYield;
-    int ShowMessage(std::string_view text, int, std::string_view) override {
-        return messages.emplace_back(text), 1;
+    Answer ShowMessage(std::string_view text, MessageKind, std::string_view) override {
+        return messages.emplace_back(text), Answer::Ok;
     }
 
 private:

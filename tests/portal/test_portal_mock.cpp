@@ -1,10 +1,10 @@
 // The GlobalShortcuts client against a stand-in portal (python-dbusmock, mock_portal.py) on a
 // private session bus, once for each desktop whose answers differ: GNOME, Plasma 6, Plasma 5.27.
-#include "engine/keytable.h"
-#include "platform/portal/compositorkeymap.h"
+#include "engine/hotkey.h"
+#include "platform/gnome/remotedesktoptyper.h"
 #include "platform/portal/portalshortcuts.h"
-#include "platform/portal/remotedesktoptyper.h"
 #include "platform/portal/shortcutplan.h"
+#include "platform/wayland/compositorkeymap.h"
 
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
@@ -30,7 +30,7 @@ namespace kq {
 namespace {
 
 using Ids = std::vector<std::string>;
-using Keys = std::vector<std::pair<uint32_t, bool>>; // (vk, release)
+using Keys = std::vector<std::pair<Hotkey, bool>>; // (key, release)
 
 constexpr char kService[] = "org.freedesktop.portal.Desktop";
 constexpr char kObject[] = "/org/freedesktop/portal/desktop";
@@ -270,15 +270,15 @@ protected:
         }
     }
 
-    bool bindAndWait(const std::vector<uint32_t>& vks) {
-        client->bind(vks);
-        return pumpUntil([&] { return client->bound() == vks; });
+    bool bindAndWait(const std::vector<Hotkey>& keys) {
+        client->bind(keys);
+        return pumpUntil([&] { return client->bound() == keys; });
     }
 
     Keys got() const {
         Keys out;
         for (const auto& k : keys)
-            out.emplace_back(k.vk, k.release);
+            out.emplace_back(k.key, k.release);
         return out;
     }
 
@@ -287,13 +287,14 @@ protected:
     std::vector<PortalShortcuts::Key> keys;
 };
 
-const std::vector<uint32_t> kTabCaps{VkTab, VkCapsLock};
+const std::vector<Hotkey> kTabCaps{Hotkey::Tab, Hotkey::CapsLock};
 
-std::vector<uint32_t> FunctionKeysAndCaps() {
-    std::vector<uint32_t> vks{VkCapsLock};
-    for (uint32_t vk = VkF1; vk <= VkF12; ++vk)
-        vks.push_back(vk);
-    return vks;
+std::vector<Hotkey> FunctionKeysAndCaps() {
+    std::vector<Hotkey> keys;
+    for (int i = 0; i < 12; ++i)
+        keys.push_back(FunctionKey(i));
+    keys.push_back(Hotkey::CapsLock);
+    return keys;
 }
 
 const Ids kFunctionKeyIds{"caps-lock", "f1", "f10", "f11", "f12", "f2", "f3",
@@ -311,8 +312,8 @@ TEST_P(PortalMock, AKeystrokeIsOnePressAndOneReleaseHoweverLongItIsHeld) {
     EXPECT_TRUE(portal.release("caps-lock"));
     EXPECT_TRUE(portal.press("tab")); // the next keystroke is a press of its own
     EXPECT_TRUE(portal.release("tab"));
-    const Keys want{{VkTab, false},     {VkCapsLock, false}, {VkTab, true},
-                    {VkCapsLock, true}, {VkTab, false},      {VkTab, true}};
+    const Keys want{{Hotkey::Tab, false},     {Hotkey::CapsLock, false}, {Hotkey::Tab, true},
+                    {Hotkey::CapsLock, true}, {Hotkey::Tab, false},      {Hotkey::Tab, true}};
     EXPECT_TRUE(pumpUntil([&] { return got().size() >= want.size() && got().back() == want.back(); }));
     EXPECT_EQ(got(), want);
     EXPECT_EQ(client->takeNotice(), "");
@@ -324,12 +325,12 @@ TEST_P(PortalMock, EnabledOffAndOnAgainAsksTheUserNoMore) {
     ASSERT_TRUE(bindAndWait(PortalKeysToBind(kTabCaps)));
     EXPECT_EQ(portal.dialogs(), asksUser() ? 1u : 0u);
 
-    const std::vector<uint32_t> capsAlone = PortalKeysToBind({VkCapsLock});
-    EXPECT_EQ(capsAlone, std::vector<uint32_t>{});
+    const std::vector<Hotkey> capsAlone = PortalKeysToBind({Hotkey::CapsLock});
+    EXPECT_EQ(capsAlone, std::vector<Hotkey>{});
     client->bind(capsAlone);
     EXPECT_TRUE(pumpUntil([&] { return portal.sessions() == 0; }));
     EXPECT_EQ(portal.boundIds(), Ids{});
-    EXPECT_EQ(client->bound(), std::vector<uint32_t>{});
+    EXPECT_EQ(client->bound(), std::vector<Hotkey>{});
     EXPECT_FALSE(portal.press("caps-lock"));
 
     ASSERT_TRUE(bindAndWait(PortalKeysToBind(kTabCaps)));
@@ -343,7 +344,7 @@ TEST_P(PortalMock, EnabledOffAndOnAgainAsksTheUserNoMore) {
 // user whenever the set holds an id it did not grant last time.
 TEST_P(PortalMock, AModeSwitchRebindsInAFreshSession) {
     const struct {
-        std::vector<uint32_t> vks;
+        std::vector<Hotkey> keys;
         Ids ids;
         uint32_t dialogsWhenAsking;
     } steps[] = {
@@ -354,7 +355,7 @@ TEST_P(PortalMock, AModeSwitchRebindsInAFreshSession) {
     for (size_t i = 0; i < std::size(steps); ++i) {
         const auto& step = steps[i];
         SCOPED_TRACE("step " + std::to_string(i + 1));
-        ASSERT_TRUE(bindAndWait(step.vks));
+        ASSERT_TRUE(bindAndWait(step.keys));
         EXPECT_EQ(portal.boundIds(), step.ids);
         EXPECT_EQ(portal.sessions(), 1u);
         EXPECT_EQ(portal.dialogs(), asksUser() ? step.dialogsWhenAsking : 0u);
@@ -366,13 +367,13 @@ TEST_P(PortalMock, AModeSwitchRebindsInAFreshSession) {
 // in the session it is opening (GNOME refuses that), and it ends with the newest set.
 TEST_P(PortalMock, ASetChangedWhileTheDesktopIsAnsweringEndsBound) {
     client->bind(kTabCaps);
-    const std::vector<uint32_t> latest = FunctionKeysAndCaps();
+    const std::vector<Hotkey> latest = FunctionKeysAndCaps();
     ASSERT_TRUE(bindAndWait(latest));
     EXPECT_EQ(portal.boundIds(), kFunctionKeyIds);
     EXPECT_EQ(portal.sessions(), 1u);
     EXPECT_EQ(client->takeNotice(), "");
     EXPECT_TRUE(portal.press("f12"));
-    EXPECT_TRUE(pumpUntil([&] { return got() == Keys{{VkF1 + 11, false}}; }));
+    EXPECT_TRUE(pumpUntil([&] { return got() == Keys{{Hotkey::F12, false}}; }));
 }
 
 TEST_P(PortalMock, SignalsOfAClosedSessionAreIgnored) {
@@ -384,7 +385,7 @@ TEST_P(PortalMock, SignalsOfAClosedSessionAreIgnored) {
     EXPECT_TRUE(portal.pressClosed("tab"));
     EXPECT_TRUE(portal.press("f1"));
     EXPECT_TRUE(pumpUntil([&] { return !keys.empty(); }));
-    EXPECT_EQ(got(), (Keys{{VkF1, false}}));
+    EXPECT_EQ(got(), (Keys{{Hotkey::F1, false}}));
 }
 
 // GNOME and Plasma 6 learn the app id from the host registry; Plasma 5.27 has none, and the

@@ -31,15 +31,16 @@ struct RecordingSink : KeystrokeSink {
     }
 };
 
-// Message boxes as "title|style|text".
-const std::string kIllegal = "Keyquill|16|This is usually due to illegal characters within the config";
+// Message boxes as "title|kind|text".
+const std::string kIllegal = "Keyquill|critical|This is usually due to illegal characters within the config";
 
 struct FakeUi : UserInterface {
     std::vector<std::string> messages;
     void YieldEvents() override {}
-    int ShowMessage(std::string_view text, int style, std::string_view title) override {
-        messages.push_back(std::string(title) + "|" + std::to_string(style) + "|" + std::string(text));
-        return 1;
+    Answer ShowMessage(std::string_view text, MessageKind kind, std::string_view title) override {
+        messages.push_back(std::string(title) + (kind == MessageKind::Critical ? "|critical|" : "|other|") +
+                           std::string(text));
+        return Answer::Ok;
     }
 };
 

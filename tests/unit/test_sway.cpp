@@ -1,7 +1,7 @@
 // The sway backend's pure parts: the binding commands, the binding events, the virtual keymap.
-#include "engine/keytable.h"
-#include "platform/wlroots/swaybindings.h"
-#include "platform/wlroots/virtualkeymap.h"
+#include "engine/hotkey.h"
+#include "platform/sway/swaybindings.h"
+#include "platform/wayland/virtualkeymap.h"
 
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
@@ -21,19 +21,20 @@ size_t count(const std::string& text, const std::string& needle) {
 
 TEST(SwayBindings, EveryModifierSetOfEveryBindableKeyIsBoundAndUnboundAlike) {
     const struct {
-        uint32_t vk;
+        Hotkey key;
         uint32_t keycode;
-    } keys[] = {{VkTab, 23}, {VkCapsLock, 66}, {VkF1, 67}, {VkF1 + 9, 76}, {VkF1 + 10, 95}, {VkF12, 96}};
+    } keys[] = {{Hotkey::Tab, 23}, {Hotkey::CapsLock, 66}, {Hotkey::F1, 67},
+                {Hotkey::F10, 76}, {Hotkey::F11, 95},      {Hotkey::F12, 96}};
     for (const auto& k : keys)
-        EXPECT_EQ(SwayKeycodeFor(k.vk), k.keycode) << k.vk;
-    EXPECT_EQ(SwayKeycodeFor('A'), 0u);
+        EXPECT_EQ(SwayKeycodeFor(k.key), k.keycode) << HotkeyId(k.key);
 
-    const std::string bind = SwayBindingCommands({VkTab, 'A', VkF12}, "kq", true);
+    const std::string bind = SwayBindingCommands({Hotkey::Tab, Hotkey::F12}, "kq", true);
     EXPECT_EQ(count(bind, "bindcode "), 2u * 16 * 2);
     EXPECT_EQ(count(bind, " nop kq press "), 2u * 16);
-    EXPECT_NE(bind.find("bindcode --no-warn --no-repeat 23 nop kq press 9"), std::string::npos);
-    EXPECT_NE(bind.find("bindcode --no-warn --release Shift+Ctrl+Lock+Mod2+96 nop kq release 123"), std::string::npos);
-    const std::string unbind = SwayBindingCommands({VkTab, 'A', VkF12}, "kq", false);
+    EXPECT_NE(bind.find("bindcode --no-warn --no-repeat 23 nop kq press tab"), std::string::npos);
+    EXPECT_NE(bind.find("bindcode --no-warn --release Shift+Ctrl+Lock+Mod2+96 nop kq release f12"),
+              std::string::npos);
+    const std::string unbind = SwayBindingCommands({Hotkey::Tab, Hotkey::F12}, "kq", false);
     EXPECT_EQ(count(unbind, "unbindcode "), 2u * 16 * 2);
     EXPECT_EQ(unbind.find("nop"), std::string::npos);
     EXPECT_NE(unbind.find("unbindcode --release Shift+Ctrl+Lock+Mod2+96"), std::string::npos);
@@ -47,24 +48,24 @@ TEST(SwayBindings, OnlyOurOwnBindingEventsAreHotkeys) {
     const struct {
         std::string json;
         bool ours;
-        uint32_t vk;
+        Hotkey key;
         bool release;
     } cases[] = {
-        {event("nop kq press 9"), true, VkTab, false},
-        {event("nop kq release 123"), true, VkF12, true},
-        {event("nop kq press 20"), true, VkCapsLock, false},
-        {event("nop other press 9"), false, 0, false},
-        {event("nop kq press 65"), false, 0, false},  // not a key we bind
-        {event("nop kq press 9x"), false, 0, false},
-        {event("nop kq hold 9"), false, 0, false},
-        {event("exec kq press 9"), false, 0, false},
-        {R"({ "change": "reload" })", false, 0, false},
+        {event("nop kq press tab"), true, Hotkey::Tab, false},
+        {event("nop kq release f12"), true, Hotkey::F12, true},
+        {event("nop kq press caps-lock"), true, Hotkey::CapsLock, false},
+        {event("nop other press tab"), false, {}, false},
+        {event("nop kq press a"), false, {}, false}, // not a key we bind
+        {event("nop kq press tabx"), false, {}, false},
+        {event("nop kq hold tab"), false, {}, false},
+        {event("exec kq press tab"), false, {}, false},
+        {R"({ "change": "reload" })", false, {}, false},
     };
     for (const auto& c : cases) {
         const auto key = ParseSwayBindingEvent(c.json, "kq");
         ASSERT_EQ(key.has_value(), c.ours) << c.json;
         if (!key) continue;
-        EXPECT_EQ(key->vk, c.vk) << c.json;
+        EXPECT_EQ(key->key, c.key) << c.json;
         EXPECT_EQ(key->release, c.release) << c.json;
     }
 }

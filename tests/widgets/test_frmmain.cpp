@@ -2,7 +2,7 @@
 // tested with the settings it saves.
 #include "widget_support.h"
 
-#include "engine/keytable.h"
+#include "engine/hotkey.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,9 +46,9 @@ void ExpectFreshWindow(Program& p) {
     EXPECT_EQ(p.main->chkAuto->checkState(), Qt::Checked);
     EXPECT_EQ(p.main->lstCommands->count(), 0);
     EXPECT_EQ(p.main->cmbBind->currentText(), QStringLiteral("TAB"));
-    EXPECT_EQ(p.g.macro.BindKey, VkTab);
+    EXPECT_EQ(p.g.macro.BindKey, Hotkey::Tab);
     EXPECT_EQ(ModeMarks(p), (std::array{true, false, false, false}));
-    EXPECT_EQ(Press(p, VkTab), Verdict::PassOn);
+    EXPECT_EQ(Press(p, Hotkey::Tab), Verdict::Pass);
 }
 
 // A fresh start, whatever the Caps Lock key: the lock is switched off only when exactly on.
@@ -99,11 +99,11 @@ TEST(FrmMain, HotkeyIsChosenFromTheListOnlyNeverByTyping) {
     QComboBox* combo = p.main->cmbBind;
     combo->setCurrentIndex(12);
     emit combo->activated(12);
-    EXPECT_EQ(p.g.macro.BindKey, 123u);
+    EXPECT_EQ(p.g.macro.BindKey, Hotkey::F12);
     // Unfiltered, "T" would pick TAB and "F1" F1 by the combo's own keyboard search.
     QTest::keyClicks(combo, QStringLiteral("TF1"));
     EXPECT_EQ(combo->currentText(), QStringLiteral("F12"));
-    EXPECT_EQ(p.g.macro.BindKey, 123u);
+    EXPECT_EQ(p.g.macro.BindKey, Hotkey::F12);
 }
 
 TEST(FrmMain, SelectingALineMakesItTheNextOneTyped) {
@@ -111,7 +111,7 @@ TEST(FrmMain, SelectingALineMakesItTheNextOneTyped) {
     LoadAndEnable(p, kThreeLines);
     for (int row : {2, 0, 1}) {
         p.main->lstCommands->setCurrentRow(row);
-        EXPECT_EQ(Typed(p, VkTab), "<DEL>line" + std::to_string(row + 1)) << row;
+        EXPECT_EQ(Typed(p, Hotkey::Tab), "<DEL>line" + std::to_string(row + 1)) << row;
         EXPECT_EQ(p.main->lstCommands->currentRow(), (row + 1) % 3);
     }
 }
@@ -140,7 +140,8 @@ TEST(FrmMain, DoubleClickEditsALineOnlyWithANonEmptyAnswer) {
         EXPECT_EQ(prompt, QStringLiteral("Editing a line"));
         EXPECT_EQ(shown, QStringLiteral("line2"));
         EXPECT_EQ(p.main->lstCommands->item(1)->text(), line2);
-        EXPECT_EQ(Typed(p, VkTab), "<DEL>" + line2.toStdString()) << "the edit reaches the working copy";
+        EXPECT_EQ(Typed(p, Hotkey::Tab), "<DEL>" + line2.toStdString())
+            << "the edit reaches the working copy";
     }
 }
 
@@ -163,7 +164,7 @@ TEST(FrmMain, ModeMenuIsATwoStateSwitchAndLeavingSpeechDropsAddEnter) {
     LoadAndEnable(p, kThreeLines);
     p.main->mnuSpeechTool->trigger();
     p.main->mnuAddEnter->trigger();
-    EXPECT_EQ(Typed(p, VkTab), "<DEL>line1\n");
+    EXPECT_EQ(Typed(p, Hotkey::Tab), "<DEL>line1\n");
 }
 
 // Save asks nothing for an empty list. A list file with a Backspace-EOT pair loads the lines

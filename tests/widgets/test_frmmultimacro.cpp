@@ -1,7 +1,7 @@
 // The multi-slot window: entering and leaving its mode, the configs and the slot set file.
 #include "widget_support.h"
 
-#include "engine/keytable.h"
+#include "engine/hotkey.h"
 #include "files/slotstore.h"
 
 #include <QAction>
@@ -17,8 +17,8 @@
 namespace kq::test {
 namespace {
 
-uint32_t F(int n) {
-    return VkF1 + static_cast<uint32_t>(n - 1);
+Hotkey F(int n) {
+    return FunctionKey(n - 1);
 }
 
 // Starts with a one-line list, ticked when `enabled`, then switches to the multi-slot window.
@@ -60,7 +60,7 @@ TEST(FrmMultiMacro, SwitchingModesHandsTheKeysOverAndKeepsTheRows) {
     EXPECT_EQ(p.g.restrict.restricted(), &m);
     EXPECT_EQ(m.minimumSize(), m.maximumSize());
     EXPECT_EQ(m.size(), m.minimumSize());
-    EXPECT_EQ(Press(p, VkTab), Verdict::PassOn);
+    EXPECT_EQ(Press(p, Hotkey::Tab), Verdict::Pass);
     m.cmdConfig[4]->click();
     SetRow(m, 2, true, true, QStringLiteral("kept  "));
 
@@ -71,7 +71,7 @@ TEST(FrmMultiMacro, SwitchingModesHandsTheKeysOverAndKeepsTheRows) {
     EXPECT_TRUE(p.main->isVisible());
     EXPECT_FALSE(m.isVisible());
     EXPECT_EQ(p.g.restrict.restricted(), p.main);
-    EXPECT_EQ(Press(p, F(3)), Verdict::PassOn);
+    EXPECT_EQ(Press(p, F(3)), Verdict::Pass);
 
     p.main->mnuSwitch->trigger();
     ExpectShown(p, 4, 1);

@@ -75,15 +75,15 @@ void AnswerMessageBox(const QString& button, QString* text) {
     });
 }
 
-Verdict Press(Program& p, uint32_t vk) {
-    const Verdict down = p.keyboard.inject(MsgKeyDown, vk);
-    EXPECT_EQ(p.keyboard.inject(MsgKeyUp, vk), down);
+Verdict Press(Program& p, Hotkey key) {
+    const Verdict down = p.keyboard.inject({key, false});
+    EXPECT_EQ(p.keyboard.inject({key, true}), down);
     return down;
 }
 
-std::string Typed(Program& p, uint32_t vk) {
+std::string Typed(Program& p, Hotkey key) {
     p.keyboard.sends.clear();
-    Press(p, vk);
+    Press(p, key);
     return p.keyboard.typedText();
 }
 

@@ -42,9 +42,9 @@ void AnswerFileDialog(const std::string& path, QString* message = nullptr);
 // Presses the button with this text in the next message box, and records its text.
 void AnswerMessageBox(const QString& button, QString* text = nullptr);
 // One tap of a key through the filter (down and up); both halves must get the same verdict.
-Verdict Press(Program& p, uint32_t vk);
+Verdict Press(Program& p, Hotkey key);
 // What one tap of a key typed, named keys as <NAME> and Enter as a line break.
-std::string Typed(Program& p, uint32_t vk);
+std::string Typed(Program& p, Hotkey key);
 std::string TempPath(const std::string& name);
 inline std::string ReadAll(const std::string& path) {
     return ReadFileBytes(path).value_or("(unreadable)");

@@ -16,9 +16,9 @@ bool FakeKeyboard::send(const KeyStrokes& strokes) {
     return true;
 }
 
-Verdict FakeKeyboard::inject(uint32_t message, uint32_t vk) {
-    if (!m_installed) return Verdict::PassOn;
-    const HookDecision d = m_callbacks.decide({0, message, vk});
+Verdict FakeKeyboard::inject(const KeyEvent& event) {
+    if (!m_installed) return Verdict::Pass;
+    const HotkeyDecision d = m_callbacks.decide(event);
     m_callbacks.act(d);
     return d.verdict;
 }

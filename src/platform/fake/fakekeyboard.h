@@ -12,7 +12,7 @@ public:
     bool install(Callbacks callbacks) override;
     void remove() override { m_installed = false; }
     bool installed() const override { return m_installed; }
-    void setWatchedKeys(const std::vector<uint32_t>& vks) override { watched = vks; }
+    void setWatchedKeys(const std::vector<Hotkey>& keys) override { watched = keys; }
 
     bool CapsLockOn() override { return capsLocked && !capsHeld; }
     void switchCapsLockOff() override { capsLocked = false, ++capsSwitchOffs; }
@@ -20,11 +20,11 @@ public:
     bool send(const KeyStrokes& strokes) override;
 
     // Feeds one event through decide-then-act, as the real filter does; returns the verdict.
-    Verdict inject(uint32_t message, uint32_t vk);
+    Verdict inject(const KeyEvent& event);
     // The typed text, with named keys written as <NAME> (Enter is "\n").
     std::string typedText() const;
 
-    std::vector<uint32_t> watched;
+    std::vector<Hotkey> watched;
     std::vector<KeyStrokes> sends; // one entry per send call
     bool refuseSends = false;
     bool capsLocked = false;

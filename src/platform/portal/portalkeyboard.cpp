@@ -1,10 +1,10 @@
 #include "platform/portal/portalkeyboard.h"
 
-#include "platform/portal/compositorkeymap.h"
-#include "platform/portal/fakeinputtyper.h"
+#include "platform/gnome/remotedesktoptyper.h"
+#include "platform/kde/fakeinputtyper.h"
 #include "platform/portal/portalshortcuts.h"
-#include "platform/portal/remotedesktoptyper.h"
 #include "platform/portal/shortcutplan.h"
+#include "platform/wayland/compositorkeymap.h"
 
 #include <unistd.h>
 
@@ -65,7 +65,7 @@ KeystrokeSink& PortalKeyboard::typer() {
     return *m_impl->typer;
 }
 
-void PortalKeyboard::bind(const std::vector<uint32_t>& keys) {
+void PortalKeyboard::bind(const std::vector<Hotkey>& keys) {
     m_impl->shortcuts->bind(PortalKeysToBind(keys));
 }
 
@@ -88,7 +88,7 @@ void PortalKeyboard::processPendingEvents() {
     if (!d.shortcuts->read(&d.keys) || (d.fakeInput && !d.fakeInput->alive())) exitSessionGone();
     m_queue.keepOnly(d.shortcuts->bound());
     for (const PortalShortcuts::Key& k : d.keys)
-        m_queue.push(k.vk, k.release);
+        m_queue.push(k.key, k.release);
     d.keys.clear();
     runQueue();
 }

@@ -34,7 +34,7 @@ public:
     struct Impl;
 
 private:
-    void bind(const std::vector<uint32_t>& keys) override;
+    void bind(const std::vector<Hotkey>& keys) override;
     explicit PortalKeyboard(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };

@@ -14,16 +14,15 @@ namespace {
 
 constexpr char kShortcuts[] = "org.freedesktop.portal.GlobalShortcuts";
 
-int appendShortcuts(sd_bus_message* m, const std::vector<uint32_t>& keys) {
+int appendShortcuts(sd_bus_message* m, const std::vector<Hotkey>& keys) {
     int r = sd_bus_message_open_container(m, 'a', "(sa{sv})");
-    for (uint32_t vk : keys) {
-        const auto s = PortalShortcutFor(vk);
-        if (!s) continue;
+    for (Hotkey key : keys) {
+        const PortalShortcut s = PortalShortcutFor(key);
         if (r >= 0) r = sd_bus_message_open_container(m, 'r', "sa{sv}");
-        if (r >= 0) r = sd_bus_message_append(m, "s", s->id.c_str());
+        if (r >= 0) r = sd_bus_message_append(m, "s", s.id.c_str());
         if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
-        if (r >= 0) r = portal::AppendStringOption(m, "description", s->description);
-        if (r >= 0) r = portal::AppendStringOption(m, "preferred_trigger", s->trigger);
+        if (r >= 0) r = portal::AppendStringOption(m, "description", s.description);
+        if (r >= 0) r = portal::AppendStringOption(m, "preferred_trigger", s.trigger);
         if (r >= 0) r = sd_bus_message_close_container(m);
         if (r >= 0) r = sd_bus_message_close_container(m);
     }
@@ -56,15 +55,15 @@ int readResponse(sd_bus_message* m, Response* out) {
 struct PortalShortcuts::Impl {
     sd_bus* bus = nullptr;
     std::string session; // the live session's object path; empty when none
-    std::vector<uint32_t> sessionKeys;
-    std::vector<uint32_t> wanted;
-    std::vector<uint32_t> refused; // not asked again until the wanted set changes
+    std::vector<Hotkey> sessionKeys;
+    std::vector<Hotkey> wanted;
+    std::vector<Hotkey> refused; // not asked again until the wanted set changes
     enum class Step { None, Create, Bind } step = Step::None;
-    std::vector<uint32_t> stepKeys;
+    std::vector<Hotkey> stepKeys;
     sd_bus_slot* responseSlot = nullptr;
     std::vector<sd_bus_slot*> retired; // released outside their own callbacks
     int tokens = 0;
-    std::set<uint32_t> held;
+    std::set<Hotkey> held;
     std::vector<Key> arrived; // also while another conversation on the bus waits for its answer
     std::string notice;
     bool lost = false;
@@ -93,7 +92,7 @@ struct PortalShortcuts::Impl {
 
     void reconcile() {
         if (step != Step::None || lost) return;
-        if (wanted == (session.empty() ? std::vector<uint32_t>{} : sessionKeys)) return;
+        if (wanted == (session.empty() ? std::vector<Hotkey>{} : sessionKeys)) return;
         closeSession();
         if (wanted.empty() || wanted == refused) return;
         refused.clear();
@@ -101,7 +100,7 @@ struct PortalShortcuts::Impl {
     }
 
     // Starts CreateSession or BindShortcuts; the answer arrives as the request's Response signal.
-    void ask(Step what, const std::vector<uint32_t>& keys) {
+    void ask(Step what, const std::vector<Hotkey>& keys) {
         const std::string token = "keyquill" + std::to_string(++tokens);
         const std::string path = portal::RequestPath(bus, token);
         sd_bus_message* m = nullptr;
@@ -203,15 +202,15 @@ struct PortalShortcuts::Impl {
         const char* sessionPath = nullptr;
         const char* id = nullptr;
         if (!member || sd_bus_message_read(m, "os", &sessionPath, &id) < 0) return 0;
-        const uint32_t vk = PortalShortcutVk(id);
+        const std::optional<Hotkey> key = HotkeyFromId(id);
         // Sessions reuse one path, so a late signal of the last one is told apart by its key.
-        if (!vk || d->session != sessionPath ||
-            !std::binary_search(d->sessionKeys.begin(), d->sessionKeys.end(), vk))
+        if (!key || d->session != sessionPath ||
+            !std::binary_search(d->sessionKeys.begin(), d->sessionKeys.end(), *key))
             return 0;
         const bool release = std::strcmp(member, "Deactivated") == 0;
         if (!release && std::strcmp(member, "Activated") != 0) return 0;
-        if (release ? d->held.erase(vk) == 0 : !d->held.insert(vk).second) return 0;
-        d->arrived.push_back({vk, release});
+        if (release ? d->held.erase(*key) == 0 : !d->held.insert(*key).second) return 0;
+        d->arrived.push_back({*key, release});
         return 0;
     }
 };
@@ -246,8 +245,8 @@ int PortalShortcuts::fd() const {
     return sd_bus_get_fd(m_impl->bus);
 }
 
-void PortalShortcuts::bind(const std::vector<uint32_t>& vks) {
-    m_impl->wanted = vks;
+void PortalShortcuts::bind(const std::vector<Hotkey>& keys) {
+    m_impl->wanted = keys;
     m_impl->reconcile();
 }
 
@@ -255,7 +254,7 @@ sd_bus* PortalShortcuts::bus() const {
     return m_impl->bus;
 }
 
-const std::vector<uint32_t>& PortalShortcuts::bound() const {
+const std::vector<Hotkey>& PortalShortcuts::bound() const {
     return m_impl->sessionKeys;
 }
 

@@ -3,6 +3,8 @@
 // Keyquill may swallow now; the compositor consumes them and reports each press (Activated) and
 // release (Deactivated). A new key set closes the session and opens another, so keys outside the
 // set reach the applications again.
+#include "engine/hotkey.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,7 +17,7 @@ namespace kq {
 class PortalShortcuts {
 public:
     struct Key {
-        uint32_t vk = 0;
+        Hotkey key = Hotkey::Tab;
         bool release = false;
     };
 
@@ -30,9 +32,9 @@ public:
     sd_bus* bus() const;
     // The keys the desktop should bind now (sorted). Asked of the desktop without waiting: its
     // answer (or the user's, in a dialog) comes through read().
-    void bind(const std::vector<uint32_t>& vks);
+    void bind(const std::vector<Hotkey>& keys);
     // What the desktop has bound for us, as far as it has answered.
-    const std::vector<uint32_t>& bound() const;
+    const std::vector<Hotkey>& bound() const;
     // Handles what arrived on the bus and appends the key presses and releases, in order.
     // False once the bus connection has gone.
     bool read(std::vector<Key>* keys);

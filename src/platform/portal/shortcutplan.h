@@ -2,6 +2,8 @@
 // The global shortcuts Keyquill asks a desktop portal for, as data: one shortcut id per key, so a
 // key keeps its id from one session to the next and a desktop that remembers the ids it has
 // granted does not ask the user again.
+#include "engine/hotkey.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,16 +13,14 @@
 namespace kq {
 
 struct PortalShortcut {
-    uint32_t vk = 0;
+    Hotkey key = Hotkey::Tab;
     std::string id;          // stable: "tab", "caps-lock", "f1".."f12"
     std::string description; // what the desktop's dialog and settings show
     std::string trigger;     // preferred trigger, as XDG shortcut triggers are written
 };
 
-// The shortcut for a key the filter may watch (Tab, Caps Lock, F1..F12); nullopt for any other.
-std::optional<PortalShortcut> PortalShortcutFor(uint32_t vk);
-// The key of a shortcut id of ours; 0 for an id that is not.
-uint32_t PortalShortcutVk(std::string_view id);
+// The shortcut for a key; its id is the key's HotkeyId.
+PortalShortcut PortalShortcutFor(Hotkey key);
 
 // The keys to bind for a sorted watched set.
 //
@@ -29,6 +29,6 @@ uint32_t PortalShortcutVk(std::string_view id);
 // with "Enabled" off) would replace the granted set, and ticking "Enabled" again would bring the
 // dialog back every time; so that state binds nothing and Caps Lock reaches the applications
 // until "Enabled" is ticked. (On KWin the lock toggles even while the key is bound.)
-std::vector<uint32_t> PortalKeysToBind(const std::vector<uint32_t>& watched);
+std::vector<Hotkey> PortalKeysToBind(const std::vector<Hotkey>& watched);
 
 } // namespace kq

@@ -1,6 +1,6 @@
 #include "platform/x11/x11keyboard.h"
 
-#include "engine/keytable.h"
+#include "engine/hotkey.h"
 #include "platform/x11/x11capskey.h"
 #include "platform/x11/x11errors.h"
 #include "platform/x11/x11records.h"
@@ -31,11 +31,11 @@ struct X11Keyboard::Impl {
     std::unique_ptr<X11CapsKey> capsKey;
     std::unique_ptr<X11Typer> typer;
     Callbacks callbacks;
-    std::vector<uint32_t> watched;          // virtual-key codes wanted
-    std::map<KeyCode, uint32_t> grabbed;    // keycode -> virtual-key code, as grabbed now
+    std::vector<Hotkey> watched;            // keys wanted
+    std::map<KeyCode, Hotkey> grabbed;      // keycode -> key, as grabbed now
     std::vector<unsigned> grabMods;         // the modifier sets they are grabbed under
-    std::set<uint32_t> reported;            // keys found held by another client, told once
-    std::vector<uint32_t> refused;          // of those, not yet handed to the owner
+    std::set<Hotkey> reported;              // keys found held by another client, told once
+    std::vector<Hotkey> refused;            // of those, not yet handed to the owner
     std::multiset<KeyCode> awaitingRelease; // swallowed presses whose key-up is still owed
     std::optional<unsigned> capsLockBefore; // to put back at a swallowed Caps press's release
     XkbStateRec xkbState{};                 // as of the last XKB state notification read
@@ -47,12 +47,12 @@ struct X11Keyboard::Impl {
         XEvent ev{};
         bool raw = false;
         X11Typer::RawKey key{};
-        std::optional<HookDecision> decision;
+        std::optional<HotkeyDecision> decision;
     };
     std::deque<Queued> stash;
     int acting = 0; // actions of an event in progress (nested ones included)
 
-    void act(const HookDecision& d) {
+    void act(const HotkeyDecision& d) {
         ++acting;
         callbacks.act(d);
         --acting;
@@ -111,11 +111,10 @@ struct X11Keyboard::Impl {
         xkbState.locked_mods = e.locked_mods;
     }
 
-    static KeySym keysymForVk(uint32_t vk) {
-        if (vk == VkTab) return XK_Tab;
-        if (vk == VkCapsLock) return XK_Caps_Lock;
-        if (IsFunctionKey(vk)) return XK_F1 + (vk - VkF1);
-        return NoSymbol;
+    static KeySym keysymFor(Hotkey key) {
+        if (key == Hotkey::Tab) return XK_Tab;
+        if (key == Hotkey::CapsLock) return XK_Caps_Lock;
+        return XK_F1 + FunctionKeyIndex(key);
     }
 
     // Quirk: a passive grab matches the exact modifier state, so every combination of the lock
@@ -147,17 +146,17 @@ struct X11Keyboard::Impl {
     // Grabs the watched keys where the keymap has them now, touching only what changed: a key
     // ungrabbed even for a moment lets a press through to the application.
     void syncGrabs() {
-        std::map<KeyCode, uint32_t> want;
+        std::map<KeyCode, Hotkey> want;
         if (installed)
-            for (uint32_t vk : watched)
-                if (const KeyCode kc = XKeysymToKeycode(dpy, keysymForVk(vk)); kc && !want.count(kc))
-                    want[kc] = vk;
+            for (Hotkey key : watched)
+                if (const KeyCode kc = XKeysymToKeycode(dpy, keysymFor(key)); kc && !want.count(kc))
+                    want[kc] = key;
         const auto mods = installed ? grabModifierSets() : grabMods;
         if (want == grabbed && mods == grabMods) return;
-        for (const auto& [kc, vk] : grabbed)
+        for (const auto& [kc, key] : grabbed)
             if (mods != grabMods || !want.count(kc)) ungrab(kc);
         for (auto it = want.begin(); it != want.end();) {
-            const auto [kc, vk] = *it;
+            const auto [kc, key] = *it;
             if (mods == grabMods && grabbed.count(kc)) {
                 ++it;
                 continue;
@@ -173,7 +172,7 @@ struct X11Keyboard::Impl {
                 continue;
             }
             ungrab(kc);
-            if (reported.insert(vk).second) refused.push_back(vk);
+            if (reported.insert(key).second) refused.push_back(key);
             it = want.erase(it);
         }
         grabbed = std::move(want);
@@ -182,30 +181,30 @@ struct X11Keyboard::Impl {
         XSync(dpy, False);
     }
 
-    uint32_t vkFor(KeyCode kc) const {
+    std::optional<Hotkey> hotkeyFor(KeyCode kc) const {
         const auto it = grabbed.find(kc);
         if (it != grabbed.end()) return it->second;
         const KeySym sym = XkbKeycodeToKeysym(dpy, kc, 0, 0);
-        if (sym == XK_Tab) return VkTab;
-        if (sym == XK_Caps_Lock) return VkCapsLock;
-        if (sym >= XK_F1 && sym <= XK_F12) return VkF1 + static_cast<uint32_t>(sym - XK_F1);
-        return 0;
+        if (sym == XK_Tab) return Hotkey::Tab;
+        if (sym == XK_Caps_Lock) return Hotkey::CapsLock;
+        if (sym >= XK_F1 && sym <= XK_F12) return FunctionKey(static_cast<int>(sym - XK_F1));
+        return std::nullopt;
     }
 
     // A grabbed press froze the keyboard: decide, and release the freeze at once. The actions
     // run later, from the stash.
-    std::optional<HookDecision> settlePress(const XKeyEvent& ev, bool typing) {
+    std::optional<HotkeyDecision> settlePress(const XKeyEvent& ev, bool typing) {
         const auto kc = static_cast<KeyCode>(ev.keycode);
-        const uint32_t vk = vkFor(kc);
-        if (!installed || !vk) {
+        const std::optional<Hotkey> key = hotkeyFor(kc);
+        if (!installed || !key) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
             XFlush(dpy);
             return std::nullopt;
         }
-        HookDecision d = callbacks.decide({0, (ev.state & Mod1Mask) ? MsgSysKeyDown : MsgKeyDown, vk});
+        HotkeyDecision d = callbacks.decide({*key, false, (ev.state & Mod1Mask) != 0});
         // A hotkey that a line types itself is swallowed like any other, but starts nothing:
         // otherwise a line holding its own hotkey would type the next one, and so on.
-        if (typer->claimOwnPress(kc) && d.action == HookAction::Playback) d.action = HookAction::NoAction;
+        if (typer->claimOwnPress(kc) && d.action == HotkeyAction::Playback) d.action = HotkeyAction::NoAction;
         if (d.verdict != Verdict::Swallow) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
         } else {
@@ -213,7 +212,7 @@ struct X11Keyboard::Impl {
             // swallowed press toggles the lock all the same. The event's state is the state
             // before the press: put it back, and again at the release. Mid-line the lock is off
             // for the line, which puts the user's state back itself; the release changes nothing.
-            if (vk == VkCapsLock) {
+            if (key == Hotkey::CapsLock) {
                 XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, ev.state & LockMask);
                 capsLockBefore = typing ? std::nullopt : std::optional<unsigned>(ev.state & LockMask);
             }
@@ -236,11 +235,11 @@ struct X11Keyboard::Impl {
     }
 
     void deliverRelease(KeyCode kc, unsigned state) {
-        const uint32_t vk = vkFor(kc);
-        if (vk == VkCapsLock && capsLockBefore)
+        const std::optional<Hotkey> key = hotkeyFor(kc);
+        if (key == Hotkey::CapsLock && capsLockBefore)
             XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, *std::exchange(capsLockBefore, std::nullopt));
-        if (!installed || !vk) return;
-        act(callbacks.decide({0, (state & Mod1Mask) ? MsgSysKeyUp : MsgKeyUp, vk}));
+        if (!installed || !key) return;
+        act(callbacks.decide({*key, true, (state & Mod1Mask) != 0}));
     }
 
     void onCoreRelease(const XKeyEvent& ev) {
@@ -378,9 +377,9 @@ void X11Keyboard::remove() {
     XSync(d.dpy, False);
 }
 
-void X11Keyboard::setWatchedKeys(const std::vector<uint32_t>& vks) {
+void X11Keyboard::setWatchedKeys(const std::vector<Hotkey>& keys) {
     Impl& d = *m_impl;
-    std::vector<uint32_t> sorted = vks;
+    std::vector<Hotkey> sorted = keys;
     std::sort(sorted.begin(), sorted.end());
     if (sorted == d.watched) return;
     d.watched = std::move(sorted);
@@ -426,7 +425,7 @@ void X11Keyboard::Impl::dispatch(Queued& q) {
     }
 }
 
-std::vector<uint32_t> X11Keyboard::takeRefusedKeys() {
+std::vector<Hotkey> X11Keyboard::takeRefusedKeys() {
     return std::exchange(m_impl->refused, {});
 }
 

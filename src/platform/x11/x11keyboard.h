@@ -27,8 +27,8 @@ public:
     bool install(Callbacks callbacks) override;
     void remove() override;
     bool installed() const override;
-    void setWatchedKeys(const std::vector<uint32_t>& vks) override;
-    std::vector<uint32_t> takeRefusedKeys() override;
+    void setWatchedKeys(const std::vector<Hotkey>& keys) override;
+    std::vector<Hotkey> takeRefusedKeys() override;
 
     bool CapsLockOn() override;
     void switchCapsLockOff() override;

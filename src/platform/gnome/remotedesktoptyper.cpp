@@ -1,10 +1,10 @@
-#include "platform/portal/remotedesktoptyper.h"
+#include "platform/gnome/remotedesktoptyper.h"
 
 #include "engine/utf8.h"
 #include "platform/keypacer.h"
 #include "platform/namedkeys.h"
-#include "platform/portal/compositorkeymap.h"
 #include "platform/portal/portalbus.h"
+#include "platform/wayland/compositorkeymap.h"
 
 #include <systemd/sd-bus.h>
 #include <xkbcommon/xkbcommon.h>

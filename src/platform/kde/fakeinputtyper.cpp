@@ -1,13 +1,13 @@
-#include "platform/portal/fakeinputtyper.h"
+#include "platform/kde/fakeinputtyper.h"
 
 #include "engine/utf8.h"
 #include "fake-input-client-protocol.h"
 #include "keystate-client-protocol.h"
+#include "platform/kde/kwinlayouts.h"
 #include "platform/keypacer.h"
 #include "platform/namedkeys.h"
-#include "platform/portal/clipboardpaste.h"
-#include "platform/portal/compositorkeymap.h"
-#include "platform/portal/kwinlayouts.h"
+#include "platform/wayland/clipboardpaste.h"
+#include "platform/wayland/compositorkeymap.h"
 
 #include <wayland-client.h>
 

@@ -1,4 +1,4 @@
-#include "platform/portal/compositorkeymap.h"
+#include "platform/wayland/compositorkeymap.h"
 
 #include <wayland-client.h>
 

@@ -1,4 +1,4 @@
-#include "platform/portal/clipboardpaste.h"
+#include "platform/wayland/clipboardpaste.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "platform/wlroots/swaywatchdog.h"
+#include "platform/sway/swaywatchdog.h"
 
 #include <cerrno>
 #include <cstdint>

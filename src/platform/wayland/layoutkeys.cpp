@@ -1,4 +1,4 @@
-#include "platform/portal/layoutkeys.h"
+#include "platform/wayland/layoutkeys.h"
 
 #include <xkbcommon/xkbcommon.h>
 

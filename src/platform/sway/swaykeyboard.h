@@ -31,7 +31,7 @@ public:
     struct Impl;
 
 private:
-    void bind(const std::vector<uint32_t>& keys) override;
+    void bind(const std::vector<Hotkey>& keys) override;
     explicit SwayKeyboard(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };

@@ -10,11 +10,11 @@
 
 namespace kq {
 
-class WaylandTyper : public KeystrokeSink {
+class VirtualKeyboardTyper : public KeystrokeSink {
 public:
     // nullptr, with the reason, when there is no compositor or it offers no virtual keyboard.
-    static std::unique_ptr<WaylandTyper> open(std::string* error);
-    ~WaylandTyper() override;
+    static std::unique_ptr<VirtualKeyboardTyper> open(std::string* error);
+    ~VirtualKeyboardTyper() override;
 
     bool send(const KeyStrokes& strokes) override;
     // False once the compositor has gone away.
@@ -27,7 +27,7 @@ public:
     struct Impl;
 
 private:
-    explicit WaylandTyper(std::unique_ptr<Impl> impl);
+    explicit VirtualKeyboardTyper(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };
 

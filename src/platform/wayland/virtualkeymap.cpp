@@ -1,7 +1,7 @@
-#include "platform/wlroots/virtualkeymap.h"
+#include "platform/wayland/virtualkeymap.h"
 
-#include "engine/keytable.h"
-#include "platform/wlroots/swaybindings.h"
+#include "engine/hotkey.h"
+#include "platform/sway/swaybindings.h"
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -19,10 +19,8 @@ constexpr uint32_t kLastCode = 255; // XWayland clients see keycodes up to 255 o
 // keycodes of the keys Keyquill binds, so a line that types {TAB} or {F1} is not swallowed.
 std::set<uint32_t> boundKeycodes() {
     std::set<uint32_t> codes;
-    for (uint32_t vk : {VkTab, VkCapsLock})
-        codes.insert(SwayKeycodeFor(vk));
-    for (uint32_t vk = VkF1; vk <= VkF12; ++vk)
-        codes.insert(SwayKeycodeFor(vk));
+    for (Hotkey key : AllHotkeys)
+        codes.insert(SwayKeycodeFor(key));
     return codes;
 }
 

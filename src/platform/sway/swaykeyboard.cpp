@@ -1,9 +1,9 @@
-#include "platform/wlroots/swaykeyboard.h"
+#include "platform/sway/swaykeyboard.h"
 
-#include "platform/wlroots/swaybindings.h"
-#include "platform/wlroots/swayipc.h"
-#include "platform/wlroots/swaywatchdog.h"
-#include "platform/wlroots/waylandtyper.h"
+#include "platform/sway/swaybindings.h"
+#include "platform/sway/swayipc.h"
+#include "platform/sway/swaywatchdog.h"
+#include "platform/wayland/virtualkeyboardtyper.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,8 +23,8 @@ constexpr char kTag[] = "keyquill";
     ::_exit(1);
 }
 
-std::vector<uint32_t> minus(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-    std::vector<uint32_t> out;
+std::vector<Hotkey> minus(const std::vector<Hotkey>& a, const std::vector<Hotkey>& b) {
+    std::vector<Hotkey> out;
     std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
     return out;
 }
@@ -35,8 +35,8 @@ struct SwayKeyboard::Impl : WindowOpacity {
     SwayIpc commands;
     SwayIpc events;
     SwayWatchdog watchdog;
-    std::unique_ptr<WaylandTyper> typer;
-    std::vector<uint32_t> bound; // sorted: what sway has bound for us now
+    std::unique_ptr<VirtualKeyboardTyper> typer;
+    std::vector<Hotkey> bound; // sorted: what sway has bound for us now
 
     void run(const std::string& cmds) {
         std::string reply;
@@ -46,7 +46,7 @@ struct SwayKeyboard::Impl : WindowOpacity {
             std::fprintf(stderr, "keyquill: sway refused some key bindings: %.200s\n", reply.c_str());
     }
 
-    void syncBindings(const std::vector<uint32_t>& target, HotkeyQueue& queue) {
+    void syncBindings(const std::vector<Hotkey>& target, HotkeyQueue& queue) {
         if (target == bound) return;
         run(SwayBindingCommands(minus(bound, target), kTag, false));
         run(SwayBindingCommands(minus(target, bound), kTag, true));
@@ -71,7 +71,7 @@ struct SwayKeyboard::Impl : WindowOpacity {
         bool closed = false;
         for (const std::string& event : events.readEvents(&closed)) {
             if (const auto key = ParseSwayBindingEvent(event, kTag)) {
-                queue.push(key->vk, key->release);
+                queue.push(key->key, key->release);
                 continue;
             }
             const auto change = JsonStringField(event, "change");
@@ -98,7 +98,7 @@ std::unique_ptr<SwayKeyboard> SwayKeyboard::open(std::string* error) {
         if (error) *error = "sway refused to report binding events";
         return nullptr;
     }
-    impl->typer = WaylandTyper::open(error);
+    impl->typer = VirtualKeyboardTyper::open(error);
     if (!impl->typer || !impl->watchdog.start(socket, error)) return nullptr;
     return std::unique_ptr<SwayKeyboard>(new SwayKeyboard(std::move(impl)));
 }
@@ -127,7 +127,7 @@ KeystrokeSink& SwayKeyboard::typer() {
     return *m_impl->typer;
 }
 
-void SwayKeyboard::bind(const std::vector<uint32_t>& keys) {
+void SwayKeyboard::bind(const std::vector<Hotkey>& keys) {
     m_impl->syncBindings(keys, m_queue);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The sway IPC conversation of the hotkeys, as text: the bindings that swallow the watched keys
 // and report their presses and releases as binding events, and the parsing of those events.
+#include "engine/hotkey.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,17 +12,17 @@
 namespace kq {
 
 struct SwayHotkey {
-    uint32_t vk = 0;
+    Hotkey key = Hotkey::Tab;
     bool release = false;
 };
 
-// The keycode sway reports for a virtual-key code it can bind (Tab, Caps Lock, F1..F12); 0 for
-// any other. Fixed: sway numbers keys by their evdev codes, whatever the layout.
-uint32_t SwayKeycodeFor(uint32_t vk);
+// The keycode sway reports for a key (XKB's: evdev + 8). Fixed: sway numbers keys by their evdev
+// codes, whatever the layout.
+uint32_t SwayKeycodeFor(Hotkey key);
 
-// One command string that binds (or unbinds) the press and the release of every key in `vks`
-// under the modifier sets the X11 grabs use. Each binding runs `nop <tag> press|release <vk>`.
-std::string SwayBindingCommands(const std::vector<uint32_t>& vks, std::string_view tag, bool bind);
+// One command string that binds (or unbinds) the press and the release of every key in `keys`
+// under the modifier sets the X11 grabs use. Each binding runs `nop <tag> press|release <id>`.
+std::string SwayBindingCommands(const std::vector<Hotkey>& keys, std::string_view tag, bool bind);
 
 // The hotkey a binding event reports, when it is one of ours.
 std::optional<SwayHotkey> ParseSwayBindingEvent(std::string_view json, std::string_view tag);

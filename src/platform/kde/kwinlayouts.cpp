@@ -1,4 +1,4 @@
-#include "platform/portal/kwinlayouts.h"
+#include "platform/kde/kwinlayouts.h"
 
 #include <systemd/sd-bus.h>
 

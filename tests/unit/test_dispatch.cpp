@@ -1,6 +1,6 @@
 // Hotkey dispatch: which key events the filter swallows, and when a press starts playback.
-#include "engine/hook.h"
-#include "engine/keytable.h"
+#include "engine/dispatch.h"
+#include "engine/hotkey.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,9 @@
 namespace kq {
 namespace {
 
-constexpr int32_t kPassOn = 77; // what the next filter returns, so a passed-on event is visible
-constexpr uint32_t VkNumLock = 144;
-
 // Records what the filter asks of the windows. Playback and yields can re-enter the filter, as they
 // do when the windows process pending events; the one-shot callbacks model that.
-struct RecordingHost : HookHost {
+struct RecordingHost : HotkeyHost {
     MacroState* state = nullptr;
     std::vector<std::string> calls;
     std::vector<bool> latchAtPlayback;
@@ -41,77 +38,84 @@ struct RecordingHost : HookHost {
 struct Rig {
     MacroState state;
     RecordingHost host;
-    explicit Rig(int16_t mode, bool enabled = true, uint32_t bindKey = VkTab) {
+    explicit Rig(int16_t mode, bool enabled = true, Hotkey bindKey = Hotkey::Tab) {
         state.MacroMode = mode, state.MacroEnabled = enabled, state.BindKey = bindKey;
         host.state = &state;
     }
-    int32_t key(uint32_t message, uint32_t vk, int32_t code = 0) {
-        return KeyboardHookProc(state, HookEvent{code, message, vk}, host, kPassOn);
+    Verdict key(bool release, Hotkey key, bool alt = false) {
+        const HotkeyDecision d = DecideHotkey(state, {key, release, alt});
+        RunHotkeyActions(state, d, host);
+        return d.verdict;
     }
 };
 
+constexpr bool D = false, U = true; // press, release
+constexpr Verdict S = Verdict::Swallow, P = Verdict::Pass;
+
 // Which events are taken, per mode. Caps Lock is swallowed in both modes whatever "Enabled" says,
-// so its state cannot change while the filter is installed; Alt+key (260/261) always passes.
-TEST(Hook, SwallowsOnlyTheHotkeysOfTheActiveMode) {
-    constexpr uint32_t D = MsgKeyDown, U = MsgKeyUp, SD = MsgSysKeyDown, F5 = 116, Tab = VkTab;
-    constexpr uint32_t Caps = VkCapsLock, Num = VkNumLock;
-    constexpr int32_t P = kPassOn;
+// so its state cannot change while the filter is installed; a key with Alt held always passes;
+// before start-up (no mode) everything passes.
+TEST(Dispatch, SwallowsOnlyTheHotkeysOfTheActiveMode) {
+    constexpr Hotkey Tab = Hotkey::Tab, F1 = Hotkey::F1, F5 = Hotkey::F5, Caps = Hotkey::CapsLock;
     struct Case {
         int16_t mode;
         bool enabled;
-        uint32_t bind;
-        int32_t code;
-        uint32_t msg, vk;
-        int32_t ret;
+        Hotkey bind;
+        bool alt, release;
+        Hotkey key;
+        Verdict verdict;
     };
     const Case cases[] = {
-        {1, true, Tab, 0, D, Tab, -1},     {1, true, Tab, 0, U, Tab, -1},  {1, false, Tab, 0, D, Tab, P},
-        {1, true, F5, 0, D, F5, -1},       {1, true, F5, 0, D, Tab, P},    {1, true, Tab, 0, SD, Tab, P},
-        {1, true, Tab, 0, SD + 1, Tab, P}, {1, true, Tab, 1, D, Tab, P},   {1, true, Tab, 0, SD, Caps, P},
-        {1, true, Tab, 0, D, Num, P},      {1, true, Tab, 0, D, Caps, -1}, {1, false, Tab, 0, U, Caps, -1},
-        {2, false, Tab, 0, D, Caps, -1},   {2, true, Tab, -1, D, Caps, P}, {2, true, Tab, 0, D, Tab, P},
-        {2, true, Tab, 1, D, VkF1, P},     {0, true, Tab, 0, D, Tab, 0},   {3, true, Tab, 0, D, Caps, 0},
-        {-1, true, Tab, 0, D, VkF1, 0},
+        {1, true, Tab, false, D, Tab, S},   {1, true, Tab, false, U, Tab, S},
+        {1, false, Tab, false, D, Tab, P},  {1, true, F5, false, D, F5, S},
+        {1, true, F5, false, D, Tab, P},    {1, true, Tab, true, D, Tab, P},
+        {1, true, Tab, true, U, Tab, P},    {1, true, Tab, true, D, Caps, P},
+        {1, true, Tab, false, D, Caps, S},  {1, false, Tab, false, U, Caps, S},
+        {2, false, Tab, false, D, Caps, S}, {2, true, Tab, true, D, Caps, P},
+        {2, true, Tab, false, D, Tab, P},   {2, true, Tab, true, D, F1, P},
+        {0, true, Tab, false, D, Tab, P},   {3, true, Tab, false, D, Caps, P},
+        {-1, true, Tab, false, D, F1, P},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.mode << " " << c.enabled << " " << c.bind << " " << c.code << " "
-                                        << c.msg << " " << c.vk);
+        SCOPED_TRACE(testing::Message() << c.mode << " " << c.enabled << " " << HotkeyId(c.bind) << " alt "
+                                        << c.alt << " release " << c.release << " " << HotkeyId(c.key));
         Rig rig(c.mode, c.enabled, c.bind);
-        EXPECT_EQ(rig.key(c.msg, c.vk, c.code), c.ret);
-        const bool plays = c.ret == -1 && c.vk == c.bind, up = c.msg == MsgKeyUp;
-        EXPECT_EQ(rig.host.calls,
-                  plays ? std::vector<std::string>{up ? "select:0" : "next"} : std::vector<std::string>{});
+        EXPECT_EQ(rig.key(c.release, c.key, c.alt), c.verdict);
+        const bool plays = c.verdict == S && c.key == c.bind;
+        EXPECT_EQ(rig.host.calls, plays ? std::vector<std::string>{c.release ? "select:0" : "next"}
+                                        : std::vector<std::string>{});
         EXPECT_EQ(rig.host.yields, c.mode == ModeMultiSlot ? 12 : 0);
     }
 }
 
-TEST(HookSingleList, LatchStopsAutoRepeatUntilATakenKeyUp) {
+TEST(DispatchSingleList, LatchStopsAutoRepeatUntilATakenKeyUp) {
     Rig rig(ModeSingleList);
-    EXPECT_EQ(rig.key(MsgKeyDown, VkTab), -1);
+    EXPECT_EQ(rig.key(D, Hotkey::Tab), S);
     EXPECT_TRUE(rig.state.HotkeyDown);
     rig.state.CommandIndex = 3; // where playback left the cursor
-    for (uint32_t msg : {MsgKeyDown, MsgKeyDown, MsgKeyUp, MsgKeyDown})
-        EXPECT_EQ(rig.key(msg, VkTab), -1);
+    for (bool release : {D, D, U, D})
+        EXPECT_EQ(rig.key(release, Hotkey::Tab), S);
     // Set only once playback returns: playback itself always sees it clear.
     EXPECT_EQ(rig.host.latchAtPlayback, (std::vector<bool>{false, false}));
     // A key-up while disabled passes, even after a swallowed key-down, and so leaves the latch set.
     rig.state.MacroEnabled = false;
-    EXPECT_EQ(rig.key(MsgKeyUp, VkTab), kPassOn);
+    EXPECT_EQ(rig.key(U, Hotkey::Tab), P);
     EXPECT_TRUE(rig.state.HotkeyDown);
     EXPECT_EQ(rig.host.calls, (std::vector<std::string>{"next", "select:3", "next"}));
 }
 
-// Every F1..F12 down and up is taken, whatever its row holds; Alt+F4 (260) must still reach the
+// Every F1..F12 press and release is taken, whatever its row holds; Alt+F4 must still reach the
 // window. "Enabled" belongs to the single list and does not matter here.
-TEST(HookMultiSlot, FunctionKeysAreSwallowedAndYieldOncePerLowerKey) {
-    for (uint32_t vk = 100; vk <= 150; ++vk)
-        for (uint32_t msg : {MsgKeyDown, MsgKeyUp, MsgSysKeyDown}) {
+TEST(DispatchMultiSlot, FunctionKeysAreSwallowedAndYieldOncePerLowerKey) {
+    for (Hotkey key : AllHotkeys)
+        for (const auto& [release, alt] : {std::pair{D, false}, {U, false}, {D, true}}) {
             Rig rig(ModeMultiSlot, false);
-            const bool fkey = vk >= VkF1 && vk <= VkF12 && msg != MsgSysKeyDown;
-            EXPECT_EQ(rig.key(msg, vk), fkey ? -1 : kPassOn) << vk << " " << msg;
-            EXPECT_EQ(rig.host.yields, fkey ? int(vk - VkF1) : 12);
-            const bool played = fkey && msg == MsgKeyDown;
-            EXPECT_EQ(rig.host.calls, played ? std::vector{"next2:" + std::to_string(vk - VkF1)}
+            const bool fkey = IsFunctionKey(key) && !alt;
+            EXPECT_EQ(rig.key(release, key, alt), fkey || (key == Hotkey::CapsLock && !alt) ? S : P)
+                << HotkeyId(key) << " " << release << alt;
+            EXPECT_EQ(rig.host.yields, fkey ? FunctionKeyIndex(key) : 12);
+            const bool played = fkey && !release;
+            EXPECT_EQ(rig.host.calls, played ? std::vector{"next2:" + std::to_string(FunctionKeyIndex(key))}
                                              : std::vector<std::string>{});
         }
 }
@@ -120,10 +124,10 @@ TEST(HookMultiSlot, FunctionKeysAreSwallowedAndYieldOncePerLowerKey) {
 // key test's yields, which come before the latch is read, a press plays first and the outer press
 // then types nothing. A key-up taken while its own press is handled leaves the latch clear, as
 // does any function key's release while another is held, or the next press would type nothing.
-TEST(HookBothModes, KeysTakenInsideAnActionOrWhileAnotherIsHeld) {
+TEST(DispatchBothModes, KeysTakenInsideAnActionOrWhileAnotherIsHeld) {
     enum Nest { Nowhere, InYield, InPlayback };
-    using Key = std::pair<uint32_t, uint32_t>; // message, vk
-    constexpr uint32_t D = MsgKeyDown, U = MsgKeyUp, Tab = VkTab, F1 = VkF1, F2 = 113, F3 = 114, F5 = 116;
+    using Key = std::pair<bool, Hotkey>; // release, key
+    constexpr Hotkey Tab = Hotkey::Tab, F1 = Hotkey::F1, F2 = Hotkey::F2, F3 = Hotkey::F3, F5 = Hotkey::F5;
     struct Case {
         int16_t mode;
         Nest nest;
@@ -145,24 +149,26 @@ TEST(HookBothModes, KeysTakenInsideAnActionOrWhileAnotherIsHeld) {
         const Case& c = cases[i];
         SCOPED_TRACE(testing::Message() << "case " << i);
         Rig rig(c.mode);
-        const auto nested = [&rig, k = c.nested] { EXPECT_EQ(rig.key(k.first, k.second), -1); };
+        const auto nested = [&rig, k = c.nested] { EXPECT_EQ(rig.key(k.first, k.second), S); };
         if (c.nest == InYield) rig.host.duringYield = nested;
         if (c.nest == InPlayback) rig.host.duringPlayback = nested;
-        for (const auto& [msg, vk] : c.keys)
-            EXPECT_EQ(rig.key(msg, vk), -1);
+        for (const auto& [release, key] : c.keys)
+            EXPECT_EQ(rig.key(release, key), S);
         EXPECT_EQ(rig.host.calls, c.calls);
         EXPECT_TRUE(rig.state.HotkeyDown) << "the last press leaves the latch set";
     }
 }
 
-// The combo box items and the function-key rows both come from this table: a wrong code here
-// binds the wrong key everywhere.
-TEST(KeyTable, TextsMapToTheirCodes) {
-    EXPECT_EQ(VkFromKeyText("TAB"), 9u);
-    EXPECT_EQ(VkFromKeyText("F5"), 116u);
-    EXPECT_EQ(VkFromKeyText("F12"), 123u);
-    EXPECT_FALSE(VkFromKeyText("f5"));
-    EXPECT_FALSE(VkFromKeyText("F13"));
+// Other programs keep our keys by these ids (portal shortcuts, sway bindings): each reads back as
+// its key, and nothing else reads as one.
+TEST(Hotkey, IdsReadBackAsTheirKeysAndTextsBindTheKeysTheyName) {
+    for (Hotkey key : AllHotkeys)
+        EXPECT_EQ(HotkeyFromId(HotkeyId(key)), key) << HotkeyId(key);
+    for (const char* id : {"", "F1", "f0", "f13", "f01", "caps", "tab "})
+        EXPECT_FALSE(HotkeyFromId(id)) << id;
+    EXPECT_EQ(HotkeyFromText("TAB"), Hotkey::Tab);
+    EXPECT_EQ(HotkeyFromText("F12"), Hotkey::F12);
+    EXPECT_FALSE(HotkeyFromText("f5"));
 }
 
 } // namespace

@@ -1,6 +1,4 @@
-#include "platform/wlroots/swaybindings.h"
-
-#include "engine/keytable.h"
+#include "platform/sway/swaybindings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -30,21 +28,18 @@ void appendUtf8(std::string& out, uint32_t cp) {
 
 } // namespace
 
-uint32_t SwayKeycodeFor(uint32_t vk) {
+uint32_t SwayKeycodeFor(Hotkey key) {
     constexpr uint32_t evdevOffset = 8;
-    if (vk == VkTab) return 15 + evdevOffset;
-    if (vk == VkCapsLock) return 58 + evdevOffset;
-    if (vk >= VkF1 && vk <= VkF1 + 9) return 59 + (vk - VkF1) + evdevOffset;
-    if (vk == VkF1 + 10) return 87 + evdevOffset;
-    if (vk == VkF1 + 11) return 88 + evdevOffset;
-    return 0;
+    if (key == Hotkey::Tab) return 15 + evdevOffset;
+    if (key == Hotkey::CapsLock) return 58 + evdevOffset;
+    const int f = FunctionKeyIndex(key); // F1..F10 are 59..68, F11 and F12 87 and 88
+    return static_cast<uint32_t>(f < 10 ? 59 + f : 87 + (f - 10)) + evdevOffset;
 }
 
-std::string SwayBindingCommands(const std::vector<uint32_t>& vks, std::string_view tag, bool bind) {
+std::string SwayBindingCommands(const std::vector<Hotkey>& keys, std::string_view tag, bool bind) {
     std::string out;
-    for (uint32_t vk : vks) {
-        const uint32_t code = SwayKeycodeFor(vk);
-        if (!code) continue;
+    for (Hotkey key : keys) {
+        const uint32_t code = SwayKeycodeFor(key);
         for (std::string_view base : kBaseMods)
             for (std::string_view lock : kLockMods)
                 for (bool release : {false, true}) {
@@ -55,7 +50,7 @@ std::string SwayBindingCommands(const std::vector<uint32_t>& vks, std::string_vi
                     if (!bind) continue;
                     out += " nop ";
                     out.append(tag) += release ? " release " : " press ";
-                    out += std::to_string(vk);
+                    out += HotkeyId(key);
                 }
     }
     return out;
@@ -112,8 +107,9 @@ std::optional<SwayHotkey> ParseSwayBindingEvent(std::string_view json, std::stri
     } else {
         return std::nullopt;
     }
-    const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), key.vk);
-    if (ec != std::errc() || end != rest.data() + rest.size() || !SwayKeycodeFor(key.vk)) return std::nullopt;
+    const auto hotkey = HotkeyFromId(rest);
+    if (!hotkey) return std::nullopt;
+    key.key = *hotkey;
     return key;
 }
 

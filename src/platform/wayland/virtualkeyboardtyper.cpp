@@ -1,8 +1,8 @@
-#include "platform/wlroots/waylandtyper.h"
+#include "platform/wayland/virtualkeyboardtyper.h"
 
 #include "platform/keypacer.h"
 #include "platform/namedkeys.h"
-#include "platform/wlroots/virtualkeymap.h"
+#include "platform/wayland/virtualkeymap.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -30,7 +30,7 @@ uint32_t keysymOf(const KeyStroke& s) {
 
 } // namespace
 
-struct WaylandTyper::Impl {
+struct VirtualKeyboardTyper::Impl {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     wl_seat* seat = nullptr;
@@ -123,7 +123,7 @@ struct WaylandTyper::Impl {
 namespace {
 
 void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
-    auto* d = static_cast<WaylandTyper::Impl*>(data);
+    auto* d = static_cast<VirtualKeyboardTyper::Impl*>(data);
     if (!d->seat && std::strcmp(interface, wl_seat_interface.name) == 0)
         d->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
     else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
@@ -133,7 +133,7 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
 
 } // namespace
 
-std::unique_ptr<WaylandTyper> WaylandTyper::open(std::string* error) {
+std::unique_ptr<VirtualKeyboardTyper> VirtualKeyboardTyper::open(std::string* error) {
     auto impl = std::make_unique<Impl>();
     impl->display = wl_display_connect(nullptr);
     if (!impl->display) {
@@ -154,21 +154,21 @@ std::unique_ptr<WaylandTyper> WaylandTyper::open(std::string* error) {
         if (error) *error = "the compositor refused a virtual keyboard";
         return nullptr;
     }
-    return std::unique_ptr<WaylandTyper>(new WaylandTyper(std::move(impl)));
+    return std::unique_ptr<VirtualKeyboardTyper>(new VirtualKeyboardTyper(std::move(impl)));
 }
 
-WaylandTyper::WaylandTyper(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
-WaylandTyper::~WaylandTyper() = default;
+VirtualKeyboardTyper::VirtualKeyboardTyper(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+VirtualKeyboardTyper::~VirtualKeyboardTyper() = default;
 
-bool WaylandTyper::alive() const {
+bool VirtualKeyboardTyper::alive() const {
     return !m_impl->dead;
 }
 
-void WaylandTyper::watchKeymap(std::function<bool()> replaced) {
+void VirtualKeyboardTyper::watchKeymap(std::function<bool()> replaced) {
     m_impl->replaced = std::move(replaced);
 }
 
-bool WaylandTyper::send(const KeyStrokes& strokes) {
+bool VirtualKeyboardTyper::send(const KeyStrokes& strokes) {
     Impl& d = *m_impl;
     if (d.dead) return false;
     for (const KeyStroke& s : strokes)

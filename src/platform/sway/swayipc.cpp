@@ -1,4 +1,4 @@
-#include "platform/wlroots/swayipc.h"
+#include "platform/sway/swayipc.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 // The keymap a compositor hands every client's keyboard, the user's layout, kept up to date in a
 // LayoutKeys: on desktops that type only through that layout it says which characters have keys.
-#include "platform/portal/layoutkeys.h"
+#include "platform/wayland/layoutkeys.h"
 
 #include <memory>
 
