@@ -33,18 +33,18 @@ target_link_libraries(kq_platform_wayland PUBLIC kq_platform_core PkgConfig::WAY
 
 # sway: IPC bindings for the hotkeys, the virtual keyboard for the typing.
 add_library(kq_platform_sway STATIC
-  platform/sway/swaykeyboard.cpp platform/sway/swayipc.cpp platform/sway/swaywatchdog.cpp)
+  platform/sway/swayhotkeys.cpp platform/sway/swayipc.cpp platform/sway/swaywatchdog.cpp)
 target_link_libraries(kq_platform_sway PUBLIC kq_platform_wayland)
 
 # GNOME and KDE: portal shortcuts over D-Bus (sd-bus); typing through KWin's fake input (kde/)
 # or the RemoteDesktop portal (gnome/).
 pkg_check_modules(PORTALDEPS REQUIRED IMPORTED_TARGET GLOBAL libsystemd)
 add_library(kq_platform_portal STATIC
-  platform/portal/portalkeyboard.cpp platform/portal/portalshortcuts.cpp platform/portal/portalbus.cpp
+  platform/portal/portalshortcuts.cpp platform/portal/portalbus.cpp
   platform/kde/fakeinputtyper.cpp platform/kde/kwinlayouts.cpp platform/gnome/remotedesktoptyper.cpp)
 target_link_libraries(kq_platform_portal PUBLIC kq_platform_wayland PkgConfig::PORTALDEPS)
 
-add_library(kq_platform_select STATIC platform/openkeyboard.cpp)
+add_library(kq_platform_select STATIC platform/openkeyboard.cpp platform/composedkeyboard.cpp)
 target_link_libraries(kq_platform_select PUBLIC kq_platform_x11 kq_platform_sway kq_platform_portal)
 
 add_library(kq_platform_fake STATIC platform/fake/fakekeyboard.cpp)

@@ -5,6 +5,7 @@
 #include "app/keyboardbridge.h"
 #include "appearance/modtrans.h"
 #include "platform/openkeyboard.h"
+#include "platform/sessiongone.h"
 #include "windows/dialogs.h"
 #include "windows/frmmain.h"
 
@@ -49,7 +50,7 @@ void closeOnSignals(kq::frmMain* main) {
 QtMessageHandler g_defaultHandler = nullptr;
 
 void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (text.contains(QLatin1String("X11 connection broke"))) kq::ExitDisplayGone();
+    if (text.contains(QLatin1String("X11 connection broke"))) kq::ExitSessionGone("the X server");
     g_defaultHandler(type, context, text);
 }
 

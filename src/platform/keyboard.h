@@ -62,7 +62,4 @@ public:
     virtual WindowOpacity* windowOpacity() { return nullptr; }
 };
 
-// Ends the process with one line on standard error and status 1: the display server went away.
-[[noreturn]] void ExitDisplayGone();
-
 } // namespace kq

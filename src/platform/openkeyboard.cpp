@@ -1,7 +1,12 @@
 #include "platform/openkeyboard.h"
 
-#include "platform/portal/portalkeyboard.h"
-#include "platform/sway/swaykeyboard.h"
+#include "platform/composedkeyboard.h"
+#include "platform/gnome/remotedesktoptyper.h"
+#include "platform/kde/fakeinputtyper.h"
+#include "platform/portal/portalshortcuts.h"
+#include "platform/sway/swayhotkeys.h"
+#include "platform/wayland/compositorkeymap.h"
+#include "platform/wayland/virtualkeyboardtyper.h"
 #include "platform/x11/x11keyboard.h"
 
 #include <cstdlib>
@@ -20,6 +25,36 @@ bool envSet(const char* name) {
     return v && *v;
 }
 
+// Sway: its bindings bring the hotkeys, a virtual keyboard with a keymap of ours types, and the
+// keymap goes up again whenever sway replaced it.
+std::unique_ptr<PlatformKeyboard> openSway(std::string* error) {
+    auto hotkeys = SwayHotkeys::open(error);
+    auto typer = hotkeys ? VirtualKeyboardTyper::open(error) : nullptr;
+    if (!typer) return nullptr;
+    SwayHotkeys* source = hotkeys.get();
+    typer->watchKeymap([source] { return source->keymapReplaced(); });
+    return std::make_unique<ComposedKeyboard>(std::move(hotkeys), std::move(typer), "the sway session",
+                                              source);
+}
+
+// GNOME, KDE Plasma and any desktop whose portal has global shortcuts: those bring the hotkeys;
+// KWin's fake input types where KWin grants it, else the RemoteDesktop portal (GNOME).
+std::unique_ptr<PlatformKeyboard> openPortal(const std::string& stateDir, std::string* error) {
+    auto shortcuts = PortalShortcuts::open(PortalShortcuts::kAppId, error);
+    if (!shortcuts) return nullptr;
+    std::string fakeInputError, remoteError;
+    std::unique_ptr<Typer> typer = FakeInputTyper::open(shortcuts->bus(), &fakeInputError);
+    if (!typer) {
+        auto keymap = CompositorKeymap::connect();
+        if (!keymap)
+            return *error = fakeInputError + "; the compositor sends no keymap to type with", nullptr;
+        typer = RemoteDesktopTyper::open(shortcuts->bus(), stateDir + "/remote-desktop-token",
+                                         std::move(keymap), &remoteError);
+        if (!typer) return *error = fakeInputError + "; " + remoteError, nullptr;
+    }
+    return std::make_unique<ComposedKeyboard>(std::move(shortcuts), std::move(typer), "the desktop session");
+}
+
 } // namespace
 
 PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::string& stateDir) {
@@ -27,10 +62,10 @@ PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::stri
     const bool wayland = envSet("WAYLAND_DISPLAY");
     std::string swayError, portalError;
     if (wayland && envSet("SWAYSOCK")) {
-        choice.keyboard = SwayKeyboard::open(&swayError);
+        choice.keyboard = openSway(&swayError);
         if (choice.keyboard) return choice;
     } else if (wayland) {
-        if (auto portal = PortalKeyboard::open(stateDir, &portalError)) {
+        if (auto portal = openPortal(stateDir, &portalError)) {
             choice.keyboard = std::move(portal);
             choice.notice = kPortalNotice;
             return choice;

@@ -284,7 +284,7 @@ protected:
 
     MockPortal portal; // outlives the client, which closes its session on the way out
     std::unique_ptr<PortalShortcuts> client;
-    std::vector<PortalShortcuts::Key> keys;
+    std::vector<HotkeyEvent> keys;
 };
 
 const std::vector<Hotkey> kTabCaps{Hotkey::Tab, Hotkey::CapsLock};
@@ -427,7 +427,7 @@ TEST(PortalMockBus, ReadFailsOnceTheBusHasGone) {
     auto client = PortalShortcuts::open(kAppId, &why);
     ASSERT_NE(client, nullptr) << why;
     portal.stopBus();
-    std::vector<PortalShortcuts::Key> keys;
+    std::vector<HotkeyEvent> keys;
     bool alive = true;
     for (int i = 0; i < 100 && alive; ++i) {
         pollfd p{client->fd(), POLLIN, 0};
@@ -441,12 +441,10 @@ TEST(PortalMockBus, ReadFailsOnceTheBusHasGone) {
 // clipboard for the rest. The mock's compositor types a keysym only when its (US) layout has it.
 class RemoteDesktopMock : public PortalMock {
 protected:
-    void SetUp() override {
-        PortalMock::SetUp();
-        keymap.layout().loadNames("us");
-    }
     std::unique_ptr<RemoteDesktopTyper> openTyper(std::string* why) {
-        return RemoteDesktopTyper::open(client->bus(), tokenFile, &keymap, why);
+        auto keymap = std::make_unique<CompositorKeymap>();
+        keymap->layout().loadNames("us");
+        return RemoteDesktopTyper::open(client->bus(), tokenFile, std::move(keymap), why);
     }
     static KeyStrokes strokes(const std::u32string& text) {
         KeyStrokes out;
@@ -455,7 +453,6 @@ protected:
         return out;
     }
 
-    CompositorKeymap keymap;
     const std::string tokenFile =
         std::filesystem::temp_directory_path() / ("kq-rd-token-" + std::to_string(getpid()));
 };

@@ -54,7 +54,7 @@ void writeAll(int fd, const std::string& data) {
 
 struct RemoteDesktopTyper::Impl {
     sd_bus* bus = nullptr;
-    CompositorKeymap* layout = nullptr;
+    std::unique_ptr<CompositorKeymap> layout;
     std::string session;
     bool clipboard = false;
     sd_bus_slot* clipboardSlot = nullptr;
@@ -302,10 +302,11 @@ bool RemoteDesktopTyper::Impl::start(const std::string& tokenFile, std::string* 
 }
 
 std::unique_ptr<RemoteDesktopTyper> RemoteDesktopTyper::open(sd_bus* bus, const std::string& tokenFile,
-                                                             CompositorKeymap* layout, std::string* error) {
+                                                             std::unique_ptr<CompositorKeymap> layout,
+                                                             std::string* error) {
     auto d = std::make_unique<Impl>();
     d->bus = bus;
-    d->layout = layout;
+    d->layout = std::move(layout);
     if (!d->start(tokenFile, error)) return nullptr;
     return std::unique_ptr<RemoteDesktopTyper>(new RemoteDesktopTyper(std::move(d)));
 }

@@ -3,7 +3,7 @@
 // in the user's layout, and the portal's clipboard for characters that layout lacks (the
 // compositor drops keysyms it has no key for). The user allows it once; the permission is kept
 // as a restore token in a file of ours, so later starts ask nothing.
-#include "engine/keystroke.h"
+#include "platform/typer.h"
 
 #include <memory>
 #include <string>
@@ -14,13 +14,14 @@ namespace kq {
 
 class CompositorKeymap;
 
-class RemoteDesktopTyper : public KeystrokeSink {
+class RemoteDesktopTyper : public Typer {
 public:
     // Opens a session on `bus` and waits while the user answers the portal's dialog, if it shows
     // one. `tokenFile` keeps the permission between runs. `layout` tells which keysyms the user's
     // layout has. nullptr, with the reason, when the portal lacks the service or the user declined.
     static std::unique_ptr<RemoteDesktopTyper> open(sd_bus* bus, const std::string& tokenFile,
-                                                    CompositorKeymap* layout, std::string* error);
+                                                    std::unique_ptr<CompositorKeymap> layout,
+                                                    std::string* error);
     ~RemoteDesktopTyper() override;
 
     bool send(const KeyStrokes& strokes) override;

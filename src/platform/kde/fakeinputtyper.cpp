@@ -189,7 +189,7 @@ bool FakeInputTyper::alive() const {
     return !m_impl->dead;
 }
 
-bool FakeInputTyper::capsLocked() {
+std::optional<bool> FakeInputTyper::capsLocked() {
     if (wl_display_roundtrip(m_impl->display) < 0) m_impl->dead = true;
     return m_impl->caps;
 }

@@ -2,7 +2,7 @@
 // Typing on KWin through its fake-input protocol, which KWin grants to a program whose desktop
 // file asks for it. KWin runs these keys through the user's own keymap, so each character is
 // looked up in that layout; what the layout lacks is pasted (ClipboardPaste), never dropped.
-#include "engine/keystroke.h"
+#include "platform/typer.h"
 
 #include <memory>
 #include <string>
@@ -11,7 +11,7 @@ struct sd_bus;
 
 namespace kq {
 
-class FakeInputTyper : public KeystrokeSink {
+class FakeInputTyper : public Typer {
 public:
     // nullptr, with the reason, when there is no compositor or it does not grant fake input.
     // `bus` reaches KWin's layout service, through which keys of the user's other layouts are
@@ -20,12 +20,10 @@ public:
     ~FakeInputTyper() override;
 
     bool send(const KeyStrokes& strokes) override;
-    // False once the compositor has gone away.
-    bool alive() const;
-    // The lock state KWin reports (false where it reports none).
-    bool capsLocked();
-    // Presses and releases Caps Lock, which toggles the lock.
-    void tapCapsLock();
+    bool alive() const override;
+    // The lock state KWin reports (off where it reports none).
+    std::optional<bool> capsLocked() override;
+    void tapCapsLock() override;
 
     struct Impl;
 

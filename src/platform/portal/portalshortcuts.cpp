@@ -64,7 +64,7 @@ struct PortalShortcuts::Impl {
     std::vector<sd_bus_slot*> retired; // released outside their own callbacks
     int tokens = 0;
     std::set<Hotkey> held;
-    std::vector<Key> arrived; // also while another conversation on the bus waits for its answer
+    std::vector<HotkeyEvent> arrived; // also while another conversation on the bus waits for its answer
     std::string notice;
     bool lost = false;
 
@@ -246,7 +246,7 @@ int PortalShortcuts::fd() const {
 }
 
 void PortalShortcuts::bind(const std::vector<Hotkey>& keys) {
-    m_impl->wanted = keys;
+    m_impl->wanted = PortalKeysToBind(keys);
     m_impl->reconcile();
 }
 
@@ -254,11 +254,11 @@ sd_bus* PortalShortcuts::bus() const {
     return m_impl->bus;
 }
 
-const std::vector<Hotkey>& PortalShortcuts::bound() const {
+std::vector<Hotkey> PortalShortcuts::bound() const {
     return m_impl->sessionKeys;
 }
 
-bool PortalShortcuts::read(std::vector<Key>* keys) {
+bool PortalShortcuts::read(std::vector<HotkeyEvent>* keys) {
     Impl& d = *m_impl;
     int r = 0;
     while (!d.lost && (r = sd_bus_process(d.bus, nullptr)) > 0) {

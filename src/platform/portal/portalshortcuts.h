@@ -3,7 +3,7 @@
 // Keyquill may swallow now; the compositor consumes them and reports each press (Activated) and
 // release (Deactivated). A new key set closes the session and opens another, so keys outside the
 // set reach the applications again.
-#include "engine/hotkey.h"
+#include "platform/hotkeysource.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,32 +14,30 @@ typedef struct sd_bus sd_bus;
 
 namespace kq {
 
-class PortalShortcuts {
+class PortalShortcuts : public HotkeySource {
 public:
-    struct Key {
-        Hotkey key = Hotkey::Tab;
-        bool release = false;
-    };
+    // The application id the portal knows us by: the name of our desktop file.
+    static constexpr char kAppId[] = "io.github.wrenfield.Keyquill";
 
     // nullptr, with the reason, when there is no session bus or its portal has no global
     // shortcuts. `appId` names the desktop file the portal shows the user (registered with the
     // portal where it asks for one: programs outside a sandbox have no other way to say it).
     static std::unique_ptr<PortalShortcuts> open(const std::string& appId, std::string* error);
-    ~PortalShortcuts();
+    ~PortalShortcuts() override;
 
-    int fd() const;
+    int fd() const override;
     // The session bus connection, for other portals' conversations on the same descriptor.
     sd_bus* bus() const;
     // The keys the desktop should bind now (sorted). Asked of the desktop without waiting: its
     // answer (or the user's, in a dialog) comes through read().
-    void bind(const std::vector<Hotkey>& keys);
+    void bind(const std::vector<Hotkey>& keys) override;
     // What the desktop has bound for us, as far as it has answered.
-    const std::vector<Hotkey>& bound() const;
+    std::vector<Hotkey> bound() const override;
     // Handles what arrived on the bus and appends the key presses and releases, in order.
     // False once the bus connection has gone.
-    bool read(std::vector<Key>* keys);
+    bool read(std::vector<HotkeyEvent>* keys) override;
     // A sentence for the user when the desktop refused the shortcuts, once per refusal.
-    std::string takeNotice();
+    std::string takeNotice() override;
 
     struct Impl;
 

@@ -2,7 +2,7 @@
 // Typing through a virtual keyboard of the compositor (zwp_virtual_keyboard_v1): each line goes
 // out on a keymap of our own, so every character is a key whatever the user's layout, and our
 // keyboard's modifiers are ours alone: what the user holds on a real keyboard does not reach it.
-#include "engine/keystroke.h"
+#include "platform/typer.h"
 
 #include <functional>
 #include <memory>
@@ -10,15 +10,14 @@
 
 namespace kq {
 
-class VirtualKeyboardTyper : public KeystrokeSink {
+class VirtualKeyboardTyper : public Typer {
 public:
     // nullptr, with the reason, when there is no compositor or it offers no virtual keyboard.
     static std::unique_ptr<VirtualKeyboardTyper> open(std::string* error);
     ~VirtualKeyboardTyper() override;
 
     bool send(const KeyStrokes& strokes) override;
-    // False once the compositor has gone away.
-    bool alive() const;
+    bool alive() const override;
     // Asked before each line and, between keys, after each fence: true when the compositor has
     // replaced our keymap since it was last asked. The keymap then goes up again before the next
     // key, so the rest of the line is read with the keys we send.

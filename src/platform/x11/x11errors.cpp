@@ -1,6 +1,6 @@
 #include "platform/x11/x11errors.h"
 
-#include "platform/x11/x11keyboard.h"
+#include "platform/sessiongone.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -23,16 +23,10 @@ int survivableXError(Display* dpy, XErrorEvent* e) {
 }
 
 int displayGone(Display*) {
-    ExitDisplayGone();
+    ExitSessionGone("the X server");
 }
 
 } // namespace
-
-void ExitDisplayGone() {
-    static const char line[] = "keyquill: the X server went away; exiting\n";
-    (void)!::write(2, line, sizeof line - 1);
-    ::_exit(1);
-}
 
 void InstallSurvivableErrorHandler() {
     XSetErrorHandler(survivableXError);

@@ -6,7 +6,7 @@
 namespace kq {
 
 // Installed once per process. A connection that breaks (the X server gone) ends the process
-// through ExitDisplayGone (platform/keyboard.h).
+// through ExitSessionGone.
 void InstallSurvivableErrorHandler();
 
 // While one lives, X errors are counted here instead of being reported. Sync before reading.

@@ -1,0 +1,65 @@
+#include "platform/composedkeyboard.h"
+
+#include "platform/sessiongone.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kq {
+
+ComposedKeyboard::ComposedKeyboard(std::unique_ptr<HotkeySource> source, std::unique_ptr<Typer> typer,
+                                   std::string desktop, WindowOpacity* opacity)
+    : m_source(std::move(source)), m_typer(std::move(typer)), m_desktop(std::move(desktop)),
+      m_opacity(opacity) {}
+
+ComposedKeyboard::~ComposedKeyboard() {
+    remove();
+}
+
+bool ComposedKeyboard::install(Callbacks callbacks) {
+    m_callbacks = std::move(callbacks);
+    m_installed = true;
+    bindNow();
+    return true;
+}
+
+void ComposedKeyboard::remove() {
+    if (!m_installed) return;
+    m_installed = false;
+    bindNow();
+    m_queue.clear();
+}
+
+void ComposedKeyboard::setWatchedKeys(const std::vector<Hotkey>& keys) {
+    std::vector<Hotkey> sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted == m_watched) return;
+    m_watched = std::move(sorted);
+    bindNow();
+}
+
+void ComposedKeyboard::bindNow() {
+    m_source->bind(m_installed ? m_watched : std::vector<Hotkey>{});
+    m_queue.keepOnly(m_source->bound());
+}
+
+// Quirk: only some desktops tell a client the lock state (KWin does); elsewhere the typer's keys
+// come out the same whatever the lock, and the lock is taken as off.
+bool ComposedKeyboard::CapsLockOn() {
+    return m_typer->capsLocked().value_or(false);
+}
+
+void ComposedKeyboard::switchCapsLockOff() {
+    if (CapsLockOn()) m_typer->tapCapsLock();
+}
+
+// As on X11: events are acted on one after another, never inside another's yields.
+void ComposedKeyboard::processPendingEvents() {
+    if (!m_source->read(&m_arrived) || !m_typer->alive()) ExitSessionGone(m_desktop);
+    m_queue.keepOnly(m_source->bound());
+    for (const HotkeyEvent& e : std::exchange(m_arrived, {}))
+        m_queue.push(e.key, e.release);
+    if (m_installed) m_queue.run(m_callbacks);
+}
+
+} // namespace kq

@@ -1,0 +1,54 @@
+#pragma once
+// A keyboard backend put together from a hotkey source (the compositor swallows the keys and
+// reports them) and a typer. The filter's state is kept here: installed or not, the watched
+// keys, and the queue that acts on reported events one after another.
+#include "platform/hotkeyqueue.h"
+#include "platform/hotkeysource.h"
+#include "platform/keyboard.h"
+#include "platform/typer.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kq {
+
+class ComposedKeyboard : public PlatformKeyboard {
+public:
+    // `desktop` names the session in the line printed when it goes ("the sway session").
+    // `opacity`, when the desktop needs one, is kept alive by the caller (usually the source).
+    ComposedKeyboard(std::unique_ptr<HotkeySource> source, std::unique_ptr<Typer> typer, std::string desktop,
+                     WindowOpacity* opacity = nullptr);
+    ~ComposedKeyboard() override;
+
+    bool install(Callbacks callbacks) override;
+    void remove() override;
+    bool installed() const override { return m_installed; }
+    void setWatchedKeys(const std::vector<Hotkey>& keys) override;
+
+    bool CapsLockOn() override;
+    void switchCapsLockOff() override;
+
+    KeystrokeSink& typer() override { return *m_typer; }
+    int eventFd() const override { return m_source->fd(); }
+    void processPendingEvents() override;
+    int msUntilHousekeeping() const override { return -1; }
+    std::string takeNotice() override { return m_source->takeNotice(); }
+    WindowOpacity* windowOpacity() override { return m_opacity; }
+
+private:
+    void bindNow();
+
+    // The source outlives the typer: a typer may talk through the source's connection.
+    std::unique_ptr<HotkeySource> m_source;
+    std::unique_ptr<Typer> m_typer;
+    std::string m_desktop;
+    WindowOpacity* m_opacity;
+    HotkeyQueue m_queue;
+    Callbacks m_callbacks;
+    bool m_installed = false;
+    std::vector<Hotkey> m_watched; // sorted
+    std::vector<HotkeyEvent> m_arrived;
+};
+
+} // namespace kq
