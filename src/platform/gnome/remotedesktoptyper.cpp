@@ -1,7 +1,7 @@
 #include "platform/gnome/remotedesktoptyper.h"
 
 #include "engine/utf8.h"
-#include "platform/keypacer.h"
+#include "platform/linetyper.h"
 #include "platform/namedkeys.h"
 #include "platform/portal/portalbus.h"
 #include "platform/wayland/compositorkeymap.h"
@@ -52,7 +52,7 @@ void writeAll(int fd, const std::string& data) {
 
 } // namespace
 
-struct RemoteDesktopTyper::Impl {
+struct RemoteDesktopTyper::Impl : KeyEmitter {
     sd_bus* bus = nullptr;
     std::unique_ptr<CompositorKeymap> layout;
     std::string session;
@@ -62,10 +62,10 @@ struct RemoteDesktopTyper::Impl {
     std::string offeredType, offered;     // the clipboard we own (when owning): served on each transfer
     bool owning = false;
     unsigned transfers = 0;
-    KeyPacer pacer;
+    LineTyper line{*this};
     int tokens = 0;
 
-    ~Impl() {
+    ~Impl() override {
         sd_bus_slot_unref(clipboardSlot);
         if (!session.empty())
             sd_bus_call_method(bus, portal::kService, session.c_str(), "org.freedesktop.portal.Session",
@@ -83,7 +83,7 @@ struct RemoteDesktopTyper::Impl {
         return r >= 0 ? sd_bus_message_close_container(m) : r;
     }
 
-    bool key(uint32_t keysym, bool down) {
+    bool key(uint32_t keysym, bool down) override {
         sd_bus_message* m = nullptr;
         int r = sd_bus_message_new_method_call(bus, &m, portal::kService, portal::kObject, kRemote,
                                                "NotifyKeyboardKeysym");
@@ -93,33 +93,40 @@ struct RemoteDesktopTyper::Impl {
         if (r >= 0) r = sd_bus_message_set_expect_reply(m, 0);
         if (r >= 0) r = sd_bus_send(bus, m, nullptr);
         sd_bus_message_unref(m);
-        return r >= 0 && (!pacer.sent() || fence());
+        return r >= 0;
     }
 
     // A call answered in order after the keys before it: the portal has passed them on.
-    bool fence() {
-        pacer.pace();
+    bool roundTrip() override {
         uint32_t version = 0;
         return sd_bus_get_property_trivial(bus, portal::kService, portal::kObject, kRemote, "version",
                                            nullptr, 'u', &version) >= 0;
     }
 
-    bool stroke(uint32_t keysym, uint8_t mods) {
-        const uint32_t held[] = {mods & ModControl ? XKB_KEY_Control_L : 0u,
-                                 mods & ModAlt ? XKB_KEY_Alt_L : 0u, mods & ModShift ? XKB_KEY_Shift_L : 0u};
-        bool ok = true;
-        for (uint32_t k : held)
-            if (k) ok = ok && key(k, true);
-        ok = ok && key(keysym, true) && key(keysym, false);
-        for (int i = 2; i >= 0; --i)
-            if (held[i]) ok = ok && key(held[i], false);
-        return ok;
+    // Quirk: the compositor types a keysym only when the layout in use has a key for it and drops
+    // the others without a word; the keymap is read before each line (the user may change it).
+    bool begin(uint32_t*) override { return layout->refresh(); }
+    // Which of the user's layouts is in use is told to the focused window alone, so a character
+    // is typed as a key only when every layout has one, and pasted otherwise. Keys are keysyms
+    // here: the compositor finds the key and its level itself.
+    std::optional<EmittedKey> resolve(const KeyStroke& s) override {
+        if (s.named) return EmittedKey{KeysymForNamedKey(s.key)};
+        if (!layout->layout().inEveryGroup(s.ch)) return std::nullopt;
+        return EmittedKey{xkb_utf32_to_keysym(s.ch)};
+    }
+    // Quirk: this keysym too is dropped where the layout in use has no V (Russian on its own).
+    std::optional<EmittedKey> pasteKey() override { return EmittedKey{XKB_KEY_v}; }
+    uint32_t heldKeyCode(HeldKey k) override {
+        return k == HeldKey::Shift     ? XKB_KEY_Shift_L
+               : k == HeldKey::Control ? XKB_KEY_Control_L
+               : k == HeldKey::Alt     ? XKB_KEY_Alt_L
+                                       : 0;
     }
 
     static int onClipboard(sd_bus_message* m, void* data, sd_bus_error*);
     bool setSelection(const std::string& type, std::string data);
     std::pair<std::string, std::string> savedClipboard();
-    bool paste(const std::string& utf8);
+    bool paste(const std::u32string& text, const std::function<bool()>& pressPaste) override;
     bool start(const std::string& tokenFile, std::string* error);
 };
 
@@ -211,14 +218,14 @@ std::pair<std::string, std::string> RemoteDesktopTyper::Impl::savedClipboard() {
 
 // Characters the layout lacks: on the clipboard, Ctrl+V, and once the application has taken
 // them (the portal asks us for the data), the clipboard it had is put back.
-bool RemoteDesktopTyper::Impl::paste(const std::string& utf8) {
+bool RemoteDesktopTyper::Impl::paste(const std::u32string& text, const std::function<bool()>& pressPaste) {
     if (!clipboard) {
         std::fprintf(stderr, "keyquill: the desktop gave no clipboard for characters the layout lacks\n");
         return false;
     }
     const auto saved = savedClipboard();
     const unsigned before = transfers;
-    if (!setSelection(kText, utf8) || !fence() || !stroke(XKB_KEY_v, ModControl) || !fence()) return false;
+    if (!setSelection(kText, EncodeUtf8(text)) || !line.fence() || !pressPaste()) return false;
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::milliseconds(kTakeMs);
     while (transfers == before && Clock::now() < end)
@@ -315,28 +322,7 @@ RemoteDesktopTyper::RemoteDesktopTyper(std::unique_ptr<Impl> impl) : m_impl(std:
 RemoteDesktopTyper::~RemoteDesktopTyper() = default;
 
 bool RemoteDesktopTyper::send(const KeyStrokes& strokes) {
-    Impl& d = *m_impl;
-    // Quirk: the compositor types a keysym only when the layout in use has a key for it and drops
-    // the others without a word; the keymap is read before each line (the user may change it).
-    // Which of the user's layouts is in use is told to the focused window alone, so a character
-    // is typed as a key only when every layout has one, and pasted otherwise.
-    if (!d.layout->refresh()) return false;
-    const auto typable = [&](const KeyStroke& s) { return s.named || d.layout->layout().inEveryGroup(s.ch); };
-    for (const KeyStroke& s : strokes)
-        if (!typable(s) && s.modifiers != ModNone) return false;
-    for (size_t i = 0; i < strokes.size();) {
-        if (typable(strokes[i])) {
-            const KeyStroke& s = strokes[i++];
-            if (!d.stroke(s.named ? KeysymForNamedKey(s.key) : xkb_utf32_to_keysym(s.ch), s.modifiers))
-                return false;
-            continue;
-        }
-        std::u32string run;
-        for (; i < strokes.size() && !typable(strokes[i]); ++i)
-            run += strokes[i].ch;
-        if (!d.paste(EncodeUtf8(run))) return false;
-    }
-    return d.fence();
+    return m_impl->line.type(strokes);
 }
 
 } // namespace kq

@@ -4,7 +4,7 @@
 #include "fake-input-client-protocol.h"
 #include "keystate-client-protocol.h"
 #include "platform/kde/kwinlayouts.h"
-#include "platform/keypacer.h"
+#include "platform/linetyper.h"
 #include "platform/namedkeys.h"
 #include "platform/wayland/clipboardpaste.h"
 #include "platform/wayland/compositorkeymap.h"
@@ -32,7 +32,7 @@ const org_kde_kwin_keystate_listener kKeystateListener{onLockState};
 
 } // namespace
 
-struct FakeInputTyper::Impl {
+struct FakeInputTyper::Impl : KeyEmitter {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     wl_seat* seat = nullptr;
@@ -43,11 +43,13 @@ struct FakeInputTyper::Impl {
     LayoutKeys& layout = keymap.layout();
     bool caps = false;
     bool dead = false;
-    KeyPacer pacer;
+    LineTyper line{*this};
     KwinLayouts layouts{nullptr};
     bool switchable = false; // KWin's layout service answered: other groups can be typed through
+    uint32_t users = 0;      // the user's layout group when the line began
+    uint32_t group = 0;      // the one KWin reads our keys with now
 
-    ~Impl() {
+    ~Impl() override {
         keymap.detach();
         if (keystate && keystateVersion >= 4)
             org_kde_kwin_keystate_destroy(keystate);
@@ -62,74 +64,57 @@ struct FakeInputTyper::Impl {
         }
     }
 
-    bool fence() {
-        pacer.pace();
+    bool roundTrip() override {
         if (!dead && wl_display_roundtrip(display) < 0) dead = true;
         return !dead;
     }
 
-    bool key(uint32_t xkbCode, uint32_t state) {
-        org_kde_kwin_fake_input_keyboard_key(input, xkbCode - 8, state);
-        return !pacer.sent() || fence();
+    // The layout and lock as they are now: the user may have switched since the last line.
+    // Quirk: KWin tells the layout in use only to the focused window; its layout service tells
+    // anyone, and is there only while the user has several layouts.
+    bool begin(uint32_t* activeGroup) override {
+        if (dead || !roundTrip()) return false;
+        const std::optional<uint32_t> active = layouts.active();
+        switchable = active.has_value();
+        group = users = *activeGroup = active.value_or(0);
+        layout.setState(users, caps);
+        return true;
     }
 
-    // The keys to hold around a stroke's key, outermost first.
-    std::vector<uint32_t> holds(const LayoutKey& k, uint8_t mods) const {
-        std::vector<uint32_t> keys;
-        if ((mods & ModControl) && layout.controlKeycode()) keys.push_back(layout.controlKeycode());
-        if ((mods & ModAlt) && layout.altKeycode()) keys.push_back(layout.altKeycode());
-        if ((k.shift || (mods & ModShift)) && layout.shiftKeycode()) keys.push_back(layout.shiftKeycode());
-        if (k.level3) keys.push_back(layout.level3Keycode());
-        return keys;
+    // The group in use when it has the key, else another that has it, when KWin lets us switch.
+    std::optional<EmittedKey> resolve(const KeyStroke& s) override {
+        const uint32_t sym = s.named ? KeysymForNamedKey(s.key) : 0;
+        const auto g = s.named ? layout.groupWithKeysym(sym) : layout.groupWithChar(s.ch);
+        if (!g || (*g != group && !switchable)) return std::nullopt;
+        const auto k = s.named ? layout.forKeysymIn(*g, sym) : layout.forCharIn(*g, s.ch);
+        return EmittedKey{k->keycode, k->shift, k->level3, *g};
     }
-
-    bool stroke(const LayoutKey& k, uint8_t mods) {
-        const std::vector<uint32_t> held = holds(k, mods);
-        bool ok = true;
-        for (uint32_t code : held)
-            ok = ok && key(code, kPressed);
-        ok = ok && key(k.keycode, kPressed) && key(k.keycode, kReleased);
-        for (auto it = held.rbegin(); it != held.rend(); ++it)
-            ok = ok && key(*it, kReleased);
-        return ok;
+    uint32_t heldKeyCode(HeldKey k) override {
+        return k == HeldKey::Shift     ? layout.shiftKeycode()
+               : k == HeldKey::Control ? layout.controlKeycode()
+               : k == HeldKey::Alt     ? layout.altKeycode()
+                                       : layout.level3Keycode();
     }
-
-    std::optional<LayoutKey> lookup(const KeyStroke& s) const {
-        return s.named ? layout.forKeysym(KeysymForNamedKey(s.key)) : layout.forChar(s.ch);
+    bool key(uint32_t xkbCode, bool pressed) override {
+        org_kde_kwin_fake_input_keyboard_key(input, xkbCode - 8, pressed ? kPressed : kReleased);
+        return true;
     }
-
-    // The group to type a stroke in: the one in use when it has the key, else another that has
-    // it, when KWin lets us switch; nullopt when it must be pasted.
-    std::optional<uint32_t> groupFor(const KeyStroke& s) const {
-        const auto g =
-            s.named ? layout.groupWithKeysym(KeysymForNamedKey(s.key)) : layout.groupWithChar(s.ch);
-        if (g && *g != group && !switchable) return std::nullopt;
-        return g;
-    }
-
-    // Every key sent so far is read with the group it was chosen in, the next ones with `g`.
-    bool switchTo(uint32_t g) {
-        if (g == group) return true;
-        if (!fence() || !layouts.activate(g)) return false;
+    bool useGroup(uint32_t g) override {
+        if (!layouts.activate(g)) return false;
         group = g;
         layout.setState(group, caps);
         return true;
     }
+    // The user's own layout again, after keys typed in another.
+    bool finish() override { return group == users || useGroup(users); }
 
     // Characters the layout lacks go through the clipboard, a run of them at a time.
-    bool pasteRun(const std::u32string& run) {
-        const std::string utf8 = EncodeUtf8(run);
-        const auto g = groupFor(KeyStroke::character(U'v'));
-        if (!g || !switchTo(*g) || !layout.controlKeycode() || !fence()) return false;
-        const LayoutKey v = *layout.forChar(U'v');
+    bool paste(const std::u32string& run, const std::function<bool()>& pressPaste) override {
         std::string error;
-        const bool ok = ClipboardPaste::paste(
-            utf8, [&] { return stroke(v, ModControl) && fence(); }, &error);
+        const bool ok = ClipboardPaste::paste(EncodeUtf8(run), pressPaste, &error);
         if (!ok) std::fprintf(stderr, "keyquill: %zu characters not typed: %s\n", run.size(), error.c_str());
         return ok;
     }
-
-    uint32_t group = 0; // the layout KWin reads our keys with now
 };
 
 namespace {
@@ -197,37 +182,11 @@ std::optional<bool> FakeInputTyper::capsLocked() {
 void FakeInputTyper::tapCapsLock() {
     org_kde_kwin_fake_input_keyboard_key(m_impl->input, kEvdevCapsLock, kPressed);
     org_kde_kwin_fake_input_keyboard_key(m_impl->input, kEvdevCapsLock, kReleased);
-    m_impl->fence();
+    m_impl->line.fence();
 }
 
 bool FakeInputTyper::send(const KeyStrokes& strokes) {
-    Impl& d = *m_impl;
-    // The layout and lock as they are now: the user may have switched since the last line.
-    if (d.dead || !d.fence()) return false;
-    // Quirk: KWin tells the layout in use only to the focused window; its layout service tells
-    // anyone, and is there only while the user has several layouts.
-    const std::optional<uint32_t> active = d.layouts.active();
-    const uint32_t users = active.value_or(0);
-    d.switchable = active.has_value();
-    d.group = users;
-    d.layout.setState(users, d.caps);
-    for (const KeyStroke& s : strokes)
-        if (!d.groupFor(s) && (s.named || s.modifiers != ModNone)) return false;
-    bool ok = true;
-    for (size_t i = 0; ok && i < strokes.size();) {
-        if (const auto g = d.groupFor(strokes[i])) {
-            ok = d.switchTo(*g) && d.stroke(*d.lookup(strokes[i]), strokes[i].modifiers);
-            ++i;
-            continue;
-        }
-        std::u32string run;
-        for (; i < strokes.size() && !d.groupFor(strokes[i]); ++i)
-            run += strokes[i].ch;
-        ok = d.pasteRun(run);
-    }
-    // The user's own layout again, after the keys typed in another.
-    const bool back = d.switchTo(users);
-    return ok && back && d.fence();
+    return m_impl->line.type(strokes);
 }
 
 } // namespace kq

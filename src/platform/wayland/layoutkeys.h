@@ -34,6 +34,11 @@ public:
     // group has none.
     std::optional<LayoutKey> forKeysym(uint32_t keysym) const;
     std::optional<LayoutKey> forChar(char32_t ch) const;
+    // The same in another group.
+    std::optional<LayoutKey> forKeysymIn(uint32_t group, uint32_t keysym) const {
+        return find(false, keysym, group);
+    }
+    std::optional<LayoutKey> forCharIn(uint32_t group, char32_t ch) const { return find(true, ch, group); }
     // The groups (the user's layouts) of the keymap.
     uint32_t groups() const;
     // A group that has a key for this keysym: the one in use when it does, else the first that

@@ -1,6 +1,6 @@
 #include "platform/wayland/virtualkeyboardtyper.h"
 
-#include "platform/keypacer.h"
+#include "platform/linetyper.h"
 #include "platform/namedkeys.h"
 #include "platform/wayland/virtualkeymap.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -30,7 +30,7 @@ uint32_t keysymOf(const KeyStroke& s) {
 
 } // namespace
 
-struct VirtualKeyboardTyper::Impl {
+struct VirtualKeyboardTyper::Impl : KeyEmitter {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     wl_seat* seat = nullptr;
@@ -38,12 +38,11 @@ struct VirtualKeyboardTyper::Impl {
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     VirtualKeymap keymap;
     bool dead = false;
-    KeyPacer pacer;
+    LineTyper line{*this};
     std::function<bool()> replaced;
-    bool fenced = false; // since the compositor was last asked about our keymap
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
-    ~Impl() {
+    ~Impl() override {
         if (keyboard) zwp_virtual_keyboard_v1_destroy(keyboard);
         if (manager) zwp_virtual_keyboard_manager_v1_destroy(manager);
         if (seat) wl_seat_destroy(seat);
@@ -64,16 +63,9 @@ struct VirtualKeyboardTyper::Impl {
         return lastTime = std::max(ms, lastTime + 1);
     }
 
-    bool fence() {
-        pacer.pace();
+    bool roundTrip() override {
         if (!dead && wl_display_roundtrip(display) < 0) dead = true;
-        fenced = true;
         return !dead;
-    }
-
-    bool keymapReplaced() {
-        fenced = false;
-        return replaced && replaced();
     }
 
     bool upload() {
@@ -88,35 +80,50 @@ struct VirtualKeyboardTyper::Impl {
             zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
         }
         close(fd);
-        return written && fence();
+        return written && line.fence();
     }
 
-    bool key(uint32_t xkbCode, uint32_t state) {
-        zwp_virtual_keyboard_v1_key(keyboard, now(), xkbCode - 8, state);
-        return !pacer.sent() || fence();
-    }
+    bool keymapReplaced() { return replaced && replaced(); }
 
+    // A line with more distinct keysyms than one keymap holds goes out in parts, each with the
+    // keymap it needs; the keymap goes up again too when the compositor replaced it.
+    bool prepare(const KeyStrokes& strokes, size_t from, size_t* to) override {
+        std::set<uint32_t> seen;
+        std::vector<uint32_t> part;
+        for (*to = from; *to < strokes.size(); ++*to) {
+            const uint32_t sym = keysymOf(strokes[*to]);
+            if (!seen.count(sym) && seen.size() == VirtualKeymap::capacity()) break;
+            if (seen.insert(sym).second) part.push_back(sym);
+        }
+        const bool replacedNow = keymapReplaced();
+        return (!keymap.place(part) && !replacedNow) || upload();
+    }
+    bool betweenStrokes() override { return !keymapReplaced() || upload(); }
+
+    bool resolvable(const KeyStroke& s) override { return keysymOf(s) != 0; }
+    std::optional<EmittedKey> resolve(const KeyStroke& s) override {
+        const uint32_t code = keymap.keycodeOf(keysymOf(s));
+        if (!code) return std::nullopt;
+        return EmittedKey{code};
+    }
+    uint32_t heldKeyCode(HeldKey k) override {
+        return k == HeldKey::Shift     ? keymap.shiftKeycode()
+               : k == HeldKey::Control ? keymap.controlKeycode()
+               : k == HeldKey::Alt     ? keymap.altKeycode()
+                                       : 0;
+    }
+    bool key(uint32_t xkbCode, bool pressed) override {
+        zwp_virtual_keyboard_v1_key(keyboard, now(), xkbCode - 8, pressed ? kPressed : kReleased);
+        return true;
+    }
     // Quirk: wlroots does not run a virtual keyboard's keys through its keymap, so pressing Shift
     // changes no modifier by itself; the client sends the modifier state too, after each change.
-    bool setModifiers(uint32_t depressed) {
+    // The real modifiers have fixed places in every XKB keymap: Shift 0, Control 2, Mod1 3.
+    bool modifiersHeld(uint8_t mods) override {
+        const uint32_t depressed = ((mods & ModShift) ? 1u << 0 : 0) | ((mods & ModControl) ? 1u << 2 : 0) |
+                                   ((mods & ModAlt) ? 1u << 3 : 0);
         zwp_virtual_keyboard_v1_modifiers(keyboard, depressed, 0, 0, 0);
-        return !pacer.sent() || fence();
-    }
-
-    bool stroke(const KeyStroke& s) {
-        // The real modifiers have fixed places in every XKB keymap: Shift 0, Control 2, Mod1 3.
-        const uint32_t codes[] = {keymap.shiftKeycode(), keymap.controlKeycode(), keymap.altKeycode()};
-        const uint8_t bits[] = {ModShift, ModControl, ModAlt};
-        const uint32_t masks[] = {1u << 0, 1u << 2, 1u << 3};
-        uint32_t held = 0;
-        bool ok = true;
-        for (int i = 0; i < 3; ++i)
-            if (s.modifiers & bits[i]) ok = ok && key(codes[i], kPressed) && setModifiers(held |= masks[i]);
-        const uint32_t code = keymap.keycodeOf(keysymOf(s));
-        ok = ok && key(code, kPressed) && key(code, kReleased);
-        for (int i = 2; i >= 0; --i)
-            if (s.modifiers & bits[i]) ok = ok && key(codes[i], kReleased) && setModifiers(held &= ~masks[i]);
-        return ok;
+        return true;
     }
 };
 
@@ -169,32 +176,7 @@ void VirtualKeyboardTyper::watchKeymap(std::function<bool()> replaced) {
 }
 
 bool VirtualKeyboardTyper::send(const KeyStrokes& strokes) {
-    Impl& d = *m_impl;
-    if (d.dead) return false;
-    for (const KeyStroke& s : strokes)
-        if (!keysymOf(s)) return false;
-    // A line with more distinct keysyms than one keymap holds goes out in parts, each with the
-    // keymap it needs.
-    size_t from = 0;
-    while (from < strokes.size()) {
-        std::set<uint32_t> seen;
-        std::vector<uint32_t> part;
-        size_t to = from;
-        for (; to < strokes.size(); ++to) {
-            const uint32_t sym = keysymOf(strokes[to]);
-            if (!seen.count(sym) && seen.size() == VirtualKeymap::capacity()) break;
-            if (seen.insert(sym).second) part.push_back(sym);
-        }
-        const bool replaced = d.keymapReplaced();
-        if ((d.keymap.place(part) || replaced) && !d.upload()) return false;
-        for (size_t i = from; i < to; ++i) {
-            // Only between strokes: an upload resets the modifiers a stroke may be holding.
-            if (d.fenced && d.keymapReplaced() && !d.upload()) return false;
-            if (!d.stroke(strokes[i])) return false;
-        }
-        from = to;
-    }
-    return d.fence();
+    return !m_impl->dead && m_impl->line.type(strokes);
 }
 
 } // namespace kq
