@@ -4,7 +4,7 @@ set(CMAKE_AUTORCC ON)
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
 add_library(kq_app STATIC
-  app/formrestrict.cpp app/instancelock.cpp app/shutdown.cpp app/keyboardbridge.cpp app/filelocations.cpp)
+  app/formrestrict.cpp app/instancelock.cpp app/session.cpp app/keyboardbridge.cpp app/filelocations.cpp)
 target_link_libraries(kq_app PUBLIC kq_files kq_engine kq_platform_select Qt6::Widgets)
 
 add_library(kq_windows STATIC

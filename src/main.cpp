@@ -1,8 +1,8 @@
 // Keyquill: types prepared lines into the focused application at the press of a hotkey.
 #include "app/filelocations.h"
-#include "app/globals.h"
 #include "app/instancelock.h"
 #include "app/keyboardbridge.h"
+#include "app/session.h"
 #include "appearance/modtrans.h"
 #include "platform/openkeyboard.h"
 #include "platform/sessiongone.h"
@@ -62,7 +62,6 @@ int main(int argc, char** argv) {
     // The program ends through its own shutdown, not when a window closes.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    kq::Globals g;
     std::unique_ptr<kq::PlatformKeyboard> keyboard;
     std::unique_ptr<kq::KeyboardBridge> bridge;
     kq::PlatformChoice choice =
@@ -70,16 +69,17 @@ int main(int argc, char** argv) {
                                  QFileInfo(kq::SettingsFilePath()).absolutePath().toStdString());
     keyboard = std::move(choice.keyboard);
     if (!keyboard) std::fprintf(stderr, "keyquill: no global hotkeys: %s\n", choice.error.c_str());
+    kq::SessionPlatform platform;
+    if (keyboard) platform = {keyboard.get(), keyboard.get(), &keyboard->typer()};
+    kq::Session session(platform);
     if (keyboard) {
-        g.filter = keyboard.get();
-        g.capsLock = keyboard.get();
-        g.sender = &keyboard->typer();
-        bridge = std::make_unique<kq::KeyboardBridge>(*keyboard, g.macro);
+        bridge = std::make_unique<kq::KeyboardBridge>(*keyboard, session.macro);
+        session.useBridge(bridge.get());
         kq::UseCompositorOpacity(keyboard->windowOpacity());
     }
 
     kq::InstanceLock lock;
-    auto* main = new kq::frmMain(g, bridge.get());
+    auto* main = new kq::frmMain(session);
     if (!main->Form_Load(lock)) {
         delete main;
         return 0;

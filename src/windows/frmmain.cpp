@@ -1,7 +1,6 @@
 #include "windows/frmmain.h"
 
 #include "app/instancelock.h"
-#include "app/keyboardbridge.h"
 #include "engine/hotkey.h"
 #include "engine/messages.h"
 #include "files/commandlist.h"
@@ -27,26 +26,17 @@
 #include <QSignalBlocker>
 
 namespace kq {
-namespace {
 
-// Without an X server nothing can be typed: every send fails like text the sender refuses.
-struct RefusingSink : KeystrokeSink {
-    bool send(const KeyStrokes&) override { return false; }
-};
-
-} // namespace
-
-frmMain::frmMain(Globals& g, KeyboardBridge* bridge)
-    : m_g(g), m_bridge(bridge), m_nullSink(std::make_unique<RefusingSink>()) {
+frmMain::frmMain(Session& session) : m_session(session) {
     setWindowTitle(QStringLiteral("Keyquill"));
     setWindowIcon(ProgramIcon());
     buildControls();
     buildMenu();
     // The design gives the client area; the menu bar comes on top of it.
     resize(TwipsToPx(5655), TwipsToPx(3015) + menuBar()->sizeHint().height());
-    m_multi = new frmMultiMacro(g, *this);
+    m_multi = new frmMultiMacro(session, *this);
     m_options = new frmOptions(
-        g, [this](int32_t colour, const char* target) { ApplyColour(colour, target); },
+        session, [this](int32_t colour, const char* target) { ApplyColour(colour, target); },
         [this] { sweep(true); }, [this] { sweep(false); });
     m_popup = std::make_unique<frmPopup>([this] { trayMinimize(); }, [this] { trayRestore(); },
                                          [this] { shutdown(); });
@@ -56,8 +46,7 @@ frmMain::frmMain(Globals& g, KeyboardBridge* bridge)
         std::string error;
         m_options->saveSettings(&error);
     });
-    m_playback =
-        std::make_unique<Playback>(g.macro, *this, *m_multi, g.sender ? *g.sender : *m_nullSink, *this);
+    session.attach(*this, *m_multi, *this, *this);
 }
 
 frmMain::~frmMain() {
@@ -121,33 +110,8 @@ void frmMain::buildMenu() {
 }
 
 bool frmMain::Form_Load(InstanceLock& lock) {
-    if (!lock.acquire() &&
-        ShowMessage(kMsgSecondInstance, MessageKind::Question, kProgramTitle) == Answer::No)
-        return false;
+    if (!m_session.start(lock)) return false;
     options().chkTransparent->setEnabled(true);
-    if (m_g.capsLock && m_g.capsLock->CapsLockOn()) m_g.capsLock->switchCapsLockOff();
-    if (m_g.filter)
-        m_g.filter->install({[this](const KeyEvent& e) { return DecideHotkey(m_g.macro, e); },
-                             [this](const HotkeyDecision& d) { RunHotkeyActions(m_g.macro, d, *this); }});
-    if (m_bridge)
-        m_bridge->setRefusedHandler([this](Hotkey key) {
-            ShowMessage(HotkeyHeldElsewhere(HotkeyText(key)), MessageKind::Warning, kProgramTitle);
-        });
-    if (m_bridge)
-        m_bridge->setNoticeHandler(
-            [this](const std::string& notice) { ShowMessage(notice, MessageKind::Warning, kProgramTitle); });
-    FormRestrict& r = m_g.restrict;
-    FormRestrict::measureScreen(r.ScreenTwipsX, r.ScreenTwipsY);
-    r.FormWidthPx = r.outerWidthPx(this);
-    r.FormHeightPx = r.outerHeightPx(this);
-    r.RestrictFormSize(this);
-    r.MinTrackWidth = r.FormWidthPx;
-    r.MinTrackHeight = r.FormHeightPx;
-    r.MaxTrackWidth = r.screenWidthPx();
-    r.MaxTrackHeight = r.screenHeightPx();
-    m_g.macro.BindKey = Hotkey::Tab;
-    m_g.macro.MacroMode = ModeSingleList;
-    m_g.CurrentConfig = 1;
     m_popup->AddTrayIcon(ProgramIcon(), QStringLiteral("Keyquill by Wrenfield"));
     LoadSettings();
     return true;
@@ -170,23 +134,12 @@ void frmMain::SelectLine(int16_t index) {
     lstCommands->setCurrentRow(index);
 }
 
-void frmMain::YieldEvents() {
-    if (m_bridge) m_bridge->drain();
-    QCoreApplication::processEvents();
-}
-
 Answer frmMain::ShowMessage(std::string_view text, MessageKind kind, std::string_view title) {
     return ShowMessageBox(isVisible() ? this : nullptr, text, kind, title);
 }
 
 void frmMain::InitiateMacro(int16_t Dimention) {
-    m_playback->InitiateMacro(Dimention);
-}
-void frmMain::NextCommand() {
-    m_playback->NextCommand();
-}
-void frmMain::NextCommand2(int16_t functionkey) {
-    m_playback->NextCommand2(functionkey);
+    m_session.playback().InitiateMacro(Dimention);
 }
 
 frmMultiMacro& frmMain::multiMacro() {
@@ -214,8 +167,8 @@ void frmMain::removeTrayIcon() {
 }
 
 QWidget* frmMain::modeWindow() {
-    if (m_g.macro.MacroMode == ModeSingleList) return this;
-    if (m_g.macro.MacroMode == ModeMultiSlot) return m_multi;
+    if (m_session.macro.MacroMode == ModeSingleList) return this;
+    if (m_session.macro.MacroMode == ModeMultiSlot) return m_multi;
     return nullptr;
 }
 
@@ -233,6 +186,14 @@ QWidget* frmMain::multiSlotWindow() {
     return m_multi;
 }
 
+void frmMain::showMultiSlot() {
+    m_multi->showWindow();
+}
+
+void frmMain::untickEnabled() {
+    chkEnabled->setCheckState(Qt::Unchecked);
+}
+
 void frmMain::unloadMultiSlot() {
     m_multi->unload();
 }
@@ -247,18 +208,18 @@ void frmMain::chkEnabled_Click() {
     if (lstCommands->count() == 0) {
         // Setting the value raises this handler once more; that run finds the list still empty.
         chkEnabled->setCheckState(Qt::Unchecked);
-        m_g.macro.MacroEnabled = false;
+        m_session.macro.MacroEnabled = false;
         return;
     }
-    m_g.macro.MacroEnabled = CheckValue(chkEnabled) == 1;
+    m_session.macro.MacroEnabled = CheckValue(chkEnabled) == 1;
 }
 
 void frmMain::cmbBind_Click() {
-    if (const auto key = HotkeyFromText(cmbBind->currentText().toStdString())) m_g.macro.BindKey = *key;
+    if (const auto key = HotkeyFromText(cmbBind->currentText().toStdString())) m_session.macro.BindKey = *key;
 }
 
 void frmMain::lstCommands_Click() {
-    m_g.macro.CommandIndex = static_cast<int16_t>(lstCommands->currentRow());
+    m_session.macro.CommandIndex = static_cast<int16_t>(lstCommands->currentRow());
     try {
         InitiateMacro(static_cast<int16_t>(lstCommands->count() - 1));
     } catch (const PlaybackError&) {
@@ -327,7 +288,7 @@ void frmMain::LoadCommandList(const QString& path) {
     if (read.status == CommandListStatus::TooLong)
         ShowMessage("This list has more than 32767 lines. Only the first 32767 lines were loaded.",
                     MessageKind::Warning, kProgramTitle);
-    m_g.macro.CommandIndex = 0;
+    m_session.macro.CommandIndex = 0;
     try {
         InitiateMacro(static_cast<int16_t>(lstCommands->count() - 1));
     } catch (const PlaybackError&) {
@@ -352,27 +313,19 @@ void frmMain::SaveCommandList(QString& path) {
 }
 
 void frmMain::mnuSwitch_Click() {
-    m_g.macro.MacroEnabled = false;
-    m_g.restrict.ReleaseFormSize(this);
-    hide();
-    m_g.macro.MacroMode = ModeMultiSlot;
-    FormRestrict& r = m_g.restrict;
-    r.FormWidthPx = r.MinTrackWidth = r.MaxTrackWidth = r.outerWidthPx(m_multi);
-    r.FormHeightPx = r.MinTrackHeight = r.MaxTrackHeight = r.outerHeightPx(m_multi);
-    m_multi->showWindow();
-    r.RestrictFormSize(m_multi);
+    m_session.switchMode(ModeMultiSlot);
 }
 
 void frmMain::mnurestore_Click() {
     chkAuto->setCheckState(Qt::Checked);
     chkEnabled->setCheckState(Qt::Unchecked);
-    m_g.macro.MacroEnabled = false;
+    m_session.macro.MacroEnabled = false;
     {
         const QSignalBlocker quiet(lstCommands);
         lstCommands->clear();
     }
     ++m_revision;
-    m_g.macro.BindKey = Hotkey::Tab;
+    m_session.macro.BindKey = Hotkey::Tab;
     cmbBind->setCurrentIndex(0);
     lstCommands->setFocus();
     setCommandTool(true);

@@ -1,9 +1,7 @@
 #pragma once
-// The single-list window: the command list, its hotkey and options, and the start-up and
-// shutdown of the whole program.
-#include "app/globals.h"
-#include "app/shutdown.h"
-#include "engine/dispatch.h"
+// The single-list window: the command list, its hotkey and options. It creates the other windows
+// and answers for them to the session.
+#include "app/session.h"
 #include "engine/playback.h"
 
 #include <QMainWindow>
@@ -21,18 +19,13 @@ class QMenu;
 namespace kq {
 
 class InstanceLock;
-class KeyboardBridge;
 class frmMultiMacro;
 class frmOptions;
 class frmPopup;
 
-class frmMain : public QMainWindow,
-                public SingleListView,
-                public HotkeyHost,
-                public UserInterface,
-                public ShutdownTarget {
+class frmMain : public QMainWindow, public SingleListView, public UserInterface, public SessionWindows {
 public:
-    explicit frmMain(Globals& g, KeyboardBridge* bridge = nullptr);
+    explicit frmMain(Session& session);
     ~frmMain() override;
 
     // The start-up of the whole program. False when the user chose not to run a second copy:
@@ -40,8 +33,6 @@ public:
     bool Form_Load(InstanceLock& lock);
 
     void InitiateMacro(int16_t Dimention);
-    void NextCommand() override;
-    void NextCommand2(int16_t functionkey) override;
     void LoadCommandList(const QString& path);
     void SaveCommandList(QString& path);
     frmMultiMacro& multiMacro();
@@ -50,12 +41,13 @@ public:
     // Paints a colour on every control of the theme's list for "bg" or "text"; any other target
     // does nothing.
     void ApplyColour(int32_t colour, std::string_view target);
+    // The themed controls of all three windows, each window naming its own.
     std::vector<QWidget*> themeWidgets(std::string_view target);
     void showOptions();
     // The tray menu's items act on the window of the current mode.
     void trayMinimize();
     void trayRestore();
-    void shutdown() { ShutdownProgram(m_g, *this); }
+    void shutdown() { m_session.shutdown(); }
 
     // SingleListView
     int16_t AutoBackspaceValue() const override;
@@ -64,14 +56,14 @@ public:
     std::string Line(int index) const override;
     uint64_t LinesRevision() const override { return m_revision; }
     void SelectLine(int16_t index) override;
-    // HotkeyHost
-    void SelectListIndex(int16_t index) override { SelectLine(index); }
-    void YieldEvents() override;
     // UserInterface
+    void YieldEvents() override { m_session.YieldEvents(); }
     Answer ShowMessage(std::string_view text, MessageKind kind, std::string_view title) override;
-    // ShutdownTarget
-    QWidget* mainWindow() override { return this; }
+    // SessionWindows
+    QWidget* singleListWindow() override { return this; }
     QWidget* multiSlotWindow() override;
+    void showMultiSlot() override;
+    void untickEnabled() override;
     void unloadOptions() override;
     void unloadMultiSlot() override;
     void unloadMain() override;
@@ -115,10 +107,7 @@ private:
     QWidget* modeWindow();
     void sweep(bool on);
 
-    Globals& m_g;
-    KeyboardBridge* m_bridge;
-    std::unique_ptr<KeystrokeSink> m_nullSink;
-    std::unique_ptr<Playback> m_playback;
+    Session& m_session;
     frmMultiMacro* m_multi = nullptr;
     frmOptions* m_options = nullptr;
     std::unique_ptr<frmPopup> m_popup;

@@ -21,7 +21,7 @@
 
 namespace kq {
 
-frmMultiMacro::frmMultiMacro(Globals& g, frmMain& main) : m_g(g), m_main(main) {
+frmMultiMacro::frmMultiMacro(Session& session, frmMain& main) : m_session(session), m_main(main) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Keyquill - Config 1"));
@@ -84,7 +84,7 @@ void frmMultiMacro::buildMenu() {
     file->addSeparator();
     mnuSwitch = file->addAction(QStringLiteral("Switch to Speech Tool"), this, [this] { mnuSwitch_Click(); });
     file->addSeparator();
-    mnuExit = file->addAction(QStringLiteral("E&xit"), this, [this] { m_main.shutdown(); });
+    mnuExit = file->addAction(QStringLiteral("E&xit"), this, [this] { m_session.shutdown(); });
 }
 
 int16_t frmMultiMacro::EnabledValue(int row) const {
@@ -125,11 +125,11 @@ void frmMultiMacro::switchConfig(int16_t n, bool byMenu) {
         if (!byMenu || s != n) setBold(s, false);
         if (byMenu && s != n && mnuConfig[s]->isChecked()) mnuConfig[s]->setChecked(false);
     }
-    m_g.slotStore.storeRows(m_g.CurrentConfig, rows());
+    m_session.slotStore.storeRows(m_session.CurrentConfig, rows());
     if (byMenu) mnuConfig[n]->setChecked(true);
     setBold(n, true);
-    m_g.CurrentConfig = n;
-    showRows(m_g.slotStore.rowsFor(n));
+    m_session.CurrentConfig = n;
+    showRows(m_session.slotStore.rowsFor(n));
     txtCommand[0]->setFocus();
 }
 
@@ -149,19 +149,19 @@ void frmMultiMacro::mnuSave_Click() {
 
 void frmMultiMacro::LoadSlotSet(const QString& path) {
     if (path.trimmed().isEmpty()) return;
-    if (!ReadSlotSetFile(path.toStdString(), m_g.slotStore)) {
+    if (!ReadSlotSetFile(path.toStdString(), m_session.slotStore)) {
         // What was read before the bad field stays in the store; the rows keep what they showed.
         m_main.ShowMessage(kMsgBadFormat, MessageKind::Critical, kProgramTitle);
         return;
     }
-    showRows(m_g.slotStore.rowsFor(m_g.CurrentConfig));
+    showRows(m_session.slotStore.rowsFor(m_session.CurrentConfig));
     txtCommand[0]->setFocus();
 }
 
 void frmMultiMacro::SaveSlotSet(const QString& path) {
     if (path.trimmed().isEmpty()) return;
-    cmdConfig_Click(m_g.CurrentConfig);
-    WriteSlotSetFile(path.toStdString(), m_g.slotStore); // a failed save is silent
+    cmdConfig_Click(m_session.CurrentConfig);
+    WriteSlotSetFile(path.toStdString(), m_session.slotStore); // a failed save is silent
 }
 
 void frmMultiMacro::mnurestore_Click() {
@@ -172,27 +172,16 @@ void frmMultiMacro::mnurestore_Click() {
         txtCommand[r]->clear();
     }
     setBold(1, true);
-    m_g.slotStore.clear();
+    m_session.slotStore.clear();
     // Config 1 becomes the one shown, so the caption and the menu agree with the bold button.
-    m_g.CurrentConfig = 1;
+    m_session.CurrentConfig = 1;
     setWindowTitle(QStringLiteral("Keyquill - Config 1"));
     for (int n = 1; n <= 12; ++n)
         mnuConfig[n]->setChecked(n == 1);
 }
 
 void frmMultiMacro::mnuSwitch_Click() {
-    m_g.macro.MacroEnabled = false;
-    m_main.chkEnabled->setCheckState(Qt::Unchecked);
-    m_g.restrict.ReleaseFormSize(this);
-    hide();
-    m_g.macro.MacroMode = ModeSingleList;
-    FormRestrict& r = m_g.restrict;
-    r.FormWidthPx = r.MinTrackWidth = r.outerWidthPx(&m_main);
-    r.FormHeightPx = r.MinTrackHeight = r.outerHeightPx(&m_main);
-    r.MaxTrackWidth = r.screenWidthPx();
-    r.MaxTrackHeight = r.screenHeightPx();
-    m_main.show();
-    r.RestrictFormSize(&m_main);
+    m_session.switchMode(ModeSingleList);
 }
 
 void frmMultiMacro::showWindow() {
@@ -209,7 +198,7 @@ void frmMultiMacro::unload() {
 
 void frmMultiMacro::closeEvent(QCloseEvent* event) {
     event->accept();
-    if (!m_unloaded) m_main.shutdown();
+    if (!m_unloaded) m_session.shutdown();
 }
 
 void frmMultiMacro::changeEvent(QEvent* event) {

@@ -1,12 +1,14 @@
 #pragma once
 // The multi-slot window: twelve rows bound to F1..F12 showing one of twelve configs.
-#include "app/globals.h"
+#include "app/session.h"
 #include "engine/playback.h"
 #include "files/slotstore.h"
 
 #include <QMainWindow>
 
 #include <array>
+#include <string_view>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -20,7 +22,7 @@ class frmMain;
 
 class frmMultiMacro : public QMainWindow, public SlotRowsView {
 public:
-    frmMultiMacro(Globals& g, frmMain& main);
+    frmMultiMacro(Session& session, frmMain& main);
 
     // SlotRowsView: what the rows show at this moment, edits not yet stored included.
     int16_t EnabledValue(int row) const override;
@@ -38,6 +40,8 @@ public:
     void mnuSwitch_Click();
     void showWindow();
     void unload();
+    // Its controls that take the theme's background ("bg") or text colour ("text").
+    std::vector<QWidget*> themeWidgets(std::string_view target);
 
     std::array<QPushButton*, 13> cmdConfig{}; // 1..12
     std::array<QAction*, 13> mnuConfig{};     // 1..12
@@ -61,7 +65,7 @@ private:
     void setBold(int n, bool bold);
     void switchConfig(int16_t n, bool byMenu);
 
-    Globals& m_g;
+    Session& m_session;
     frmMain& m_main;
     bool m_unloaded = false;
     bool m_placed = false;

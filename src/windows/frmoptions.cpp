@@ -16,11 +16,11 @@
 
 namespace kq {
 
-frmOptions::frmOptions(Globals& g, std::function<void(int32_t, const char*)> applyColour,
+frmOptions::frmOptions(Session& session, std::function<void(int32_t, const char*)> applyColour,
                        std::function<void()> sweepOn, std::function<void()> sweepOff)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_g(g), m_applyColour(std::move(applyColour)), m_sweepOn(std::move(sweepOn)),
+      m_session(session), m_applyColour(std::move(applyColour)), m_sweepOn(std::move(sweepOn)),
       m_sweepOff(std::move(sweepOff)) {
     setWindowTitle(QStringLiteral("Keyquill Options"));
     setWindowIcon(ProgramIcon());
@@ -112,16 +112,16 @@ void frmOptions::chkTransparent_Click() {
     const int16_t value = CheckValue(chkTransparent);
     if (value == 1) {
         m_sweepOn();
-        m_g.TransparencyOn = 1;
+        m_session.appearance.TransparencyOn = 1;
     } else if (value == 0) {
         m_sweepOff();
-        m_g.TransparencyOn = 0;
+        m_session.appearance.TransparencyOn = 0;
     }
 }
 
 void frmOptions::HTrans_Change() {
     lblTrans->setText(QString::number(HTrans->value()));
-    m_g.TransparencyLevel = static_cast<int16_t>(HTrans->value());
+    m_session.appearance.TransparencyLevel = static_cast<int16_t>(HTrans->value());
     if (CheckValue(chkTransparent) == 1) m_sweepOn();
 }
 
@@ -140,21 +140,22 @@ std::string frmOptions::settingsPath() const {
 }
 
 bool frmOptions::saveSettings(std::string* error) {
-    m_g.TransparencyLevel = static_cast<int16_t>(HTrans->value());
+    m_session.appearance.TransparencyLevel = static_cast<int16_t>(HTrans->value());
     QString folderError;
     if (!EnsureSettingsFolder(&folderError)) {
         if (error) *error = folderError.toStdString();
         return false;
     }
-    return WriteSettingsFile(settingsPath(), m_g.BackgroundColour, m_g.TextColour, m_g.TransparencyOn,
-                             m_g.TransparencyLevel, error);
+    return WriteSettingsFile(settingsPath(), m_session.appearance.BackgroundColour,
+                             m_session.appearance.TextColour, m_session.appearance.TransparencyOn,
+                             m_session.appearance.TransparencyLevel, error);
 }
 
 bool frmOptions::unload(std::string* error) {
     if (m_unloaded) return true;
     m_unloaded = true;
     hide();
-    if (!m_g.ShuttingDown) return true;
+    if (!m_session.ShuttingDown) return true;
     return saveSettings(error);
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 // The options window: translucency switch and level, and the background and text colours.
 // Every change applies at once; closing hides it and saves the settings, as shutdown does.
-#include "app/globals.h"
+#include "app/session.h"
 
 #include <QWidget>
 
 #include <array>
 #include <functional>
+#include <string_view>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -19,8 +21,10 @@ class frmOptions : public QWidget {
 public:
     // `applyColour` paints a colour on its target ("bg" or "text") over all windows; `sweepOn`
     // and `sweepOff` make the three windows translucent or opaque.
-    frmOptions(Globals& g, std::function<void(int32_t, const char*)> applyColour,
+    frmOptions(Session& session, std::function<void(int32_t, const char*)> applyColour,
                std::function<void()> sweepOn, std::function<void()> sweepOff);
+    // Its controls that take the theme's background ("bg") or text colour ("text").
+    std::vector<QWidget*> themeWidgets(std::string_view target);
 
     void chkTransparent_Click();
     void HTrans_Change();
@@ -51,7 +55,7 @@ private:
     QLabel* makeLabel(QWidget* parent, const QString& text);
     void buildColourRows(QGroupBox* frame, std::array<QScrollBar*, 3>& bars, int labelBase, int initial[3]);
 
-    Globals& m_g;
+    Session& m_session;
     std::function<void(int32_t, const char*)> m_applyColour;
     std::function<void()> m_sweepOn, m_sweepOff;
     bool m_unloaded = false;

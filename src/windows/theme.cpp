@@ -13,42 +13,41 @@
 
 namespace kq {
 
-std::vector<QWidget*> frmMain::themeWidgets(std::string_view target) {
-    frmOptions& o = options();
-    frmMultiMacro& m = multiMacro();
+// Each window names its own themed controls; the colour goes over all three.
+std::vector<QWidget*> frmOptions::themeWidgets(std::string_view target) {
+    if (target == "bg") return {this, frmTrans, chkTransparent, frmColour, frmBGColour, frmTextColour};
+    if (target != "text") return {};
+    std::vector<QWidget*> w{frmTrans, chkTransparent, frmColour, frmBGColour, frmTextColour, lblTrans};
+    for (int i = 0; i < 6; ++i)
+        w.insert(w.end(), {lblColour[i], lblValue[i]});
+    return w;
+}
+
+std::vector<QWidget*> frmMultiMacro::themeWidgets(std::string_view target) {
     std::vector<QWidget*> w;
-    if (target == "bg") {
-        w = {&o,
-             o.frmTrans,
-             o.chkTransparent,
-             o.frmColour,
-             o.frmBGColour,
-             o.frmTextColour,
-             centralWidget(),
-             chkEnabled,
-             chkAuto,
-             lblBind,
-             m.centralWidget()};
+    if (target == "bg") w.push_back(centralWidget());
+    if (target == "bg" || target == "text")
         for (int i = 0; i < 12; ++i)
-            w.insert(w.end(), {m.frmMacro[i], m.chkEnabled[i], m.chkAddEnter[i]});
-    } else if (target == "text") {
-        w = {o.frmTrans, o.chkTransparent, o.frmColour, o.frmBGColour, o.frmTextColour, o.lblTrans};
-        for (int i = 0; i < 6; ++i)
-            w.insert(w.end(), {o.lblColour[i], o.lblValue[i]});
-        w.insert(w.end(), {chkEnabled, chkAuto, lblBind});
-        for (int i = 0; i < 12; ++i)
-            w.insert(w.end(), {m.frmMacro[i], m.chkEnabled[i], m.chkAddEnter[i]});
-    }
+            w.insert(w.end(), {frmMacro[i], chkEnabled[i], chkAddEnter[i]});
+    return w;
+}
+
+std::vector<QWidget*> frmMain::themeWidgets(std::string_view target) {
+    std::vector<QWidget*> w;
+    if (target == "bg") w.push_back(centralWidget());
+    if (target == "bg" || target == "text") w.insert(w.end(), {chkEnabled, chkAuto, lblBind});
+    for (std::vector<QWidget*> other : {m_options->themeWidgets(target), m_multi->themeWidgets(target)})
+        w.insert(w.end(), other.begin(), other.end());
     return w;
 }
 
 void frmMain::ApplyColour(int32_t colour, std::string_view target) {
     if (target == "bg") {
-        m_g.BackgroundColour = colour;
+        m_session.appearance.BackgroundColour = colour;
         for (QWidget* w : themeWidgets(target))
             PaintBackground(w, colour);
     } else if (target == "text") {
-        m_g.TextColour = colour;
+        m_session.appearance.TextColour = colour;
         for (QWidget* w : themeWidgets(target))
             PaintText(w, colour);
     }

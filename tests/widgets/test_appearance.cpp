@@ -79,17 +79,17 @@ TEST(Translucency, SwitchAndLevelSweepAllThreeWindowsHiddenOnesToo) {
     frmOptions& o = p.main->options();
     ASSERT_TRUE(o.chkTransparent->isEnabled());
     SetCheckValue(o.chkTransparent, 1);
-    EXPECT_EQ(p.g.TransparencyOn, 1);
+    EXPECT_EQ(p.session.appearance.TransparencyOn, 1);
     ExpectAlpha(p, 215);
     o.HTrans->setValue(100);
     EXPECT_EQ(o.lblTrans->text(), QStringLiteral("100"));
     ExpectAlpha(p, 100);
     SetCheckValue(o.chkTransparent, 0);
-    EXPECT_EQ(p.g.TransparencyOn, 0);
+    EXPECT_EQ(p.session.appearance.TransparencyOn, 0);
     ExpectAlpha(p, 0);
     // Unchecked, the bar keeps the level and its label but changes no window.
     o.HTrans->setValue(60);
-    EXPECT_EQ(p.g.TransparencyLevel, 60);
+    EXPECT_EQ(p.session.appearance.TransparencyLevel, 60);
     EXPECT_EQ(o.lblTrans->text(), QStringLiteral("60"));
     ExpectAlpha(p, 0);
 }
@@ -100,11 +100,11 @@ TEST(ColourTheme, BarsPaintTheirTargetAndClosingTheOptionsSavesThem) {
     SettingsFileGuard none;
     Program p;
     frmOptions& o = p.main->options();
-    EXPECT_EQ(p.g.BackgroundColour, 0xC87800);
-    EXPECT_EQ(p.g.TextColour, 0xFFFFFF);
+    EXPECT_EQ(p.session.appearance.BackgroundColour, 0xC87800);
+    EXPECT_EQ(p.session.appearance.TextColour, 0xFFFFFF);
     o.HColour[0]->setValue(10);
     const QColor newBg(10, 120, 200);
-    EXPECT_EQ(p.g.BackgroundColour, 0xC8780A);
+    EXPECT_EQ(p.session.appearance.BackgroundColour, 0xC8780A);
     for (QWidget* w : p.main->themeWidgets("bg"))
         EXPECT_EQ(bg(w), newBg) << w->metaObject()->className();
     EXPECT_EQ(o.lblValue[0]->text(), QStringLiteral("10"));
@@ -115,15 +115,15 @@ TEST(ColourTheme, BarsPaintTheirTargetAndClosingTheOptionsSavesThem) {
 
     o.HTColour[1]->setValue(7);
     EXPECT_EQ(o.lblValue[4]->text(), QStringLiteral("7"));
-    EXPECT_EQ(p.g.TextColour, 0xFF07FF);
+    EXPECT_EQ(p.session.appearance.TextColour, 0xFF07FF);
     for (QWidget* w : p.main->themeWidgets("text"))
         EXPECT_EQ(fg(w), QColor(255, 7, 255));
     EXPECT_EQ(fg(p.multi().frmMacro[11]), QColor(255, 7, 255));
 
     for (const char* other : {"BG", "Text", ""}) {
         p.main->ApplyColour(0x123456, other);
-        EXPECT_EQ(p.g.BackgroundColour, 0xC8780A) << other;
-        EXPECT_EQ(p.g.TextColour, 0xFF07FF) << other;
+        EXPECT_EQ(p.session.appearance.BackgroundColour, 0xC8780A) << other;
+        EXPECT_EQ(p.session.appearance.TextColour, 0xFF07FF) << other;
     }
 
     // Closing hides the window and saves the settings at once, so a change survives a session that
@@ -132,7 +132,7 @@ TEST(ColourTheme, BarsPaintTheirTargetAndClosingTheOptionsSavesThem) {
     o.HColour[2]->setValue(50);
     o.close();
     EXPECT_FALSE(o.isVisible());
-    EXPECT_EQ(ColourToRgb(p.g.BackgroundColour).Blue, 50);
+    EXPECT_EQ(ColourToRgb(p.session.appearance.BackgroundColour).Blue, 50);
     EXPECT_EQ(ReadFileBytes(settingsFile()), "3307530 16713727 0 215\r\n"); // 0x32780A, 0xFF07FF
     p.multi().mnuOptions->trigger();
     EXPECT_TRUE(o.isVisible());
@@ -154,9 +154,9 @@ TEST(Settings, SavedValuesApplyAtStartAndExitWritesThemOnce) {
     o.HTrans->setValue(90);
     p.main->show();
     p.main->mnuExit->trigger();
-    EXPECT_TRUE(p.g.ShuttingDown);
+    EXPECT_TRUE(p.session.ShuttingDown);
     EXPECT_FALSE(p.keyboard.installed());
-    EXPECT_EQ(p.g.restrict.restricted(), nullptr);
+    EXPECT_EQ(p.session.restrict.restricted(), nullptr);
     EXPECT_FALSE(p.main->isVisible());
     EXPECT_EQ(ReadAll(settingsFile()), "255 0 1 90\r\n");
     WriteAll(settingsFile(), "changed\r\n");

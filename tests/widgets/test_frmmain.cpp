@@ -42,11 +42,11 @@ void LoadAndEnable(Program& p, const std::string& bytes) {
 // What a fresh start shows, and Restore Defaults brings back.
 void ExpectFreshWindow(Program& p) {
     EXPECT_EQ(p.main->chkEnabled->checkState(), Qt::Unchecked);
-    EXPECT_FALSE(p.g.macro.MacroEnabled);
+    EXPECT_FALSE(p.session.macro.MacroEnabled);
     EXPECT_EQ(p.main->chkAuto->checkState(), Qt::Checked);
     EXPECT_EQ(p.main->lstCommands->count(), 0);
     EXPECT_EQ(p.main->cmbBind->currentText(), QStringLiteral("TAB"));
-    EXPECT_EQ(p.g.macro.BindKey, Hotkey::Tab);
+    EXPECT_EQ(p.session.macro.BindKey, Hotkey::Tab);
     EXPECT_EQ(ModeMarks(p), (std::array{true, false, false, false}));
     EXPECT_EQ(Press(p, Hotkey::Tab), Verdict::Pass);
 }
@@ -62,8 +62,8 @@ TEST(Startup, FreshStartInstallsTheFilterInSingleListModeAndSwitchesCapsLockOff)
         ASSERT_TRUE(p.started);
         EXPECT_EQ(p.keyboard.capsSwitchOffs, offs);
         EXPECT_TRUE(p.keyboard.installed());
-        EXPECT_EQ(p.g.macro.MacroMode, ModeSingleList);
-        EXPECT_EQ(p.g.CurrentConfig, 1);
+        EXPECT_EQ(p.session.macro.MacroMode, ModeSingleList);
+        EXPECT_EQ(p.session.CurrentConfig, 1);
         ExpectFreshWindow(p);
     }
 }
@@ -79,7 +79,7 @@ TEST(Startup, SecondCopyAsksAndNoEndsItBeforeAnythingIsInstalled) {
                                        "would you like to continue"));
         EXPECT_EQ(p.started, std::string(answer) == "Yes");
         EXPECT_EQ(p.keyboard.installed(), p.started);
-        EXPECT_EQ(p.g.macro.MacroMode, p.started ? ModeSingleList : 0);
+        EXPECT_EQ(p.session.macro.MacroMode, p.started ? ModeSingleList : 0);
     }
 }
 
@@ -87,11 +87,11 @@ TEST(FrmMain, EnabledSpringsBackOnAnEmptyList) {
     Program p;
     p.main->chkEnabled->click();
     EXPECT_EQ(p.main->chkEnabled->checkState(), Qt::Unchecked);
-    EXPECT_FALSE(p.g.macro.MacroEnabled);
+    EXPECT_FALSE(p.session.macro.MacroEnabled);
     LoadAndEnable(p, kThreeLines);
-    EXPECT_TRUE(p.g.macro.MacroEnabled);
+    EXPECT_TRUE(p.session.macro.MacroEnabled);
     p.main->chkEnabled->click();
-    EXPECT_FALSE(p.g.macro.MacroEnabled);
+    EXPECT_FALSE(p.session.macro.MacroEnabled);
 }
 
 TEST(FrmMain, HotkeyIsChosenFromTheListOnlyNeverByTyping) {
@@ -99,11 +99,11 @@ TEST(FrmMain, HotkeyIsChosenFromTheListOnlyNeverByTyping) {
     QComboBox* combo = p.main->cmbBind;
     combo->setCurrentIndex(12);
     emit combo->activated(12);
-    EXPECT_EQ(p.g.macro.BindKey, Hotkey::F12);
+    EXPECT_EQ(p.session.macro.BindKey, Hotkey::F12);
     // Unfiltered, "T" would pick TAB and "F1" F1 by the combo's own keyboard search.
     QTest::keyClicks(combo, QStringLiteral("TF1"));
     EXPECT_EQ(combo->currentText(), QStringLiteral("F12"));
-    EXPECT_EQ(p.g.macro.BindKey, Hotkey::F12);
+    EXPECT_EQ(p.session.macro.BindKey, Hotkey::F12);
 }
 
 TEST(FrmMain, SelectingALineMakesItTheNextOneTyped) {
@@ -202,10 +202,10 @@ TEST(FrmMain, RestoreDefaultsPutsTheWindowBackToItsFreshState) {
     emit p.main->cmbBind->activated(5);
     p.main->mnuSpeechTool->trigger();
     p.main->mnuAddEnter->trigger();
-    p.g.slotStore.SlotCommand(4, 7) = "other window";
+    p.session.slotStore.SlotCommand(4, 7) = "other window";
     p.main->mnurestore->trigger();
     ExpectFreshWindow(p);
-    EXPECT_EQ(p.g.slotStore.SlotCommand(4, 7), "other window");
+    EXPECT_EQ(p.session.slotStore.SlotCommand(4, 7), "other window");
 }
 
 TEST(FrmMain, ResizingKeepsTheComboAtTheRightEdgeAndMinimisingHides) {

@@ -40,7 +40,7 @@ void SetRow(frmMultiMacro& m, int row, bool enabled, bool enter, const QString& 
 
 // The config on screen as the window shows it: caption, the one bold button, the one menu mark.
 void ExpectShown(Program& p, int config, int menuMark) {
-    EXPECT_EQ(p.g.CurrentConfig, config);
+    EXPECT_EQ(p.session.CurrentConfig, config);
     EXPECT_EQ(p.multi().windowTitle(), QStringLiteral("Keyquill - Config %1").arg(config));
     for (int n = 1; n <= 12; ++n) {
         EXPECT_EQ(p.multi().cmdConfig[n]->font().bold(), n == config) << "button " << n;
@@ -53,11 +53,11 @@ void ExpectShown(Program& p, int config, int menuMark) {
 TEST(FrmMultiMacro, SwitchingModesHandsTheKeysOverAndKeepsTheRows) {
     Program p;
     frmMultiMacro& m = EnterMultiSlot(p, true);
-    EXPECT_EQ(p.g.macro.MacroMode, ModeMultiSlot);
-    EXPECT_FALSE(p.g.macro.MacroEnabled);
+    EXPECT_EQ(p.session.macro.MacroMode, ModeMultiSlot);
+    EXPECT_FALSE(p.session.macro.MacroEnabled);
     EXPECT_FALSE(p.main->isVisible());
     EXPECT_TRUE(m.isVisible());
-    EXPECT_EQ(p.g.restrict.restricted(), &m);
+    EXPECT_EQ(p.session.restrict.restricted(), &m);
     EXPECT_EQ(m.minimumSize(), m.maximumSize());
     EXPECT_EQ(m.size(), m.minimumSize());
     EXPECT_EQ(Press(p, Hotkey::Tab), Verdict::Pass);
@@ -65,12 +65,12 @@ TEST(FrmMultiMacro, SwitchingModesHandsTheKeysOverAndKeepsTheRows) {
     SetRow(m, 2, true, true, QStringLiteral("kept  "));
 
     m.mnuSwitch->trigger();
-    EXPECT_EQ(p.g.macro.MacroMode, ModeSingleList);
+    EXPECT_EQ(p.session.macro.MacroMode, ModeSingleList);
     EXPECT_EQ(p.main->chkEnabled->checkState(), Qt::Unchecked);
-    EXPECT_FALSE(p.g.macro.MacroEnabled);
+    EXPECT_FALSE(p.session.macro.MacroEnabled);
     EXPECT_TRUE(p.main->isVisible());
     EXPECT_FALSE(m.isVisible());
-    EXPECT_EQ(p.g.restrict.restricted(), p.main);
+    EXPECT_EQ(p.session.restrict.restricted(), p.main);
     EXPECT_EQ(Press(p, F(3)), Verdict::Pass);
 
     p.main->mnuSwitch->trigger();
@@ -100,7 +100,7 @@ TEST(FrmMultiMacro, ButtonsSwitchConfigsAndOnlyTheMenuMovesItsMark) {
     // Shown again, the line has lost its trailing blanks; the store keeps them.
     EXPECT_EQ(m.txtCommand[0]->text(), QStringLiteral("alpha"));
     EXPECT_TRUE(m.chkEnabled[0]->isChecked());
-    EXPECT_EQ(p.g.slotStore.SlotCommand(1, 1), "alpha  ");
+    EXPECT_EQ(p.session.slotStore.SlotCommand(1, 1), "alpha  ");
     EXPECT_EQ(Typed(p, F(1)), "alpha");
 }
 
@@ -123,7 +123,7 @@ TEST(FrmMultiMacro, ABadSlotSetChangesNoRowAndRestoreDefaultsEmptiesEveryConfig)
     m.cmdConfig[2]->click();
     SetRow(m, 11, true, false, QStringLiteral("two"));
     m.mnurestore->trigger();
-    EXPECT_TRUE(p.g.slotStore == SlotStore{});
+    EXPECT_TRUE(p.session.slotStore == SlotStore{});
     ExpectShown(p, 1, 1);
     for (int r = 0; r < 12; ++r)
         EXPECT_TRUE(!m.chkEnabled[r]->isChecked() && !m.chkAddEnter[r]->isChecked() &&
@@ -144,7 +144,7 @@ TEST(FrmMultiMacro, MinimisingHidesWhileKeysWorkAndClosingEndsTheProgram) {
     m.showWindow();
     m.close();
     EXPECT_FALSE(p.keyboard.installed());
-    EXPECT_EQ(p.g.restrict.restricted(), nullptr);
+    EXPECT_EQ(p.session.restrict.restricted(), nullptr);
     EXPECT_EQ(m.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     EXPECT_FALSE(p.main->isVisible());
 }

@@ -15,17 +15,17 @@
 
 namespace kq::test {
 
-Program::Program(const std::string& lockName, const std::function<void(FakeKeyboard&)>& before) {
-    g.filter = &keyboard, g.capsLock = &keyboard, g.sender = &keyboard;
+Program::Program(const std::string& lockName, const std::function<void(FakeKeyboard&)>& before)
+    : session({&keyboard, &keyboard, &keyboard}) {
     if (before) before(keyboard);
     lock = std::make_unique<InstanceLock>(TempPath(lockName));
-    main = new frmMain(g);
+    main = new frmMain(session);
     started = main->Form_Load(*lock);
 }
 
 Program::~Program() {
     delete main;
-    if (g.ShuttingDown) {
+    if (session.ShuttingDown) {
         // Shutdown asked the application to end; with no loop running that leaves Qt's quit flag
         // set and every later modal dialog would return at once. Run the loop once to clear it.
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);

@@ -1,8 +1,8 @@
 #pragma once
 // Shared pieces of the widget tests: a program with fake keyboard services, and a way to answer
 // the modal dialogs a handler opens.
-#include "app/globals.h"
 #include "app/instancelock.h"
+#include "app/session.h"
 #include "files/textcodec.h"
 #include "platform/fake/fakekeyboard.h"
 #include "windows/frmmain.h"
@@ -24,8 +24,8 @@ struct Program {
     explicit Program(const std::string& lockName = "instance.lock",
                      const std::function<void(FakeKeyboard&)>& before = {});
     ~Program();
-    Globals g;
     FakeKeyboard keyboard;
+    Session session;
     std::unique_ptr<InstanceLock> lock;
     frmMain* main = nullptr;
     bool started = false;
