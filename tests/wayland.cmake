@@ -16,7 +16,10 @@ add_executable(kq_wl_recorder wayland/wl_recorder.cpp ${KQ_XDG_GEN}/xdg-shell-cl
 target_include_directories(kq_wl_recorder PRIVATE ${KQ_XDG_GEN})
 target_link_libraries(kq_wl_recorder PRIVATE PkgConfig::WAYLANDDEPS)
 
-add_executable(kq_e2e_wayland wayland/test_sway_e2e.cpp wayland/test_kwin_e2e.cpp)
+# The journeys on every desktop (X11, sway, KWin), and what each desktop alone can break.
+add_executable(kq_e2e_wayland journeys/test_journeys.cpp journeys/backends.cpp wayland/test_sway_e2e.cpp
+  wayland/test_kwin_e2e.cpp)
+target_include_directories(kq_e2e_wayland PRIVATE journeys wayland)
 target_link_libraries(kq_e2e_wayland PRIVATE kq_e2e_support GTest::gtest_main)
 target_compile_definitions(kq_e2e_wayland PRIVATE KQ_KEYQUILL="$<TARGET_FILE:keyquill>"
   KQ_WL_KEYS="$<TARGET_FILE:kq_wl_keys>" KQ_WL_RECORDER="$<TARGET_FILE:kq_wl_recorder>"

@@ -28,7 +28,8 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args) {
     _exit(127);
 }
 
-pid_t spawnPiped(const std::string& program, const std::vector<std::string>& args, int* toChild, int* fromChild) {
+pid_t spawnPiped(const std::string& program, const std::vector<std::string>& args, int* toChild,
+                 int* fromChild) {
     int in[2] = {-1, -1}, out[2] = {-1, -1};
     if ((toChild && pipe(in) != 0) || pipe(out) != 0) return 0;
     const pid_t pid = fork();

@@ -29,7 +29,8 @@ const std::string& XvfbDisplay();
 // Starts a program with arguments; returns its pid (0 on failure).
 pid_t spawn(const std::string& program, const std::vector<std::string>& args);
 // The same with pipes: *toChild (if given) is its standard input, *fromChild its standard output.
-pid_t spawnPiped(const std::string& program, const std::vector<std::string>& args, int* toChild, int* fromChild);
+pid_t spawnPiped(const std::string& program, const std::vector<std::string>& args, int* toChild,
+                 int* fromChild);
 void terminate(pid_t pid);
 // True when the process ended within `ms`.
 bool waitExit(pid_t pid, int ms);
@@ -39,5 +40,10 @@ std::filesystem::path RuntimeDir(const std::string& name);
 // Runs a shell command and returns its standard output.
 std::string runCapture(const std::string& command);
 std::string readFile(const std::string& path);
+
+inline std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 } // namespace kq::e2e

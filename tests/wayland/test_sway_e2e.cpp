@@ -2,9 +2,9 @@
 // keyboard, into native Wayland clients (Qt, GTK) and an X11 one through XWayland. Keyquill's own
 // windows are on a private Xvfb, where the tests drive them as on X11; the session it serves is
 // sway's, because that is where WAYLAND_DISPLAY and SWAYSOCK point.
+#include "backend.h"
 #include "desktop.h"
 #include "sway_session.h"
-#include "wl_test.h"
 
 #include <algorithm>
 #include <csignal>
@@ -20,33 +20,11 @@ const bool g_xvfb = RegisterSharedXvfb();
 // evdev key codes, as the user's keyboard sends them.
 constexpr int kTab = 15, kF1 = 59, kCapsLock = 58, kLeftShift = 42, kKeyA = 30, kKeyY = 21, kKeyZ = 44;
 
-SwaySession* g_sway = nullptr;
-UserKeyboard* g_user = nullptr;
-std::string g_swayError;
-
-class SwayE2E : public WaylandE2E {
+class SwayE2E : public BackendE2E {
 protected:
-    static void SetUpTestSuite() {
-        g_sway = new SwaySession;
-        g_user = new UserKeyboard;
-        if (!g_sway->start(&g_swayError)) return;
-        if (!g_user->start(KQ_WL_KEYS, g_sway->env(false))) g_swayError = "the test keyboard did not start";
-    }
-    static void TearDownTestSuite() {
-        g_user->stop();
-        delete g_user;
-        delete g_sway;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(g_swayError.empty()) << g_swayError;
-        ASSERT_NO_FATAL_FAILURE(KeyquillTest::SetUp());
-        ASSERT_TRUE(g_user->command("layout us"));
-        g_sway->msg("input type:keyboard xkb_layout us");
-        keyquill = spawn("env", concat(g_sway->env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
-        mainWindow = desk.findWindow("Keyquill");
-        ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
-    }
-    std::vector<std::string> sessionEnv(bool x11Client) const override { return g_sway->env(x11Client); }
+    Backend& backend() const override { return SwayDesktop(); }
+    SwaySession& sway() const { return SwaySessionOf(SwayDesktop()); }
+    std::vector<std::string> sessionEnv(bool x11Client) const { return sway().env(x11Client); }
 
     // A reload drops the bindings Keyquill made; it makes them again when sway reports the reload.
     // They are back once a press of Caps Lock (bound with the hotkeys, in the same command) comes
@@ -54,16 +32,16 @@ protected:
     void waitUntilRebound() {
         const std::string log = path("bindings");
         const pid_t watcher =
-            spawn("env", concat(g_sway->env(false), {"sh", "-c",
-                                                     "exec stdbuf -oL swaymsg -m -t subscribe "
-                                                     "'[\"binding\"]' > " +
-                                                         log}));
+            spawn("env", concat(sessionEnv(false), {"sh", "-c",
+                                                    "exec stdbuf -oL swaymsg -m -t subscribe "
+                                                    "'[\"binding\"]' > " +
+                                                        log}));
         for (int i = 0; i < 500 && readFile(log).find("success") == std::string::npos; ++i)
             Desktop::settle(10);
         bool bound = false;
         for (int pair = 0; pair < 20 && !bound; ++pair) {
-            for (int tap = 0; tap < 2; ++tap) {
-                ASSERT_TRUE(g_user->tap(kCapsLock));
+            for (int t = 0; t < 2; ++t) {
+                ASSERT_TRUE(tap(kCapsLock));
                 for (int i = 0; i < 100 && !bound; ++i, Desktop::settle(10))
                     bound = readFile(log).find("keyquill press") != std::string::npos;
             }
@@ -84,41 +62,6 @@ std::string longLine() {
     return line;
 }
 
-TEST_F(SwayE2E, TheBoundKeyTypesEachLineExactly) {
-    const std::vector<std::string> lines{kAscii, "é ü ß €", "→ 日本語 😀", longLine()};
-    {
-        std::ofstream f(writeList(lines), std::ios::app);
-        f << "one two+{LEFT}+{LEFT}+{LEFT}Z\n";
-    }
-    loadAndEnable(path("list.txt"));
-    untickAutoBackspace();
-    openTarget(Client::Qt);
-    std::string expected;
-    for (const auto& line : lines) {
-        ASSERT_TRUE(g_user->tap(kTab));
-        expected += line;
-        ASSERT_TRUE(waitForText(expected)) << "got: " << text();
-    }
-    // A line with modifiers: Shift+Left three times selects "two", which Z replaces.
-    ASSERT_TRUE(g_user->tap(kTab));
-    expected += "one Z";
-    EXPECT_TRUE(waitForText(expected)) << "got: " << text();
-}
-
-// Sway swallows the press and the release of the bound key: the client sees neither, only the
-// line; unticked, both reach it.
-TEST_F(SwayE2E, NeitherPressNorReleaseOfTheBoundKeyReachesTheClientWhileEnabled) {
-    loadAndEnable(writeList({"x"}));
-    untickAutoBackspace();
-    openTarget(Client::Recorder);
-    const std::string focused = text();
-    ASSERT_TRUE(g_user->tap(kTab));
-    ASSERT_TRUE(waitForText(focused + "P x x\nR x\n")) << text();
-    clickEnabled(); // off
-    ASSERT_TRUE(g_user->tap(kTab));
-    EXPECT_TRUE(waitForText(focused + "P x x\nR x\nP Tab \\t\nR Tab\n")) << text();
-}
-
 // The compositor disconnects a client whose queue of events overflows; a long line is paced so
 // that a client busy for half a second still gets all of it. Each key event has a later time
 // than the one before: a browser (Firefox) takes two with the same time for one and drops keys.
@@ -132,7 +75,7 @@ TEST_F(SwayE2E, AClientThatStopsReadingForAMomentGetsAllOfALongLine) {
     openTarget(Client::Recorder);
     const std::string pid = runCapture("pgrep -n kq_wl_recorder");
     kill(std::stoi(pid), SIGSTOP);
-    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(tap(kTab));
     Desktop::settle(500);
     kill(std::stoi(pid), SIGCONT);
     std::vector<long> times; // of the presses
@@ -148,17 +91,6 @@ TEST_F(SwayE2E, AClientThatStopsReadingForAMomentGetsAllOfALongLine) {
     EXPECT_EQ(runCapture("pgrep -n kq_wl_recorder"), pid) << "the client was disconnected";
 }
 
-TEST_F(SwayE2E, FunctionKeysTypeTheirRowsInMultiSlotMode) {
-    const Window multi = openMultiSlot();
-    ASSERT_NE(multi, 0u);
-    ASSERT_TRUE(fillRow(multi, 0, "echo €, (two)"));
-    ASSERT_TRUE(fillRow(multi, 11, "twelfth", true));
-    openTarget(Client::Qt);
-    for (int f = 0; f < 12; ++f) // empty and disabled rows too: no function key reaches the client
-        ASSERT_TRUE(g_user->tap(f < 10 ? kF1 + f : 87 + (f - 10)));
-    EXPECT_TRUE(waitForText("echo €, (two)twelfth\n")) << "got: " << text();
-}
-
 // The hotkey's release reaches sway from the user's keyboard while the line is typed: sway then
 // hands that keyboard's keymap to the clients, ours again at our next key. XWayland clients read
 // a keymap late, so they are where a line would come out wrong.
@@ -167,10 +99,10 @@ TEST_F(SwayE2E, AHotkeyReleasedMidLineLeavesTheLineExactInXWayland) {
     loadAndEnable(writeList({line}));
     untickAutoBackspace();
     openTarget(Client::XTerm);
-    ASSERT_TRUE(g_user->command("down " + std::to_string(kTab)));
+    ASSERT_TRUE(user("down " + std::to_string(kTab)));
     for (int i = 0; i < 500 && text().size() < 40; ++i)
         Desktop::settle(2);
-    ASSERT_TRUE(g_user->command("up " + std::to_string(kTab)));
+    ASSERT_TRUE(user("up " + std::to_string(kTab)));
     EXPECT_TRUE(waitForText(line)) << "got: " << text();
 }
 
@@ -181,9 +113,9 @@ TEST_F(SwayE2E, ASlowXWaylandClientGetsTheLineExact) {
     openTarget(Client::XTerm);
     const pid_t xterm = std::stoi(runCapture("pgrep -n xterm"));
     kill(xterm, SIGSTOP);
-    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(tap(kTab));
     Desktop::settle(300);
-    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(tap(kTab));
     Desktop::settle(300);
     kill(xterm, SIGCONT);
     EXPECT_TRUE(waitForText(line + line)) << "got: " << text();
@@ -196,16 +128,16 @@ TEST_F(SwayE2E, TheUsersCapsLockAndShiftDoNotReachTheLine) {
     loadAndEnable(writeList({"abc"}));
     untickAutoBackspace();
     openTarget(Client::Qt);
-    ASSERT_TRUE(g_user->tap(kCapsLock));
-    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(tap(kCapsLock));
+    ASSERT_TRUE(tap(kTab));
     ASSERT_TRUE(waitForText("abc")) << "got: " << text();
-    ASSERT_TRUE(g_user->command("down " + std::to_string(kLeftShift)));
-    ASSERT_TRUE(g_user->tap(kTab));
-    ASSERT_TRUE(g_user->command("up " + std::to_string(kLeftShift)));
+    ASSERT_TRUE(user("down " + std::to_string(kLeftShift)));
+    ASSERT_TRUE(tap(kTab));
+    ASSERT_TRUE(user("up " + std::to_string(kLeftShift)));
     ASSERT_TRUE(waitForText("abcabc")) << "got: " << text();
-    ASSERT_TRUE(g_user->tap(kKeyA));
-    ASSERT_TRUE(g_user->tap(kCapsLock));
-    ASSERT_TRUE(g_user->tap(kKeyA));
+    ASSERT_TRUE(tap(kKeyA));
+    ASSERT_TRUE(tap(kCapsLock));
+    ASSERT_TRUE(tap(kKeyA));
     EXPECT_TRUE(waitForText("abcabcAa")) << "got: " << text();
 }
 
@@ -222,12 +154,12 @@ TEST_F(SwayE2E, LinesStayExactWhenSwayReplacesTheKeymaps) {
     const std::function<void()> changes[] = {
         [] {},
         [this] {
-            g_sway->msg("reload");
+            sway().msg("reload");
             waitUntilRebound();
         },
-        [] {
-            g_sway->msg("input type:keyboard xkb_layout de");
-            ASSERT_TRUE(g_user->command("layout de"));
+        [this] {
+            sway().msg("input type:keyboard xkb_layout de");
+            ASSERT_TRUE(user("layout de"));
         },
     };
     for (int round = 0; round < 3; ++round) {
@@ -237,11 +169,11 @@ TEST_F(SwayE2E, LinesStayExactWhenSwayReplacesTheKeymaps) {
             openTarget(c);
             std::string expected;
             for (const auto& line : lines) {
-                ASSERT_TRUE(g_user->tap(kTab));
+                ASSERT_TRUE(tap(kTab));
                 expected += line;
                 ASSERT_TRUE(waitForText(expected)) << "got: " << text();
             }
-            ASSERT_TRUE(g_user->tap(kKeyY));
+            ASSERT_TRUE(tap(kKeyY));
             EXPECT_TRUE(waitForText(expected + (round == 2 ? "z" : "y"))) << "got: " << text();
         }
     }
@@ -257,12 +189,12 @@ TEST_F(SwayE2E, SavedTranslucencyReachesTheWindowThroughTheCompositor) {
     const std::string copy = path("keyquill");
     std::filesystem::copy_file(KQ_KEYQUILL, copy);
     { std::ofstream(path("config.ini"), std::ios::binary) << "13137920 16777215 1 128\r\n"; }
-    const pid_t native = spawn("env", concat(g_sway->env(false), {"QT_QPA_PLATFORM=wayland", copy}));
+    const pid_t native = spawn("env", concat(sway().env(false), {"QT_QPA_PLATFORM=wayland", copy}));
     const std::string pidField = "\"pid\": " + std::to_string(native);
-    for (int i = 0; i < 300 && g_sway->msg("-t get_tree").find(pidField) == std::string::npos; ++i)
+    for (int i = 0; i < 300 && sway().msg("-t get_tree").find(pidField) == std::string::npos; ++i)
         Desktop::settle(20);
     Desktop::settle(1000); // mapped, then given its opacity
-    runCapture("env " + g_sway->env(false)[0] + " grim -t ppm " + path("screen.ppm"));
+    runCapture("env " + sway().env(false)[0] + " grim -t ppm " + path("screen.ppm"));
     terminate(native);
     const std::string ppm = readFile(path("screen.ppm"));
     ASSERT_GT(ppm.size(), 1000u) << "no screenshot";
@@ -283,12 +215,12 @@ TEST_F(SwayE2E, AKilledKeyquillLeavesNoBindingBehind) {
     loadAndEnable(writeList({"one"}));
     untickAutoBackspace();
     openTarget(Client::Qt);
-    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(tap(kTab));
     ASSERT_TRUE(waitForText("one")) << text();
     kill(keyquill, SIGKILL);
     ASSERT_TRUE(exited(5000));
     Desktop::settle(300); // the watchdog's unbinding
-    ASSERT_TRUE(g_user->tap(kTab));
+    ASSERT_TRUE(tap(kTab));
     EXPECT_TRUE(waitForText("one\t")) << "TAB must reach the application again; got: " << text();
 }
 

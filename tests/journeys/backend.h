@@ -1,6 +1,8 @@
 #pragma once
-// What the Wayland end-to-end tests share: list lines written as they stand, environments put
-// together, and Keyquill's top-level windows on the Xvfb where its UI runs.
+// The desktops the end-to-end tests run the real Keyquill on (X11, sway, KWin), behind one
+// interface: how a program becomes a client, how the user's keys reach the desktop, how Keyquill
+// starts there and when its keys are bound. Keyquill's own windows are on the Xvfb in every case,
+// where the tests drive them.
 #include "desktop.h"
 
 #include <filesystem>
@@ -18,11 +20,6 @@ inline std::string literal(const std::string& text) {
         out += std::string("+^%~{}").find(c) != std::string::npos ? std::string("{") + c + "}"
                                                                   : std::string(1, c);
     return out;
-}
-
-inline std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // Keyquill's viewable top-level windows (the main window, and a notice or message box).
@@ -60,50 +57,64 @@ inline Window MainWindowPastNotice(const Desktop& desk) {
 
 enum class Client { Qt, Gtk, XTerm, Recorder };
 
-// A test of the real keyquill serving a Wayland session: clients of that session record what
-// they receive, and keyquill's windows are driven on the Xvfb.
-class WaylandE2E : public KeyquillTest {
-protected:
-    // The environment that makes a program a client of the session (an X11 one through XWayland).
-    virtual std::vector<std::string> sessionEnv(bool x11Client) const = 0;
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual const char* name() const = 0;
+    // Once for every test that uses it; the reason when the desktop cannot run here.
+    bool ensureStarted(std::string* error);
+    virtual void stop() = 0;
+    // `env` arguments that make a program a client of this desktop (an X11 one when asked).
+    virtual std::vector<std::string> env(bool x11Client) const = 0;
+    // The user's keyboard, by evdev code: "down N", "up N", "tap N", "layout de"; true once the
+    // desktop has handled it.
+    virtual bool user(const std::string& command) = 0;
+    bool tap(int key) { return user("tap " + std::to_string(key)); }
+    // Keyquill started on this desktop: its main window, 0 when it did not show.
+    virtual Window launch(Desktop& desk, pid_t* keyquill) = 0;
+    // Waits until the desktop has bound Keyquill's keys (or let them all go).
+    virtual bool waitBound(bool) { return true; }
+    virtual bool isX11() const { return false; }
 
+protected:
+    virtual bool start(std::string* error) = 0;
+
+private:
+    bool m_tried = false;
+    std::string m_error;
+};
+
+Backend& X11Desktop();
+Backend& SwayDesktop();
+Backend& KwinDesktop();
+// Sway's session, for its own tests (swaymsg).
+class SwaySession& SwaySessionOf(Backend& sway);
+// KWin's session, for its own tests (layouts, portal sessions).
+class KwinSession& KwinSessionOf(Backend& kwin);
+
+// A test of the real keyquill serving one desktop: clients of that desktop record what they
+// receive, and keyquill's windows are driven on the Xvfb.
+class BackendE2E : public KeyquillTest {
+protected:
+    virtual Backend& backend() const = 0;
+
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(backend().ensureStarted(&error)) << backend().name() << ": " << error;
+        ASSERT_NO_FATAL_FAILURE(KeyquillTest::SetUp());
+        mainWindow = backend().launch(desk, &keyquill);
+        ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
+    }
     void TearDown() override {
         terminate(target);
         KeyquillTest::TearDown();
+        backend().waitBound(false);
     }
     // Starts a recording client of this kind; it has the keyboard focus when this returns.
-    void openTarget(Client kind) {
-        terminate(target);
-        std::filesystem::remove(path("text"));
-        const std::string events = path("events");
-        std::filesystem::remove(events);
-        if (kind == Client::Recorder) { // its log is the text; it says when it has the focus
-            target = spawn("env", concat(sessionEnv(false), {"sh", "-c",
-                                                             std::string("exec ") + KQ_WL_RECORDER + " " +
-                                                                 recorderArgs + " > " + path("text")}));
-            for (int i = 0; i < 1000 && text().find("F in") == std::string::npos; ++i)
-                Desktop::settle(10);
-            ASSERT_NE(text().find("F in"), std::string::npos) << "the recorder did not get the focus";
-            return;
-        }
-        if (kind == Client::XTerm) {
-            target = spawn(
-                "env", concat(sessionEnv(true),
-                              {"LC_ALL=C.UTF-8", "xterm", "-xrm", "XTerm*utf8: 1", "-e", "sh", "-c",
-                               "stty raw -echo; echo MAPPED > " + events + "; exec cat > " + path("text")}));
-        } else if (kind == Client::Qt) {
-            target = spawn("env", concat(sessionEnv(false), {"QT_QPA_PLATFORM=wayland", KQ_E2E_QT_TARGET,
-                                                             path("text"), events, "kq-target"}));
-        } else {
-            target = spawn("env", concat(sessionEnv(false), {"GDK_BACKEND=wayland", KQ_E2E_GTK_TARGET,
-                                                             path("text"), events, "kq-target"}));
-        }
-        for (int i = 0; i < 1000 && readFile(events).find("MAPPED") == std::string::npos; ++i)
-            Desktop::settle(10);
-        ASSERT_NE(readFile(events).find("MAPPED"), std::string::npos) << "the target did not start";
-        Desktop::settle(500); // mapped is not yet focused
-    }
+    void openTarget(Client kind);
     std::string text() const { return readFile(path("text")); }
+    // Every press and release the recording client saw, as "P <keysym>" / "R <keysym>" lines.
+    std::string keyLog() const;
     bool waitForText(const std::string& expected, int ms = 5000) const {
         for (int i = 0; i < ms / 10 && text().size() < expected.size(); ++i)
             Desktop::settle(10);
@@ -118,6 +129,9 @@ protected:
     }
     void clickEnabled() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8); }
     void untickAutoBackspace() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 88 + 7, 8 + 8); }
+    // The user's keyboard of this desktop.
+    bool tap(int key) { return backend().tap(key); }
+    bool user(const std::string& command) { return backend().user(command); }
 
     pid_t target = 0;
     std::string recorderArgs;

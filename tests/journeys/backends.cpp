@@ -1,0 +1,214 @@
+#include "backend.h"
+#include "kwin_session.h"
+#include "sway_session.h"
+
+#include <X11/extensions/XTest.h>
+
+#include <memory>
+#include <sstream>
+
+namespace kq::e2e {
+
+bool Backend::ensureStarted(std::string* error) {
+    if (!std::exchange(m_tried, true) && !start(&m_error) && m_error.empty()) m_error = "did not start";
+    *error = m_error;
+    return m_error.empty();
+}
+
+namespace {
+
+std::vector<Backend*>& started() {
+    static std::vector<Backend*> all;
+    return all;
+}
+
+// Every desktop a test started is stopped once, when the program's tests are done.
+class StopDesktops : public ::testing::Environment {
+public:
+    void TearDown() override {
+        for (Backend* b : started())
+            b->stop();
+    }
+};
+const bool g_stopAtEnd = (::testing::AddGlobalTestEnvironment(new StopDesktops), true);
+
+// "tap 15" -> {"tap", 15}.
+std::pair<std::string, int> parse(const std::string& command) {
+    std::istringstream in(command);
+    std::pair<std::string, int> out{"", -1};
+    in >> out.first >> out.second;
+    return out;
+}
+
+// An X server (the shared Xvfb): Keyquill grabs its keys there; the user's keys are XTest events
+// on a connection of the test's own.
+class X11Backend : public Backend {
+public:
+    const char* name() const override { return "X11"; }
+    bool isX11() const override { return true; }
+    bool start(std::string* error) override {
+        m_dpy = XOpenDisplay(XvfbDisplay().c_str());
+        if (!m_dpy) return *error = "no Xvfb", false;
+        started().push_back(this);
+        return true;
+    }
+    void stop() override {
+        if (m_dpy) XCloseDisplay(m_dpy);
+        m_dpy = nullptr;
+    }
+    std::vector<std::string> env(bool) const override {
+        return {"DISPLAY=" + XvfbDisplay(), "WAYLAND_DISPLAY=", "SWAYSOCK="};
+    }
+    bool user(const std::string& command) override {
+        const auto [verb, key] = parse(command);
+        if (verb == "layout")
+            return system(("setxkbmap -display " + XvfbDisplay() + " " + command.substr(7)).c_str()) == 0;
+        const auto code = static_cast<unsigned>(key + 8); // X keycodes are evdev codes + 8
+        if (verb == "down" || verb == "tap") XTestFakeKeyEvent(m_dpy, code, True, CurrentTime);
+        if (verb == "up" || verb == "tap") XTestFakeKeyEvent(m_dpy, code, False, CurrentTime);
+        XSync(m_dpy, False);
+        return true;
+    }
+    Window launch(Desktop& desk, pid_t* keyquill) override {
+        user("layout us");
+        *keyquill = spawn("env", concat(env(true), {KQ_KEYQUILL}));
+        return desk.findWindow("Keyquill");
+    }
+
+private:
+    Display* m_dpy = nullptr;
+};
+
+// A headless sway: its bindings bring the hotkeys, a virtual keyboard types.
+class SwayBackend : public Backend {
+public:
+    const char* name() const override { return "sway"; }
+    bool start(std::string* error) override {
+        started().push_back(this);
+        if (!session.start(error)) return false;
+        return keys.start(KQ_WL_KEYS, session.env(false)) ||
+               (*error = "the test keyboard did not start", false);
+    }
+    void stop() override {
+        keys.stop();
+        session.stop();
+    }
+    std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
+    bool user(const std::string& command) override { return keys.command(command); }
+    Window launch(Desktop& desk, pid_t* keyquill) override {
+        if (!keys.command("layout us")) return 0;
+        session.msg("input type:keyboard xkb_layout us");
+        *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        return desk.findWindow("Keyquill");
+    }
+
+    SwaySession session;
+    UserKeyboard keys;
+};
+
+// A headless KWin with the desktop portal: portal shortcuts bring the hotkeys, fake input types.
+class KwinBackend : public Backend {
+public:
+    const char* name() const override { return "KWin"; }
+    bool start(std::string* error) override {
+        started().push_back(this);
+        if (!session.start(error)) return false;
+        return keys.start(KQ_WL_KEYS, session.env()) || (*error = "the test keyboard did not start", false);
+    }
+    void stop() override {
+        keys.stop();
+        session.stop();
+    }
+    std::vector<std::string> env(bool) const override { return session.env(); }
+    bool user(const std::string& command) override { return keys.command(command); }
+    // The notice shown at start says once what this desktop does differently.
+    Window launch(Desktop& desk, pid_t* keyquill) override {
+        *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        return MainWindowPastNotice(desk);
+    }
+    // The portal has as many sessions open as Keyquill binds key sets.
+    bool waitBound(bool bound) override {
+        for (int i = 0; i < 300 && session.sessions() != (bound ? 1 : 0); ++i)
+            Desktop::settle(10);
+        return session.sessions() == (bound ? 1 : 0);
+    }
+
+    KwinSession session;
+    UserKeyboard keys;
+};
+
+} // namespace
+
+Backend& X11Desktop() {
+    static X11Backend b;
+    return b;
+}
+Backend& SwayDesktop() {
+    static SwayBackend b;
+    return b;
+}
+Backend& KwinDesktop() {
+    static KwinBackend b;
+    return b;
+}
+SwaySession& SwaySessionOf(Backend& sway) {
+    return static_cast<SwayBackend&>(sway).session;
+}
+KwinSession& KwinSessionOf(Backend& kwin) {
+    return static_cast<KwinBackend&>(kwin).session;
+}
+
+void BackendE2E::openTarget(Client kind) {
+    terminate(target);
+    std::filesystem::remove(path("text"));
+    const std::string events = path("events");
+    std::filesystem::remove(events);
+    const bool x11 = backend().isX11();
+    if (kind == Client::Recorder && !x11) { // its log is the text; it says when it has the focus
+        target = spawn("env", concat(backend().env(false), {"sh", "-c",
+                                                            std::string("exec ") + KQ_WL_RECORDER + " " +
+                                                                recorderArgs + " > " + path("text")}));
+        for (int i = 0; i < 1000 && text().find("F in") == std::string::npos; ++i)
+            Desktop::settle(10);
+        ASSERT_NE(text().find("F in"), std::string::npos) << "the recorder did not get the focus";
+        return;
+    }
+    if (kind == Client::Recorder) {
+        target =
+            spawn("env", concat(backend().env(true), {KQ_E2E_TARGET, path("text"), events, "kq-target"}));
+    } else if (kind == Client::XTerm) {
+        target = spawn("env",
+                       concat(backend().env(true),
+                              {"LC_ALL=C.UTF-8", "xterm", "-xrm", "XTerm*utf8: 1", "-e", "sh", "-c",
+                               "stty raw -echo; echo MAPPED > " + events + "; exec cat > " + path("text")}));
+    } else if (kind == Client::Qt) {
+        target = spawn(
+            "env", concat(backend().env(x11), {std::string("QT_QPA_PLATFORM=") + (x11 ? "xcb" : "wayland"),
+                                               KQ_E2E_QT_TARGET, path("text"), events, "kq-target"}));
+    } else {
+        target =
+            spawn("env", concat(backend().env(x11), {std::string("GDK_BACKEND=") + (x11 ? "x11" : "wayland"),
+                                                     KQ_E2E_GTK_TARGET, path("text"), events, "kq-target"}));
+    }
+    for (int i = 0; i < 1000 && readFile(events).find("MAPPED") == std::string::npos; ++i)
+        Desktop::settle(10);
+    ASSERT_NE(readFile(events).find("MAPPED"), std::string::npos) << "the target did not start";
+    if (x11) { // no window manager gives it the focus
+        const Window w = desk.findWindow("kq-target");
+        ASSERT_NE(w, 0u);
+        desk.focus(w);
+    }
+    Desktop::settle(500); // mapped is not yet focused
+}
+
+std::string BackendE2E::keyLog() const {
+    std::istringstream in(readFile(path(backend().isX11() ? "events" : "text")));
+    std::string out, line;
+    while (std::getline(in, line)) {
+        if (line.size() < 3 || (line[0] != 'P' && line[0] != 'R') || line[1] != ' ') continue;
+        out += line.substr(0, line.find(' ', 2)) + "\n";
+    }
+    return out;
+}
+
+} // namespace kq::e2e
