@@ -297,18 +297,6 @@ TEST_F(KeyboardE2E, AltFunctionKeysPassThrough) {
     EXPECT_TRUE(sawPress("F4"));
 }
 
-TEST_F(KeyboardE2E, HeldHotkeyTypesOneLine) {
-    start();
-    world.load({"once", "twice"});
-    XkbSetAutoRepeatRate(world.user, XkbUseCoreKbd, 100, 20);
-    world.press(XK_Tab);
-    world.pump(800);
-    world.release(XK_Tab);
-    world.pump(300);
-    EXPECT_EQ(world.text(), "once");
-    EXPECT_EQ(world.list.selected, 1) << "the release selects the next line";
-}
-
 // Typed keys pass through the filter like pressed ones: a Tab typed while TAB is the bound hotkey
 // is taken as a hotkey press (and, the latch being set, types nothing). What follows it in the
 // line must still arrive, in order.
