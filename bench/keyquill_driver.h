@@ -9,7 +9,7 @@ namespace kq::bench {
 
 class KeyquillDriver {
 public:
-    KeyquillDriver(e2e::Desktop& desk, std::string dir) : m_desk(desk), m_dir(std::move(dir)) {}
+    KeyquillDriver(e2e::Desktop& desk, std::string dir) : m_desk(desk), m_ui(desk), m_dir(std::move(dir)) {}
     ~KeyquillDriver() { stop(); }
     bool start(const std::string& program);
     void stop();
@@ -27,8 +27,8 @@ public:
     void fillRow(Window multi, int r, const std::string& text);
 
 private:
-    void openThroughDialog(Window window, const std::vector<std::string>& menu, const std::string& path);
     e2e::Desktop& m_desk;
+    e2e::KeyquillWindows m_ui;
     std::string m_dir;
     pid_t m_pid = 0;
     Window m_main = 0;

@@ -53,6 +53,56 @@ private:
     std::unique_ptr<X11Keyboard> m_typing;
 };
 
+// Keyquill's own windows driven as a person drives them: menus, the file dialog, the "Enabled"
+// and "Auto Backspace" boxes, the multi-slot window's rows. The offsets are the windows' layout
+// at 96 DPI, measured from the bottom of the window (above it, the menu bar).
+class KeyquillWindows {
+public:
+    explicit KeyquillWindows(const Desktop& desk) : m_desk(desk) {}
+    void clickClient(Window w, int clientTop, int x, int y) const {
+        const Rect r = m_desk.geometry(w);
+        m_desk.click(r.x + x, r.y + clientTop + y);
+    }
+    // Opens the file dialog with the menu keys given and answers it with a path.
+    bool fileDialog(Window w, const std::vector<std::string>& menuKeys, const std::string& file) const {
+        m_desk.focus(w);
+        m_desk.keys(menuKeys);
+        Desktop::settle(400);
+        const bool typed = m_desk.type(file);
+        m_desk.key("Return");
+        Desktop::settle(300);
+        return typed;
+    }
+    bool loadList(Window main, const std::string& list) const {
+        return fileDialog(main, {"alt+f", "Return"}, list);
+    }
+    void clickEnabled(Window main) const { clickClient(main, m_desk.geometry(main).h - 201, 16 + 7, 8 + 8); }
+    void clickAutoBackspace(Window main) const {
+        clickClient(main, m_desk.geometry(main).h - 201, 88 + 7, 8 + 8);
+    }
+    // File > Switch to Multiline; the multi-slot window, or 0 when it did not appear.
+    Window openMultiSlot(Window main) const {
+        m_desk.focus(main);
+        m_desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"});
+        return m_desk.findWindow("Keyquill - Config 1");
+    }
+    // Types `text` into row r (F r+1) of the multi-slot window and ticks its "enable" box, and
+    // "Include ENTER" too when asked.
+    bool fillRow(Window multi, int r, const std::string& text, bool withEnter = false) const {
+        const int menuBar = m_desk.geometry(multi).h - 513;
+        const auto click = [&](int x) { clickClient(multi, menuBar, 16 + x, 24 + 40 * r + 16 + 8); };
+        m_desk.focus(multi);
+        click(64 + 100);
+        if (!m_desk.type(text)) return false;
+        click(8 + 7);
+        if (withEnter) click(496 + 7);
+        return true;
+    }
+
+private:
+    const Desktop& m_desk;
+};
+
 // A test that runs keyquill in a folder of its own, which is also its runtime folder (so no other
 // copy's single-instance lock is seen), and drives its windows.
 class KeyquillTest : public ::testing::Test {
@@ -74,47 +124,24 @@ protected:
         ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
     }
     bool exited(int ms) { return waitExit(keyquill, ms) && (keyquill = 0, true); }
-    void clickClient(Window w, int clientTop, int x, int y) const {
-        const Rect r = desk.geometry(w);
-        desk.click(r.x + x, r.y + clientTop + y);
-    }
-    // Opens the file dialog with the menu keys given and answers it with a path.
+    void clickClient(Window w, int clientTop, int x, int y) const { ui.clickClient(w, clientTop, x, y); }
     void fileDialog(Window w, const std::vector<std::string>& menuKeys, const std::string& file) const {
-        desk.focus(w);
-        desk.keys(menuKeys);
-        Desktop::settle(400);
-        ASSERT_TRUE(desk.type(file));
-        desk.key("Return");
-        Desktop::settle(300);
+        ASSERT_TRUE(ui.fileDialog(w, menuKeys, file));
     }
     // Loads a list through File > Load and ticks "Enabled".
     void loadAndEnable(const std::string& list) {
-        const int menuBar = desk.geometry(mainWindow).h - 201;
-        fileDialog(mainWindow, {"alt+f", "Return"}, list);
-        clickClient(mainWindow, menuBar, 16 + 7, 8 + 8);
+        ASSERT_TRUE(ui.loadList(mainWindow, list));
+        ui.clickEnabled(mainWindow);
     }
     std::string path(const std::string& name) const { return (dir / name).string(); }
-    // File > Switch to Multiline; the multi-slot window, or 0 when it did not appear.
-    Window openMultiSlot() {
-        desk.focus(mainWindow);
-        desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Return"});
-        return desk.findWindow("Keyquill - Config 1");
-    }
-    // Types `text` into row r (F r+1) of the multi-slot window and ticks its "enable" box, and
-    // "Include ENTER" too when asked.
+    Window openMultiSlot() { return ui.openMultiSlot(mainWindow); }
     bool fillRow(Window multi, int r, const std::string& text, bool withEnter = false) {
-        const int menuBar = desk.geometry(multi).h - 513;
-        const auto click = [&](int x) { clickClient(multi, menuBar, 16 + x, 24 + 40 * r + 16 + 8); };
-        desk.focus(multi);
-        click(64 + 100);
-        if (!desk.type(text)) return false;
-        click(8 + 7);
-        if (withEnter) click(496 + 7);
-        return true;
+        return ui.fillRow(multi, r, text, withEnter);
     }
 
     std::filesystem::path dir;
     Desktop desk;
+    KeyquillWindows ui{desk};
     pid_t keyquill = 0;
     Window mainWindow = 0;
     std::vector<pid_t> helpers;

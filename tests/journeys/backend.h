@@ -127,8 +127,8 @@ protected:
             f << literal(l) << "\n";
         return path("list.txt");
     }
-    void clickEnabled() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 16 + 7, 8 + 8); }
-    void untickAutoBackspace() { clickClient(mainWindow, desk.geometry(mainWindow).h - 201, 88 + 7, 8 + 8); }
+    void clickEnabled() { ui.clickEnabled(mainWindow); }
+    void untickAutoBackspace() { ui.clickAutoBackspace(mainWindow); }
     // The user's keyboard of this desktop.
     bool tap(int key) { return backend().tap(key); }
     bool user(const std::string& command) { return backend().user(command); }
