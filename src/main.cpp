@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <unistd.h>
 
@@ -54,9 +55,21 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     g_defaultHandler(type, context, text);
 }
 
+bool envSet(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Without any display Qt would abort with a core dump; say what is missing instead.
+    if (!envSet("DISPLAY") && !envSet("WAYLAND_DISPLAY") && !envSet("QT_QPA_PLATFORM")) {
+        std::fputs(
+            "keyquill: no display to show its windows on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+            stderr);
+        return 1;
+    }
     g_defaultHandler = qInstallMessageHandler(onQtMessage);
     QApplication app(argc, argv);
     // The program ends through its own shutdown, not when a window closes.

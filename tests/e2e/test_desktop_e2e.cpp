@@ -55,6 +55,13 @@ TEST_F(DesktopE2E, AColourSurvivesTheXServerGoingAway) {
     EXPECT_EQ(readFile(path("config.ini")), "13137921 16777215 0 215\r\n");
 }
 
+// Started where there is no display at all (a console, ssh): one line and status 1, no abort.
+TEST_F(DesktopE2E, WithoutAnyDisplayOneLineAndStatusOne) {
+    EXPECT_EQ(
+        runCapture("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " KQ_KEYQUILL " 2>&1; echo $?"),
+        "keyquill: no display to show its windows on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n1\n");
+}
+
 // Another client holds TAB: ticking "Enabled" tells the user, once, and Keyquill runs on.
 TEST_F(DesktopE2E, AHotkeyHeldByAnotherProgramIsReported) {
     helpers.push_back(spawn(KQ_E2E_TARGET, {path("text"), path("events"), "grabber", "grab-tab"}));
