@@ -6,23 +6,15 @@
 namespace kq {
 
 void HotkeyQueue::run(const KeyFilter::Callbacks& callbacks) {
-    while (!m_stash.empty() && m_acting == 0) {
-        const Event e = m_stash.front();
-        m_stash.pop_front();
-        HotkeyDecision d;
+    m_events.run([&](const Event& e) {
         if (!e.release) {
-            d = callbacks.decide({e.key, false});
             // The compositor has swallowed the press already; the dispatch swallows every key bound.
             m_down.insert(e.key);
+            callbacks.act(callbacks.decide({e.key, false}));
         } else if (m_down.erase(e.key)) {
-            d = callbacks.decide({e.key, true});
-        } else {
-            continue;
+            callbacks.act(callbacks.decide({e.key, true}));
         }
-        ++m_acting;
-        callbacks.act(d);
-        --m_acting;
-    }
+    });
 }
 
 void HotkeyQueue::keepOnly(const std::vector<Hotkey>& boundSorted) {

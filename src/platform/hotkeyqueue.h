@@ -3,9 +3,9 @@
 // fed to the engine in order: never inside another event's action (its yields run the event loop),
 // each release only after a press that was taken, and nothing for keys no longer bound.
 #include "platform/keyboard.h"
+#include "platform/serialqueue.h"
 
 #include <cstdint>
-#include <deque>
 #include <set>
 #include <vector>
 
@@ -13,21 +13,20 @@ namespace kq {
 
 class HotkeyQueue {
 public:
-    void push(Hotkey key, bool release) { m_stash.push_back({key, release}); }
+    void push(Hotkey key, bool release) { m_events.push({key, release}); }
     // Acts on what is queued, unless an action is already running further up the stack.
     void run(const KeyFilter::Callbacks& callbacks);
     // Keys that are no longer bound will not report their release.
     void keepOnly(const std::vector<Hotkey>& boundSorted);
-    void clear() { m_stash.clear(); }
+    void clear() { m_events.clear(); }
 
 private:
     struct Event {
         Hotkey key;
         bool release;
     };
-    std::deque<Event> m_stash;
+    SerialQueue<Event> m_events;
     std::set<Hotkey> m_down; // keys whose press was taken, until their release
-    int m_acting = 0;
 };
 
 } // namespace kq

@@ -1,6 +1,7 @@
 #include "platform/x11/x11keyboard.h"
 
 #include "engine/hotkey.h"
+#include "platform/serialqueue.h"
 #include "platform/x11/x11capskey.h"
 #include "platform/x11/x11errors.h"
 #include "platform/x11/x11records.h"
@@ -13,7 +14,6 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
-#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -49,14 +49,9 @@ struct X11Keyboard::Impl {
         X11Typer::RawKey key{};
         std::optional<HotkeyDecision> decision;
     };
-    std::deque<Queued> stash;
-    int acting = 0; // actions of an event in progress (nested ones included)
+    SerialQueue<Queued> stash;
 
-    void act(const HotkeyDecision& d) {
-        ++acting;
-        callbacks.act(d);
-        --acting;
-    }
+    void act(const HotkeyDecision& d) { callbacks.act(d); }
 
     ~Impl() {
         if (typer) typer->removeBindingsAtExit();
@@ -95,7 +90,7 @@ struct X11Keyboard::Impl {
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
             // Of the raw events (ours are thousands a line) only owed key-ups matter later.
             const bool owed = q.raw && q.key.release && awaitingRelease.count(q.key.keycode);
-            if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push_back(q);
+            if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push(q);
         }
         return added;
     }
@@ -388,20 +383,16 @@ void X11Keyboard::setWatchedKeys(const std::vector<Hotkey>& keys) {
 
 void X11Keyboard::processPendingEvents() {
     Impl& d = *m_impl;
-    for (;;) {
-        // Read (and so settle) grabbed presses first, whatever waits to be acted on: a freeze
-        // left in place would hold the whole keyboard until the action before it ends.
-        if (XPending(d.dpy)) d.collect(false);
-        if (d.stash.empty()) break;
-        // Events are acted on one after another, never inside the yields of an action (a line
-        // typed, the list selection a key-up makes): a next tap of the hotkey taken there would
-        // find the latch of the press before still set and type nothing, or a second function
-        // key would type its line before the first's. The outermost call carries on with them.
-        if (d.acting > 0) break;
-        Impl::Queued q = d.stash.front();
-        d.stash.pop_front();
-        d.dispatch(q);
-    }
+    // Events are acted on one after another, never inside the yields of an action (a line typed,
+    // the list selection a key-up makes): a next tap of the hotkey taken there would find the
+    // latch of the press before still set and type nothing, or a second function key would type
+    // its line before the first's. The outermost call carries on with them. Grabbed presses are
+    // read (and so settled) first, whatever waits to be acted on: a freeze left in place would
+    // hold the whole keyboard until the action before it ends.
+    d.stash.run([&d](Impl::Queued& q) { d.dispatch(q); },
+                [&d] {
+                    if (XPending(d.dpy)) d.collect(false);
+                });
     d.typer->housekeeping();
 }
 
