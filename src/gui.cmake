@@ -32,6 +32,10 @@ target_include_directories(kq_platform_wayland PUBLIC ${KQ_VK_GEN})
 target_link_libraries(kq_platform_wayland PUBLIC kq_platform_core PkgConfig::WAYLANDDEPS)
 
 # sway: IPC bindings for the hotkeys, the virtual keyboard for the typing.
+# Any other compositor with the virtual keyboard: its own bindings run the command-line trigger.
+add_library(kq_platform_trigger STATIC platform/trigger/triggerhotkeys.cpp)
+target_link_libraries(kq_platform_trigger PUBLIC kq_platform_core)
+
 add_library(kq_platform_sway STATIC
   platform/sway/swayhotkeys.cpp platform/sway/swayipc.cpp platform/sway/swaywatchdog.cpp)
 target_link_libraries(kq_platform_sway PUBLIC kq_platform_wayland)
@@ -45,7 +49,7 @@ add_library(kq_platform_portal STATIC
 target_link_libraries(kq_platform_portal PUBLIC kq_platform_wayland PkgConfig::PORTALDEPS)
 
 add_library(kq_platform_select STATIC platform/openkeyboard.cpp platform/composedkeyboard.cpp)
-target_link_libraries(kq_platform_select PUBLIC kq_platform_x11 kq_platform_sway kq_platform_portal)
+target_link_libraries(kq_platform_select PUBLIC kq_platform_x11 kq_platform_sway kq_platform_portal kq_platform_trigger)
 
 add_library(kq_platform_fake STATIC platform/fake/fakekeyboard.cpp)
 target_link_libraries(kq_platform_fake PUBLIC kq_engine)

@@ -6,6 +6,7 @@
 #include "appearance/modtrans.h"
 #include "platform/openkeyboard.h"
 #include "platform/sessiongone.h"
+#include "platform/trigger/triggerhotkeys.h"
 #include "windows/dialogs.h"
 #include "windows/frmmain.h"
 
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -63,6 +65,16 @@ bool envSet(const char* name) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A compositor's key binding runs `keyquill --press tab`: hand it to the running Keyquill.
+    if (argc == 3 && argv[1][0] == '-' && argv[1][1] == '-') {
+        const std::string verb = argv[1] + 2;
+        if (verb == "press" || verb == "release" || verb == "tap") {
+            std::string error;
+            if (kq::SendTrigger(verb, argv[2], &error)) return 0;
+            std::fprintf(stderr, "keyquill: %s\n", error.c_str());
+            return 1;
+        }
+    }
     // Without any display Qt would abort with a core dump; say what is missing instead.
     if (!envSet("DISPLAY") && !envSet("WAYLAND_DISPLAY") && !envSet("QT_QPA_PLATFORM")) {
         std::fputs(

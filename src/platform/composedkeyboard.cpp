@@ -18,6 +18,12 @@ ComposedKeyboard::~ComposedKeyboard() {
 
 bool ComposedKeyboard::install(Callbacks callbacks) {
     m_callbacks = std::move(callbacks);
+    m_run = {[this](const KeyEvent& e) { return m_callbacks.decide(m_deciding = e); },
+             [this](const HotkeyDecision& d) {
+                 m_callbacks.act(d);
+                 if (d.verdict == Verdict::Pass && !m_deciding.release && m_source->retypesPassedKeys())
+                     typeKey(m_deciding.key);
+             }};
     m_installed = true;
     bindNow();
     return true;
@@ -43,6 +49,14 @@ void ComposedKeyboard::bindNow() {
     m_queue.keepOnly(m_source->bound());
 }
 
+void ComposedKeyboard::typeKey(Hotkey key) {
+    if (key == Hotkey::CapsLock) return;
+    const NamedKey named =
+        key == Hotkey::Tab ? NamedKey::Tab
+                           : static_cast<NamedKey>(static_cast<int>(NamedKey::F1) + FunctionKeyIndex(key));
+    m_typer->send({KeyStroke::namedKey(named)});
+}
+
 // Quirk: only some desktops tell a client the lock state (KWin does); elsewhere the typer's keys
 // come out the same whatever the lock, and the lock is taken as off.
 bool ComposedKeyboard::CapsLockOn() {
@@ -58,8 +72,9 @@ void ComposedKeyboard::processPendingEvents() {
     if (!m_source->read(&m_arrived) || !m_typer->alive()) ExitSessionGone(m_desktop);
     m_queue.keepOnly(m_source->bound());
     for (const HotkeyEvent& e : std::exchange(m_arrived, {}))
-        m_queue.push(e.key, e.release);
-    if (m_installed) m_queue.run(m_callbacks);
+        if (e.release || !m_source->retypesPassedKeys() || !m_typer->typedJustNow(e.key))
+            m_queue.push(e.key, e.release);
+    if (m_installed) m_queue.run(m_run);
 }
 
 } // namespace kq

@@ -2,6 +2,7 @@
 // A keyboard backend put together from a hotkey source (the compositor swallows the keys and
 // reports them) and a typer. The filter's state is kept here: installed or not, the watched
 // keys, and the queue that acts on reported events one after another.
+#include "engine/dispatch.h"
 #include "platform/hotkeyqueue.h"
 #include "platform/hotkeysource.h"
 #include "platform/keyboard.h"
@@ -38,6 +39,8 @@ public:
 
 private:
     void bindNow();
+    // The key a source's binding swallowed, typed after all.
+    void typeKey(Hotkey key);
 
     // The source outlives the typer: a typer may talk through the source's connection.
     std::unique_ptr<HotkeySource> m_source;
@@ -45,7 +48,9 @@ private:
     std::string m_desktop;
     WindowOpacity* m_opacity;
     HotkeyQueue m_queue;
-    Callbacks m_callbacks;
+    Callbacks m_callbacks; // the program's
+    Callbacks m_run;       // the program's, and a passed key typed where the source retypes it
+    KeyEvent m_deciding;
     bool m_installed = false;
     std::vector<Hotkey> m_watched; // sorted
     std::vector<HotkeyEvent> m_arrived;

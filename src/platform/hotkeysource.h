@@ -28,6 +28,9 @@ public:
     virtual bool read(std::vector<HotkeyEvent>* events) = 0;
     // A sentence for the user when the desktop refused or took back the keys, once each.
     virtual std::string takeNotice() { return {}; }
+    // True when the desktop swallows the keys whatever Keyquill binds (a compositor binding that
+    // runs a command): a press Keyquill lets pass is then typed by Keyquill itself.
+    virtual bool retypesPassedKeys() const { return false; }
 };
 
 } // namespace kq

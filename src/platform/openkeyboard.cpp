@@ -5,6 +5,7 @@
 #include "platform/kde/fakeinputtyper.h"
 #include "platform/portal/portalshortcuts.h"
 #include "platform/sway/swayhotkeys.h"
+#include "platform/trigger/triggerhotkeys.h"
 #include "platform/wayland/compositorkeymap.h"
 #include "platform/wayland/virtualkeyboardtyper.h"
 #include "platform/x11/x11keyboard.h"
@@ -19,6 +20,12 @@ constexpr char kPortalNotice[] =
     "the first time, and again when a mode switch needs keys it has not allowed yet; GNOME also asks "
     "once to let Keyquill type. On KDE Plasma Caps Lock still switches the lock. Characters your "
     "keyboard layout lacks are pasted through the clipboard (Ctrl+V), which is put back afterwards.";
+
+constexpr char kTriggerNotice[] =
+    "On this desktop only the compositor can take a key. Add bindings to its configuration that run "
+    "\"keyquill --press tab\" when TAB is pressed and \"keyquill --release tab\" when it is released "
+    "(F1..F12 the same way, as f1..f12), or \"keyquill --tap tab\" where the compositor cannot bind "
+    "releases. Keyquill's README has the lines for labwc, wayfire, river, niri and Hyprland.";
 
 bool envSet(const char* name) {
     const char* v = std::getenv(name);
@@ -42,8 +49,9 @@ std::unique_ptr<PlatformKeyboard> openSway(std::string* error) {
 std::unique_ptr<PlatformKeyboard> openPortal(const std::string& stateDir, std::string* error) {
     auto shortcuts = PortalShortcuts::open(PortalShortcuts::kAppId, error);
     if (!shortcuts) return nullptr;
-    std::string fakeInputError, remoteError;
+    std::string fakeInputError, remoteError, virtualError;
     std::unique_ptr<Typer> typer = FakeInputTyper::open(shortcuts->bus(), &fakeInputError);
+    if (!typer) typer = VirtualKeyboardTyper::open(&virtualError); // Hyprland
     if (!typer) {
         auto keymap = CompositorKeymap::connect();
         if (!keymap)
@@ -55,12 +63,20 @@ std::unique_ptr<PlatformKeyboard> openPortal(const std::string& stateDir, std::s
     return std::make_unique<ComposedKeyboard>(std::move(shortcuts), std::move(typer), "the desktop session");
 }
 
+// Any other compositor with the virtual keyboard: its own bindings run the command-line trigger.
+std::unique_ptr<PlatformKeyboard> openTrigger(std::string* error) {
+    auto typer = VirtualKeyboardTyper::open(error);
+    auto trigger = typer ? TriggerHotkeys::open(error) : nullptr;
+    if (!trigger) return nullptr;
+    return std::make_unique<ComposedKeyboard>(std::move(trigger), std::move(typer), "the Wayland session");
+}
+
 } // namespace
 
 PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::string& stateDir) {
     PlatformChoice choice;
     const bool wayland = envSet("WAYLAND_DISPLAY");
-    std::string swayError, portalError;
+    std::string swayError, portalError, triggerError;
     if (wayland && envSet("SWAYSOCK")) {
         choice.keyboard = openSway(&swayError);
         if (choice.keyboard) return choice;
@@ -68,6 +84,11 @@ PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::stri
         if (auto portal = openPortal(stateDir, &portalError)) {
             choice.keyboard = std::move(portal);
             choice.notice = kPortalNotice;
+            return choice;
+        }
+        if (auto trigger = openTrigger(&triggerError)) {
+            choice.keyboard = std::move(trigger);
+            choice.notice = kTriggerNotice;
             return choice;
         }
     }
@@ -85,6 +106,7 @@ PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::stri
                         "hotkey pressed in a native Wayland application does nothing, and lines are "
                         "typed only into X11 applications.";
     if (!portalError.empty()) choice.notice += "\n\nDesktop portal: " + portalError + ".";
+    if (!triggerError.empty()) choice.notice += "\n\nCommand-line hotkeys: " + triggerError + ".";
     if (!swayError.empty()) choice.notice += (choice.notice.empty() ? "" : "\n\n") + ("Sway: " + swayError);
     return choice;
 }

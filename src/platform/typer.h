@@ -1,6 +1,7 @@
 #pragma once
 // What types a line on a desktop where a HotkeySource brings the hotkeys: a virtual keyboard,
 // KWin's fake input, the RemoteDesktop portal.
+#include "engine/hotkey.h"
 #include "engine/keystroke.h"
 
 #include <optional>
@@ -15,6 +16,9 @@ public:
     // press of it that toggles the lock.
     virtual std::optional<bool> capsLocked() { return std::nullopt; }
     virtual void tapCapsLock() {}
+    // True when this typer itself typed the key a moment ago. A compositor binding that matches
+    // the key's symbol fires on our own key too; that echo is no press of the user's.
+    virtual bool typedJustNow(Hotkey) const { return false; }
 };
 
 } // namespace kq

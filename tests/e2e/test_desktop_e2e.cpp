@@ -55,11 +55,22 @@ TEST_F(DesktopE2E, AColourSurvivesTheXServerGoingAway) {
     EXPECT_EQ(readFile(path("config.ini")), "13137921 16777215 0 215\r\n");
 }
 
-// Started where there is no display at all (a console, ssh): one line and status 1, no abort.
-TEST_F(DesktopE2E, WithoutAnyDisplayOneLineAndStatusOne) {
-    EXPECT_EQ(
-        runCapture("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " KQ_KEYQUILL " 2>&1; echo $?"),
-        "keyquill: no display to show its windows on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n1\n");
+// Started where there is no display at all (a console, ssh), or asked to hand a key to a
+// Keyquill that does not run, or with a key it does not know: one line and status 1, no abort.
+TEST_F(DesktopE2E, WithoutADisplayOrARunningKeyquillOneLineAndStatusOne) {
+    const std::string runtime = "XDG_RUNTIME_DIR=" + dir.string() + " ";
+    const struct {
+        std::string command, said;
+    } cases[] = {
+        {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " KQ_KEYQUILL,
+         "no display to show its windows on (neither DISPLAY nor WAYLAND_DISPLAY is set)"},
+        {"env -u DISPLAY " + runtime + KQ_KEYQUILL " --press tab",
+         "no Keyquill is running to take the key (" + dir.string() + "/keyquill-" + std::to_string(getuid()) +
+             ".trigger)"},
+        {"env " + runtime + KQ_KEYQUILL " --tap f13", "usage: keyquill --press|--release|--tap tab|f1..f12"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(runCapture(c.command + " 2>&1; echo $?"), "keyquill: " + c.said + "\n1\n") << c.command;
 }
 
 // Another client holds TAB: ticking "Enabled" tells the user, once, and Keyquill runs on.

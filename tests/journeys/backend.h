@@ -87,6 +87,7 @@ private:
 Backend& X11Desktop();
 Backend& SwayDesktop();
 Backend& KwinDesktop();
+Backend& TriggerDesktop();
 // Sway's session, for its own tests (swaymsg).
 class SwaySession& SwaySessionOf(Backend& sway);
 // KWin's session, for its own tests (layouts, portal sessions).

@@ -106,6 +106,62 @@ public:
     UserKeyboard keys;
 };
 
+// Any wlroots compositor without an IPC or portal of its own (labwc, wayfire, river...): its key
+// bindings run `keyquill --press KEY` / `--release KEY`; a virtual keyboard types. Played by a
+// second headless sway whose IPC Keyquill is not told about. A watcher stands in for the
+// compositor's own running of the command: it sees the binding fire and runs it, as root like
+// the Keyquill it reaches.
+class TriggerBackend : public Backend {
+public:
+    const char* name() const override { return "wlroots"; }
+    bool start(std::string* error) override {
+        started().push_back(this);
+        if (!session.start(error)) return false;
+        if (!keys.start(KQ_WL_KEYS, session.env(false)))
+            return *error = "the test keyboard did not start", false;
+        runtime = session.env(false)[0].substr(std::string("WAYLAND_DISPLAY=").size());
+        runtime = runtime.substr(0, runtime.rfind('/')) + "/keyquill-run";
+        std::filesystem::create_directories(runtime);
+        // By key code, as the README advises: a binding by key symbol would also take the key
+        // Keyquill types itself when it lets the user's press pass.
+        std::string bindings;
+        for (int f = 0; f <= 12; ++f) {
+            const int code = f == 0 ? 23 : f <= 10 ? 66 + f : 84 + f; // XKB codes of Tab, F1..F12
+            const std::string id = f == 0 ? "tab" : "f" + std::to_string(f);
+            bindings += "bindcode --no-repeat " + std::to_string(code) + " nop kqtrigger press " + id +
+                        "; bindcode --release " + std::to_string(code) + " nop kqtrigger release " + id +
+                        "; ";
+        }
+        session.msg("'" + bindings + "'");
+        watcher = spawn("env", concat(session.env(false),
+                                      {"XDG_RUNTIME_DIR=" + runtime, "sh", "-c",
+                                       "stdbuf -oL swaymsg -m -r -t subscribe '[\"binding\"]' | "
+                                       "while IFS= read -r e; do set -- $(printf %s \"$e\" | sed -n "
+                                       "'s/.*nop kqtrigger \\([a-z]*\\) \\([a-z0-9]*\\).*/\\1 \\2/p'); "
+                                       "[ $# = 2 ] && " KQ_KEYQUILL " --$1 $2; done"}));
+        return true;
+    }
+    void stop() override {
+        terminate(watcher);
+        keys.stop();
+        session.stop();
+    }
+    std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
+    bool user(const std::string& command) override { return keys.command(command); }
+    Window launch(Desktop& desk, pid_t* keyquill) override {
+        if (!keys.command("layout us")) return 0;
+        *keyquill = spawn(
+            "env", concat(env(false), {"SWAYSOCK=", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
+                                       "XDG_RUNTIME_DIR=" + runtime, "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        return MainWindowPastNotice(desk); // the notice names the bindings to add
+    }
+
+    SwaySession session{"wlroots"};
+    UserKeyboard keys;
+    std::string runtime;
+    pid_t watcher = 0;
+};
+
 // A headless KWin with the desktop portal: portal shortcuts bring the hotkeys, fake input types.
 class KwinBackend : public Backend {
 public:
@@ -145,6 +201,10 @@ Backend& X11Desktop() {
 }
 Backend& SwayDesktop() {
     static SwayBackend b;
+    return b;
+}
+Backend& TriggerDesktop() {
+    static TriggerBackend b;
     return b;
 }
 Backend& KwinDesktop() {

@@ -1,6 +1,7 @@
 // One table of journeys, each run against the real Keyquill on every desktop it serves (X11,
-// sway, KWin): a list loaded and enabled (or rows of the multi-slot window filled), the user's
-// keys pressed, and what a real client received.
+// sway, KWin, and a wlroots compositor whose own bindings run the command-line trigger): a list loaded and
+// enabled (or rows of the multi-slot window filled), the user's keys pressed, and what a real client
+// received.
 #include "backend.h"
 
 #include <gtest/gtest.h>
@@ -146,7 +147,7 @@ TEST_P(Journeys, Run) {
 
 std::vector<Case> cases() {
     std::vector<Case> out;
-    for (Backend& (*desktop)() : {&X11Desktop, &SwayDesktop, &KwinDesktop})
+    for (Backend& (*desktop)() : {&X11Desktop, &SwayDesktop, &KwinDesktop, &TriggerDesktop})
         for (const Journey& j : journeys())
             out.push_back({desktop, &j});
     return out;

@@ -30,7 +30,7 @@ std::string firstMatch(const fs::path& dir, const std::string& prefix, const std
 } // namespace
 
 bool SwaySession::start(std::string* error) {
-    m_dir = fs::temp_directory_path() / ("kq-sway-" + std::to_string(getpid()));
+    m_dir = fs::temp_directory_path() / ("kq-" + m_name + "-" + std::to_string(getpid()));
     fs::remove_all(m_dir);
     fs::create_directories(m_dir);
     fs::permissions(m_dir, fs::perms::owner_all);

@@ -12,6 +12,8 @@ namespace kq::e2e {
 
 class SwaySession {
 public:
+    // `name` tells the sessions of one test program apart (their folders).
+    explicit SwaySession(std::string name = "sway") : m_name(std::move(name)) {}
     bool start(std::string* error);
     void stop();
     ~SwaySession() { stop(); }
@@ -26,7 +28,7 @@ public:
 private:
     pid_t m_pid = 0;
     std::filesystem::path m_dir;
-    std::string m_wayland, m_ipc, m_xDisplay;
+    std::string m_name, m_wayland, m_ipc, m_xDisplay;
 };
 
 // The user's own keyboard: a second virtual keyboard with an ordinary layout (wl_keys.cpp),
