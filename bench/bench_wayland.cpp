@@ -1,9 +1,12 @@
 // The real keyquill on a headless sway, against wtype. The receiving client is the tests' recording
 // Wayland client, which prints each key event as it gets it: this program reads its output and
-// timestamps each press as it arrives. Keyquill's own windows are on a private Xvfb, where the driver loads its
-// lists; its hotkeys and typing are sway's.
+// timestamps each press as it arrives. Keyquill's own windows are on a private Xvfb, where the driver loads
+// its lists; its hotkeys and typing are sway's.
 //  - latency: the user's keyboard (a virtual keyboard of the tests) taps TAB; time to the first
 //    typed key received;
+//  - the command-line trigger: a Keyquill that is not told sway's IPC takes its hotkey from
+//    `keyquill --press tab`, as on compositors whose own bindings run it; time from the command's
+//    start to the first typed key received;
 //  - throughput: a 500-character line (typed at full speed) and a 10,000-character one (paced, so
 //    that a busy client is not disconnected) typed by one TAB press, first to last key received,
 //    against `wtype` typing the same text.
@@ -55,7 +58,8 @@ public:
         std::unique_lock lock(m_mutex);
         size_t seen = m_times.size();
         while (m_times.size() < count)
-            if (!m_changed.wait_for(lock, std::chrono::milliseconds(quietMs), [&] { return m_times.size() != seen; }))
+            if (!m_changed.wait_for(lock, std::chrono::milliseconds(quietMs),
+                                    [&] { return m_times.size() != seen; }))
                 break;
             else
                 seen = m_times.size();
@@ -99,6 +103,43 @@ double rate(const std::vector<Clock::time_point>& t, size_t from, size_t count) 
     return static_cast<double>(count - 1) / std::max(1e-9, seconds(t[from], t[from + count - 1]));
 }
 
+// The hotkey from the command line: Keyquill started again, told neither sway's IPC nor a portal,
+// listens for `keyquill --press tab`.
+void triggerLatency(KeyquillDriver& kq, Receiver& rx, int presses) {
+    kq.stop();
+    setenv("SWAYSOCK", "", 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+    const bool started = kq.startPastNotice(KQ_KEYQUILL);
+    if (started) {
+        kq.loadList("trigger.txt", "x");
+        kq.enableWithoutBackspace();
+        e2e::Desktop::settle(500);
+    }
+    std::vector<double> latency;
+    int missed = 0;
+    for (int i = 0; started && i < presses + 5; ++i) {
+        const size_t before = rx.presses();
+        const auto sent = Clock::now();
+        const pid_t press = e2e::spawn(KQ_KEYQUILL, {"--press", "tab"});
+        const auto t = rx.awaitPresses(before + 1, 2000);
+        e2e::waitExit(press, 2000);
+        e2e::waitExit(e2e::spawn(KQ_KEYQUILL, {"--release", "tab"}), 2000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (i < 5) continue;
+        if (t.size() <= before)
+            ++missed;
+        else
+            latency.push_back(micros(sent, t[before]));
+    }
+    std::printf("\n`keyquill --press tab` (the command's start) to first character, %zu presses\n"
+                "  median %6.0f us   p99 %6.0f us   missed %d%s\n",
+                latency.size() + size_t(missed), median(latency), percentile(latency, 99), missed,
+                started ? "" : "   (keyquill did not start)");
+    std::fflush(stdout);
+    kq.stop();
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
 int run(int presses, int runs, size_t chars) {
     e2e::PrivateXvfb xvfb;
     e2e::SwaySession sway;
@@ -128,10 +169,13 @@ int run(int presses, int runs, size_t chars) {
         const auto t = rx.awaitPresses(before + 1, 2000);
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         if (i < 5) continue;
-        if (t.size() <= before) ++missed;
-        else latency.push_back(micros(sent, t[before]));
+        if (t.size() <= before)
+            ++missed;
+        else
+            latency.push_back(micros(sent, t[before]));
     }
-    std::printf("The real keyquill on a headless sway, typing through a virtual keyboard into a recording client\n\n");
+    std::printf("The real keyquill on a headless sway, typing through a virtual keyboard into a recording "
+                "client\n\n");
     std::printf("TAB to first character, %zu presses\n  median %6.0f us   p99 %6.0f us   missed %d\n",
                 latency.size() + size_t(missed), median(latency), percentile(latency, 99), missed);
     std::fflush(stdout);
@@ -165,6 +209,7 @@ int run(int presses, int runs, size_t chars) {
         std::printf("  ratio     %.1fx\n", median(kqRates) / std::max(1.0, median(wtypeRates)));
         std::fflush(stdout);
     }
+    triggerLatency(kq, rx, presses);
     return 0;
 }
 

@@ -10,6 +10,12 @@ bool KeyquillDriver::start(const std::string& program) {
     return m_main != 0;
 }
 
+bool KeyquillDriver::startPastNotice(const std::string& program) {
+    m_pid = e2e::spawn(program, {});
+    m_main = e2e::MainWindowPastNotice(m_desk);
+    return m_main != 0;
+}
+
 void KeyquillDriver::stop() {
     e2e::terminate(m_pid);
     m_pid = 0;

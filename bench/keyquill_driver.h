@@ -12,6 +12,8 @@ public:
     KeyquillDriver(e2e::Desktop& desk, std::string dir) : m_desk(desk), m_ui(desk), m_dir(std::move(dir)) {}
     ~KeyquillDriver() { stop(); }
     bool start(const std::string& program);
+    // The same where Keyquill shows a notice with its window at start (answered here).
+    bool startPastNotice(const std::string& program);
     void stop();
     pid_t pid() const { return m_pid; }
     Window mainWindow() const { return m_main; }

@@ -103,6 +103,39 @@ private:
     const Desktop& m_desk;
 };
 
+// Keyquill's viewable top-level windows (the main window, and a notice or message box).
+inline std::vector<Window> keyquillWindows(const Desktop& desk) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    std::vector<Window> found;
+    if (!XQueryTree(desk.display(), DefaultRootWindow(desk.display()), &root, &parent, &children, &n))
+        return found;
+    for (unsigned i = 0; i < n; ++i) {
+        XWindowAttributes a{};
+        char* name = nullptr;
+        if (XGetWindowAttributes(desk.display(), children[i], &a) && a.map_state == IsViewable &&
+            XFetchName(desk.display(), children[i], &name) && name && std::string(name) == "Keyquill")
+            found.push_back(children[i]);
+        if (name) XFree(name);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+// Keyquill's main window, once the notice shown with it at start (the shorter window of the two,
+// sharing its title) has been answered; 0 when the two did not appear.
+inline Window MainWindowPastNotice(const Desktop& desk) {
+    std::vector<Window> shown;
+    for (int i = 0; i < 500 && shown.size() < 2; ++i, Desktop::settle(20))
+        shown = keyquillWindows(desk);
+    if (shown.size() != 2) return 0;
+    const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
+    desk.focus(shown[firstIsMain ? 1 : 0]);
+    desk.key("Return");
+    Desktop::settle(200);
+    return shown[firstIsMain ? 0 : 1];
+}
+
 // A test that runs keyquill in a folder of its own, which is also its runtime folder (so no other
 // copy's single-instance lock is seen), and drives its windows.
 class KeyquillTest : public ::testing::Test {

@@ -22,39 +22,6 @@ inline std::string literal(const std::string& text) {
     return out;
 }
 
-// Keyquill's viewable top-level windows (the main window, and a notice or message box).
-inline std::vector<Window> keyquillWindows(const Desktop& desk) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned n = 0;
-    std::vector<Window> found;
-    if (!XQueryTree(desk.display(), DefaultRootWindow(desk.display()), &root, &parent, &children, &n))
-        return found;
-    for (unsigned i = 0; i < n; ++i) {
-        XWindowAttributes a{};
-        char* name = nullptr;
-        if (XGetWindowAttributes(desk.display(), children[i], &a) && a.map_state == IsViewable &&
-            XFetchName(desk.display(), children[i], &name) && name && std::string(name) == "Keyquill")
-            found.push_back(children[i]);
-        if (name) XFree(name);
-    }
-    if (children) XFree(children);
-    return found;
-}
-
-// Keyquill's main window, once the notice shown with it at start (the shorter window of the two,
-// sharing its title) has been answered; 0 when the two did not appear.
-inline Window MainWindowPastNotice(const Desktop& desk) {
-    std::vector<Window> shown;
-    for (int i = 0; i < 500 && shown.size() < 2; ++i, Desktop::settle(20))
-        shown = keyquillWindows(desk);
-    if (shown.size() != 2) return 0;
-    const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
-    desk.focus(shown[firstIsMain ? 1 : 0]);
-    desk.key("Return");
-    Desktop::settle(200);
-    return shown[firstIsMain ? 0 : 1];
-}
-
 enum class Client { Qt, Gtk, XTerm, Recorder };
 
 class Backend {
