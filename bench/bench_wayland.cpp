@@ -97,6 +97,32 @@ std::vector<std::string> concat(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
+struct Latency {
+    std::vector<double> us;
+    int missed = 0;
+};
+
+// `press` once for each of `presses` (after five to warm up, not counted), the time from its
+// start to the first key received.
+template <class Press, class Release>
+Latency measure(Receiver& rx, int presses, Press press, Release release) {
+    Latency l;
+    for (int i = 0; i < presses + 5; ++i) {
+        const size_t before = rx.presses();
+        const auto sent = Clock::now();
+        press();
+        const auto t = rx.awaitPresses(before + 1, 2000);
+        release();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (i < 5) continue;
+        if (t.size() <= before)
+            ++l.missed;
+        else
+            l.us.push_back(micros(sent, t[before]));
+    }
+    return l;
+}
+
 // Keys per second from the first to the last of `count` presses; 0 when they did not all arrive.
 double rate(const std::vector<Clock::time_point>& t, size_t from, size_t count) {
     if (t.size() < from + count) return 0;
@@ -115,25 +141,19 @@ void triggerLatency(KeyquillDriver& kq, Receiver& rx, int presses) {
         kq.enableWithoutBackspace();
         e2e::Desktop::settle(500);
     }
-    std::vector<double> latency;
-    int missed = 0;
-    for (int i = 0; started && i < presses + 5; ++i) {
-        const size_t before = rx.presses();
-        const auto sent = Clock::now();
-        const pid_t press = e2e::spawn(KQ_KEYQUILL, {"--press", "tab"});
-        const auto t = rx.awaitPresses(before + 1, 2000);
-        e2e::waitExit(press, 2000);
-        e2e::waitExit(e2e::spawn(KQ_KEYQUILL, {"--release", "tab"}), 2000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        if (i < 5) continue;
-        if (t.size() <= before)
-            ++missed;
-        else
-            latency.push_back(micros(sent, t[before]));
-    }
+    pid_t pressing = 0;
+    const Latency l = measure(
+        rx, started ? presses : -5,
+        [&] {
+            pressing = e2e::spawn(KQ_KEYQUILL, {"--press", "tab"});
+        },
+        [&] {
+            e2e::waitExit(pressing, 2000);
+            e2e::waitExit(e2e::spawn(KQ_KEYQUILL, {"--release", "tab"}), 2000);
+        });
     std::printf("\n`keyquill --press tab` (the command's start) to first character, %zu presses\n"
                 "  median %6.0f us   p99 %6.0f us   missed %d%s\n",
-                latency.size() + size_t(missed), median(latency), percentile(latency, 99), missed,
+                l.us.size() + size_t(l.missed), median(l.us), percentile(l.us, 99), l.missed,
                 started ? "" : "   (keyquill did not start)");
     std::fflush(stdout);
     kq.stop();
@@ -160,24 +180,12 @@ int run(int presses, int runs, size_t chars) {
     kq.enableWithoutBackspace();
     e2e::Desktop::settle(500);
 
-    std::vector<double> latency;
-    int missed = 0;
-    for (int i = 0; i < presses + 5; ++i) { // the first five warm up, uncounted
-        const size_t before = rx.presses();
-        const auto sent = Clock::now();
-        user.tap(kTab);
-        const auto t = rx.awaitPresses(before + 1, 2000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        if (i < 5) continue;
-        if (t.size() <= before)
-            ++missed;
-        else
-            latency.push_back(micros(sent, t[before]));
-    }
+    const Latency tab = measure(
+        rx, presses, [&] { user.tap(kTab); }, [] {});
     std::printf("The real keyquill on a headless sway, typing through a virtual keyboard into a recording "
                 "client\n\n");
     std::printf("TAB to first character, %zu presses\n  median %6.0f us   p99 %6.0f us   missed %d\n",
-                latency.size() + size_t(missed), median(latency), percentile(latency, 99), missed);
+                tab.us.size() + size_t(tab.missed), median(tab.us), percentile(tab.us, 99), tab.missed);
     std::fflush(stdout);
 
     for (const size_t length : {size_t(500), chars}) {

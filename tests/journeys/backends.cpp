@@ -82,6 +82,7 @@ private:
 // A headless sway: its bindings bring the hotkeys, a virtual keyboard types.
 class SwayBackend : public Backend {
 public:
+    explicit SwayBackend(std::string folder = "sway") : session(std::move(folder)) {}
     const char* name() const override { return "sway"; }
     bool start(std::string* error) override {
         started().push_back(this);
@@ -111,14 +112,12 @@ public:
 // second headless sway whose IPC Keyquill is not told about. A watcher stands in for the
 // compositor's own running of the command: it sees the binding fire and runs it, as root like
 // the Keyquill it reaches.
-class TriggerBackend : public Backend {
+class TriggerBackend : public SwayBackend {
 public:
+    TriggerBackend() : SwayBackend("wlroots") {}
     const char* name() const override { return "wlroots"; }
     bool start(std::string* error) override {
-        started().push_back(this);
-        if (!session.start(error)) return false;
-        if (!keys.start(KQ_WL_KEYS, session.env(false)))
-            return *error = "the test keyboard did not start", false;
+        if (!SwayBackend::start(error)) return false;
         runtime = session.env(false)[0].substr(std::string("WAYLAND_DISPLAY=").size());
         runtime = runtime.substr(0, runtime.rfind('/')) + "/keyquill-run";
         std::filesystem::create_directories(runtime);
@@ -143,11 +142,8 @@ public:
     }
     void stop() override {
         terminate(watcher);
-        keys.stop();
-        session.stop();
+        SwayBackend::stop();
     }
-    std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
-    bool user(const std::string& command) override { return keys.command(command); }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
         *keyquill = spawn(
@@ -156,8 +152,6 @@ public:
         return MainWindowPastNotice(desk); // the notice names the bindings to add
     }
 
-    SwaySession session{"wlroots"};
-    UserKeyboard keys;
     std::string runtime;
     pid_t watcher = 0;
 };
