@@ -26,7 +26,7 @@ foreach(xml ${CMAKE_CURRENT_SOURCE_DIR}/platform/wayland/protocol/virtual-keyboa
   list(APPEND KQ_WL_GEN ${KQ_VK_GEN}/${proto}-client-protocol.h ${KQ_VK_GEN}/${proto}-protocol.c)
 endforeach()
 add_library(kq_platform_wayland STATIC
-  platform/wayland/virtualkeyboardtyper.cpp platform/wayland/compositorkeymap.cpp
+  platform/wayland/virtualkeyboardtyper.cpp platform/wayland/waylandconnection.cpp platform/wayland/compositorkeymap.cpp
   platform/wayland/clipboardpaste.cpp ${KQ_WL_GEN})
 target_include_directories(kq_platform_wayland PUBLIC ${KQ_VK_GEN})
 target_link_libraries(kq_platform_wayland PUBLIC kq_platform_core PkgConfig::WAYLANDDEPS)

@@ -8,6 +8,7 @@
 #include "platform/namedkeys.h"
 #include "platform/wayland/clipboardpaste.h"
 #include "platform/wayland/compositorkeymap.h"
+#include "platform/wayland/waylandconnection.h"
 
 #include <wayland-client.h>
 
@@ -23,26 +24,19 @@ namespace {
 constexpr uint32_t kReleased = 0, kPressed = 1;
 constexpr uint32_t kEvdevCapsLock = 58;
 
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version);
-void onGlobalRemove(void*, wl_registry*, uint32_t) {}
-const wl_registry_listener kRegistryListener{onGlobal, onGlobalRemove};
-
 void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state);
 const org_kde_kwin_keystate_listener kKeystateListener{onLockState};
 
 } // namespace
 
 struct FakeInputTyper::Impl : KeyEmitter {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
+    WaylandConnection wayland;
     org_kde_kwin_fake_input* input = nullptr;
     org_kde_kwin_keystate* keystate = nullptr;
     uint32_t keystateVersion = 0;
     CompositorKeymap keymap;
     LayoutKeys& layout = keymap.layout();
     bool caps = false;
-    bool dead = false;
     LineTyper line{*this};
     KwinLayouts layouts{nullptr};
     bool switchable = false; // KWin's layout service answered: other groups can be typed through
@@ -56,24 +50,15 @@ struct FakeInputTyper::Impl : KeyEmitter {
         else if (keystate)
             wl_proxy_destroy(reinterpret_cast<wl_proxy*>(keystate));
         if (input) org_kde_kwin_fake_input_destroy(input);
-        if (seat) wl_seat_destroy(seat);
-        if (registry) wl_registry_destroy(registry);
-        if (display) {
-            wl_display_roundtrip(display);
-            wl_display_disconnect(display);
-        }
     }
 
-    bool roundTrip() override {
-        if (!dead && wl_display_roundtrip(display) < 0) dead = true;
-        return !dead;
-    }
+    bool roundTrip() override { return wayland.roundTrip(); }
 
     // The layout and lock as they are now: the user may have switched since the last line.
     // Quirk: KWin tells the layout in use only to the focused window; its layout service tells
     // anyone, and is there only while the user has several layouts.
     bool begin(uint32_t* activeGroup) override {
-        if (dead || !roundTrip()) return false;
+        if (!roundTrip()) return false;
         const std::optional<uint32_t> active = layouts.active();
         switchable = active.has_value();
         group = users = *activeGroup = active.value_or(0);
@@ -119,20 +104,6 @@ struct FakeInputTyper::Impl : KeyEmitter {
 
 namespace {
 
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
-    auto* d = static_cast<FakeInputTyper::Impl*>(data);
-    if (!d->seat && std::strcmp(interface, wl_seat_interface.name) == 0)
-        d->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 4)
-        d->input = static_cast<org_kde_kwin_fake_input*>(
-            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
-    else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
-        d->keystateVersion = std::min<uint32_t>(version, 4);
-        d->keystate = static_cast<org_kde_kwin_keystate*>(
-            wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, d->keystateVersion));
-    }
-}
-
 void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state) {
     auto* d = static_cast<FakeInputTyper::Impl*>(data);
     if (key == ORG_KDE_KWIN_KEYSTATE_KEY_CAPSLOCK) d->caps = state != ORG_KDE_KWIN_KEYSTATE_STATE_UNLOCKED;
@@ -147,23 +118,30 @@ std::unique_ptr<FakeInputTyper> FakeInputTyper::open(sd_bus* bus, std::string* e
         if (error) *error = why;
         return nullptr;
     };
-    d->display = wl_display_connect(nullptr);
-    if (!d->display) return failWith("cannot connect to the Wayland compositor");
-    d->registry = wl_display_get_registry(d->display);
-    wl_registry_add_listener(d->registry, &kRegistryListener, d.get());
-    wl_display_roundtrip(d->display);
-    if (!d->seat || !d->input)
+    Impl* impl = d.get();
+    const bool connected = d->wayland.open([impl](wl_registry* registry, uint32_t name, const char* interface,
+                                                  uint32_t version) {
+        if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 4) {
+            impl->input = static_cast<org_kde_kwin_fake_input*>(
+                wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+        } else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
+            impl->keystateVersion = std::min<uint32_t>(version, 4);
+            impl->keystate = static_cast<org_kde_kwin_keystate*>(
+                wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, impl->keystateVersion));
+        }
+    });
+    if (!d->wayland.display()) return failWith("cannot connect to the Wayland compositor");
+    if (!connected || !d->input)
         return failWith("the compositor offers no fake input (org_kde_kwin_fake_input)");
     org_kde_kwin_fake_input_authenticate(d->input, "Keyquill", "types the lines you prepared");
-    d->keymap.attach(d->seat);
+    d->keymap.attach(d->wayland.seat());
     if (d->keystate) {
         org_kde_kwin_keystate_add_listener(d->keystate, &kKeystateListener, d.get());
         org_kde_kwin_keystate_fetchStates(d->keystate);
     }
     // Quirk: KWin tells a refused client nothing; the requests just do nothing. The keymap is
     // what can be checked: without it no key can be chosen.
-    if (wl_display_roundtrip(d->display) < 0 || !d->keymap.known())
-        return failWith("the compositor sent no keymap to type with");
+    if (!d->roundTrip() || !d->keymap.known()) return failWith("the compositor sent no keymap to type with");
     return std::unique_ptr<FakeInputTyper>(new FakeInputTyper(std::move(d)));
 }
 
@@ -171,11 +149,11 @@ FakeInputTyper::FakeInputTyper(std::unique_ptr<Impl> impl) : m_impl(std::move(im
 FakeInputTyper::~FakeInputTyper() = default;
 
 bool FakeInputTyper::alive() const {
-    return !m_impl->dead;
+    return m_impl->wayland.alive();
 }
 
 std::optional<bool> FakeInputTyper::capsLocked() {
-    if (wl_display_roundtrip(m_impl->display) < 0) m_impl->dead = true;
+    m_impl->roundTrip();
     return m_impl->caps;
 }
 

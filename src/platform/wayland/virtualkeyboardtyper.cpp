@@ -3,6 +3,7 @@
 #include "platform/linetyper.h"
 #include "platform/namedkeys.h"
 #include "platform/wayland/virtualkeymap.h"
+#include "platform/wayland/waylandconnection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -22,9 +23,6 @@ namespace {
 
 constexpr uint32_t kFormatXkbV1 = 1;
 constexpr uint32_t kReleased = 0, kPressed = 1;
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t);
-void onGlobalRemove(void*, wl_registry*, uint32_t) {}
-const wl_registry_listener kRegistryListener{onGlobal, onGlobalRemove};
 
 uint32_t keysymOf(const KeyStroke& s) {
     return s.named ? KeysymForNamedKey(s.key) : xkb_utf32_to_keysym(s.ch);
@@ -33,13 +31,10 @@ uint32_t keysymOf(const KeyStroke& s) {
 } // namespace
 
 struct VirtualKeyboardTyper::Impl : KeyEmitter {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
+    WaylandConnection wayland;
     zwp_virtual_keyboard_manager_v1* manager = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     VirtualKeymap keymap;
-    bool dead = false;
     LineTyper line{*this};
     std::function<bool()> replaced;
     std::map<Hotkey, std::chrono::steady_clock::time_point> typedHotkeys; // when we last typed each
@@ -48,12 +43,6 @@ struct VirtualKeyboardTyper::Impl : KeyEmitter {
     ~Impl() override {
         if (keyboard) zwp_virtual_keyboard_v1_destroy(keyboard);
         if (manager) zwp_virtual_keyboard_manager_v1_destroy(manager);
-        if (seat) wl_seat_destroy(seat);
-        if (registry) wl_registry_destroy(registry);
-        if (display) {
-            wl_display_roundtrip(display);
-            wl_display_disconnect(display);
-        }
     }
 
     // Quirk: clients may take two key events with the same time for one repeated event and drop
@@ -66,10 +55,7 @@ struct VirtualKeyboardTyper::Impl : KeyEmitter {
         return lastTime = std::max(ms, lastTime + 1);
     }
 
-    bool roundTrip() override {
-        if (!dead && wl_display_roundtrip(display) < 0) dead = true;
-        return !dead;
-    }
+    bool roundTrip() override { return wayland.roundTrip(); }
 
     bool upload() {
         const std::string text = keymap.text();
@@ -130,34 +116,25 @@ struct VirtualKeyboardTyper::Impl : KeyEmitter {
     }
 };
 
-namespace {
-
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
-    auto* d = static_cast<VirtualKeyboardTyper::Impl*>(data);
-    if (!d->seat && std::strcmp(interface, wl_seat_interface.name) == 0)
-        d->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
-        d->manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
-            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-}
-
-} // namespace
-
 std::unique_ptr<VirtualKeyboardTyper> VirtualKeyboardTyper::open(std::string* error) {
     auto impl = std::make_unique<Impl>();
-    impl->display = wl_display_connect(nullptr);
-    if (!impl->display) {
+    Impl* d = impl.get();
+    const bool connected =
+        impl->wayland.open([d](wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
+            if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+                d->manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+                    wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+        });
+    if (!impl->wayland.display()) {
         if (error) *error = "cannot connect to the Wayland compositor";
         return nullptr;
     }
-    impl->registry = wl_display_get_registry(impl->display);
-    wl_registry_add_listener(impl->registry, &kRegistryListener, impl.get());
-    wl_display_roundtrip(impl->display);
-    if (!impl->seat || !impl->manager) {
+    if (!connected || !impl->manager) {
         if (error) *error = "the compositor offers no virtual keyboard (zwp_virtual_keyboard_v1)";
         return nullptr;
     }
-    impl->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(impl->manager, impl->seat);
+    impl->keyboard =
+        zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(impl->manager, impl->wayland.seat());
     // The protocol wants a keymap before the first key; this one also tells us early whether
     // the compositor lets us type at all.
     if (!impl->upload()) {
@@ -171,7 +148,7 @@ VirtualKeyboardTyper::VirtualKeyboardTyper(std::unique_ptr<Impl> impl) : m_impl(
 VirtualKeyboardTyper::~VirtualKeyboardTyper() = default;
 
 bool VirtualKeyboardTyper::alive() const {
-    return !m_impl->dead;
+    return m_impl->wayland.alive();
 }
 
 void VirtualKeyboardTyper::watchKeymap(std::function<bool()> replaced) {
@@ -179,7 +156,7 @@ void VirtualKeyboardTyper::watchKeymap(std::function<bool()> replaced) {
 }
 
 bool VirtualKeyboardTyper::send(const KeyStrokes& strokes) {
-    const bool ok = !m_impl->dead && m_impl->line.type(strokes);
+    const bool ok = m_impl->wayland.alive() && m_impl->line.type(strokes);
     for (const KeyStroke& s : strokes) {
         std::optional<Hotkey> key;
         if (s.named && s.key == NamedKey::Tab) key = Hotkey::Tab;
