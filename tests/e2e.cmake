@@ -25,7 +25,7 @@ set_tests_properties(e2e_keyboard PROPERTIES TIMEOUT 600 LABELS e2e RESOURCE_LOC
 
 if(TARGET keyquill)
   target_sources(kq_e2e_support PRIVATE e2e/desktop.cpp)
-  add_executable(kq_e2e_program e2e/test_program_e2e.cpp e2e/test_appearance_e2e.cpp e2e/test_desktop_e2e.cpp)
+  add_executable(kq_e2e_program e2e/test_program_e2e.cpp e2e/test_desktop_e2e.cpp)
   target_link_libraries(kq_e2e_program PRIVATE kq_e2e_support GTest::gtest_main)
   target_compile_definitions(kq_e2e_program PRIVATE KQ_KEYQUILL="$<TARGET_FILE:keyquill>"
     KQ_BUILD_DIR="${CMAKE_BINARY_DIR}"

@@ -25,26 +25,28 @@ void Desktop::settle(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+std::vector<Window> Desktop::windows(const std::string& title, bool mappedOnly) const {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    std::vector<Window> found;
+    if (!XQueryTree(m_dpy, DefaultRootWindow(m_dpy), &root, &parent, &children, &n)) return found;
+    for (unsigned i = 0; i < n; ++i) { // stacking order: the newest mapped one is last
+        char* name = nullptr;
+        XWindowAttributes attr{};
+        if (XFetchName(m_dpy, children[i], &name) && name && title == name &&
+            (!mappedOnly ||
+             (XGetWindowAttributes(m_dpy, children[i], &attr) && attr.map_state == IsViewable)))
+            found.push_back(children[i]);
+        if (name) XFree(name);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
 Window Desktop::findWindow(const std::string& title, int timeoutMs, bool mappedOnly) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned n = 0;
-        Window found = 0;
-        if (XQueryTree(m_dpy, DefaultRootWindow(m_dpy), &root, &parent, &children, &n)) {
-            for (unsigned i = 0; i < n; ++i) { // stacking order: the newest mapped one is last
-                char* name = nullptr;
-                XWindowAttributes attr{};
-                if (XFetchName(m_dpy, children[i], &name) && name) {
-                    if (title == name && XGetWindowAttributes(m_dpy, children[i], &attr) &&
-                        (!mappedOnly || attr.map_state == IsViewable))
-                        found = children[i];
-                    XFree(name);
-                }
-            }
-            if (children) XFree(children);
-        }
-        if (found) return found;
+        if (const auto found = windows(title, mappedOnly); !found.empty()) return found.back();
         settle(20);
     } while (std::chrono::steady_clock::now() < end);
     return 0;

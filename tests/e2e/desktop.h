@@ -32,6 +32,8 @@ public:
 
     // The newest mapped top-level window with this exact title, or 0 after the timeout.
     Window findWindow(const std::string& title, int timeoutMs = 10000, bool mappedOnly = true) const;
+    // Every top-level window with this exact title, now, in stacking order.
+    std::vector<Window> windows(const std::string& title, bool mappedOnly = true) const;
     // _NET_WM_WINDOW_OPACITY scaled to 0..255, or -1 when the window has none.
     int opacity(Window w) const;
     // The colour of one pixel of a window, as 0xRRGGBB.
@@ -105,21 +107,7 @@ private:
 
 // Keyquill's viewable top-level windows (the main window, and a notice or message box).
 inline std::vector<Window> keyquillWindows(const Desktop& desk) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned n = 0;
-    std::vector<Window> found;
-    if (!XQueryTree(desk.display(), DefaultRootWindow(desk.display()), &root, &parent, &children, &n))
-        return found;
-    for (unsigned i = 0; i < n; ++i) {
-        XWindowAttributes a{};
-        char* name = nullptr;
-        if (XGetWindowAttributes(desk.display(), children[i], &a) && a.map_state == IsViewable &&
-            XFetchName(desk.display(), children[i], &name) && name && std::string(name) == "Keyquill")
-            found.push_back(children[i]);
-        if (name) XFree(name);
-    }
-    if (children) XFree(children);
-    return found;
+    return desk.windows("Keyquill");
 }
 
 // Keyquill's main window, once the notice shown with it at start (the shorter window of the two,
@@ -157,7 +145,13 @@ protected:
         ASSERT_NE(mainWindow, 0u) << "keyquill did not show its window";
     }
     bool exited(int ms) { return waitExit(keyquill, ms) && (keyquill = 0, true); }
-    void clickClient(Window w, int clientTop, int x, int y) const { ui.clickClient(w, clientTop, x, y); }
+    // The newest "Keyquill" window other than `other` (a message, a second copy's question or its
+    // window), or 0 when none shows within five seconds.
+    Window newKeyquillWindow(Window other) const {
+        for (int i = 0; i < 250; ++i, Desktop::settle(20))
+            if (const Window w = desk.findWindow("Keyquill", 0); w && w != other) return w;
+        return 0;
+    }
     void fileDialog(Window w, const std::vector<std::string>& menuKeys, const std::string& file) const {
         ASSERT_TRUE(ui.fileDialog(w, menuKeys, file));
     }

@@ -46,9 +46,7 @@ KeyboardWorld::Target KeyboardWorld::openTarget(const std::string& name,
     const std::string ev = readFile(t.eventsPath);
     const Window window = std::strtoul(ev.substr(ev.find("MAPPED") + 7).c_str(), nullptr, 16);
     XWindowAttributes attrs{};
-    for (int i = 0; i < 500 && XGetWindowAttributes(user, window, &attrs) && attrs.map_state != IsViewable;
-         ++i)
-        pump(10);
+    pump(5000, [&] { return !XGetWindowAttributes(user, window, &attrs) || attrs.map_state == IsViewable; });
     t.window = window;
     return t;
 }

@@ -45,6 +45,16 @@ public:
     std::string events() const { return readFile(m_main.eventsPath); }
     void clearTarget();
     void load(std::vector<std::string> lines) { list.load(std::move(lines)); }
+    // The lines in the single list, and in the slot rows from `firstRow` on with their "enable"
+    // boxes ticked; the keys act in `mode`. The target is emptied.
+    void use(int16_t mode, const std::vector<std::string>& lines, size_t firstRow = 0) {
+        state.MacroMode = mode;
+        rows = {};
+        for (size_t i = 0; i < lines.size(); ++i)
+            rows.enabled.at(firstRow + i) = 1, rows.text.at(firstRow + i) = lines[i];
+        load(lines);
+        clearTarget();
+    }
     std::vector<int> keysDown() const;
     pid_t targetPid() const { return m_main.pid; }
     const std::string& textPath() const { return m_main.textPath; }

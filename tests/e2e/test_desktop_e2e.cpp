@@ -1,5 +1,7 @@
-// Keyquill as a desktop program: an X server that goes away, a hotkey another program holds, a
-// desktop without a tray, and the installed program run by an ordinary user.
+// Keyquill as a desktop program: its settings file making every window translucent and coloured
+// at start and written at the way out (through the tray, or not at all), an X server that goes
+// away, a hotkey another program holds, a desktop without a tray, and the installed program run
+// by an ordinary user.
 #include "desktop.h"
 
 #include <cstdio>
@@ -17,19 +19,71 @@ const bool g_xvfb = RegisterSharedXvfb();
 
 class DesktopE2E : public KeyquillTest {
 protected:
-    // Opens the options window, moves the background's red bar one step and closes the window.
-    static void nudgeRedAndCloseOptions(Desktop& d, Window main) {
+    // keyquill keeps config.ini in its own folder: the test runs a copy of its own.
+    void startCopy() {
+        fs::copy_file(KQ_KEYQUILL, dir / "keyquill");
+        startKeyquill(path("keyquill"));
+        Desktop::settle(300); // painted
+    }
+    unsigned long background() const {
+        return desk.pixel(mainWindow, 6, desk.geometry(mainWindow).h - 201 + 100);
+    }
+    void exitThroughTheMenu() {
+        desk.focus(mainWindow);
+        desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Down", "Return"});
+    }
+    // Opens the options window and moves the background's red bar one step up: its right arrow,
+    // the bar sitting in "Background" (8, 24) inside "Colouring" (8, 72), at (48, 24), 225 pixels
+    // wide. Closing the window saves the settings.
+    static void nudgeRed(Desktop& d, Window main, bool close = true) {
         d.focus(main);
         d.keys({"alt+f", "Down", "Down", "Return"}); // Options
         const Window options = d.findWindow("Keyquill Options");
         ASSERT_NE(options, 0u);
         d.focus(options);
         const Rect o = d.geometry(options);
-        d.click(o.x + 8 + 8 + 48 + 225 - 6, o.y + 72 + 24 + 24 + 8); // right arrow of the red bar
-        d.closeWindow(options);
+        d.click(o.x + 8 + 8 + 48 + 225 - 6, o.y + 72 + 24 + 24 + 8);
+        if (close) d.closeWindow(options);
         Desktop::settle(300);
     }
 };
+
+TEST_F(DesktopE2E, SavedSettingsMakeAllWindowsTranslucentAndRed) {
+    std::ofstream(dir / "config.ini", std::ios::binary) << "255 0 1 128\r\n";
+    startCopy();
+    for (const char* title : {"Keyquill", "Keyquill - Config 1", "Keyquill Options"}) {
+        const Window w = desk.findWindow(title, 5000, false);
+        ASSERT_NE(w, 0u) << title;
+        EXPECT_EQ(desk.opacity(w), 128) << title;
+    }
+    EXPECT_EQ(background(), 0xFF0000ul) << "the background is red";
+}
+
+TEST_F(DesktopE2E, SliderMovedThenTrayExitWritesTheSettings) {
+    startCopy();
+    // The tray host starts after keyquill: the icon must still dock.
+    helpers.push_back(spawn("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request",
+                                       "--height", "24", "--SetDockType", "true"}));
+    const Window panel = desk.findWindow("panel");
+    ASSERT_NE(panel, 0u);
+    ASSERT_NO_FATAL_FAILURE(nudgeRed(desk, mainWindow, false));
+    const Rect p = desk.geometry(panel);
+    desk.click(p.x + p.w / 2, p.y + p.h / 2, 3);
+    desk.keys({"Down", "Down", "Down", "Return"}); // Minimize, Restore, Exit
+    ASSERT_TRUE(exited(5000)) << "Exit in the tray menu ends the program";
+    EXPECT_EQ(readFile(path("config.ini")), "13137921 16777215 0 215\r\n");
+}
+
+TEST_F(DesktopE2E, UnwritableSettingsAreReportedAndTheProgramStillEnds) {
+    fs::create_directories(dir / "config.ini"); // a folder where the file should be: no write, even as root
+    startCopy();
+    exitThroughTheMenu();
+    const Window box = desk.findWindow("Keyquill", 5000);
+    ASSERT_NE(box, 0u) << "a message names the file";
+    desk.focus(box);
+    desk.key("Return");
+    EXPECT_TRUE(exited(5000));
+}
 
 // The options window saves when it is closed; the X server then dies. The program ends with one
 // line and status 1, and config.ini holds the new colour.
@@ -43,7 +97,7 @@ TEST_F(DesktopE2E, AColourSurvivesTheXServerGoingAway) {
         Desktop d; // gone before the server: the test's own connections must not see it die
         const Window main = d.findWindow("Keyquill");
         ASSERT_NE(main, 0u);
-        nudgeRedAndCloseOptions(d, main);
+        nudgeRed(d, main);
     }
     own.stop();
     setenv("DISPLAY", XvfbDisplay().c_str(), 1);
@@ -80,9 +134,7 @@ TEST_F(DesktopE2E, AHotkeyHeldByAnotherProgramIsReported) {
     startKeyquill(KQ_KEYQUILL);
     std::ofstream(path("list.txt"), std::ios::binary) << "a\r\n";
     loadAndEnable(path("list.txt"));
-    Window box = 0;
-    for (int i = 0; i < 250 && !box; ++i, Desktop::settle(20))
-        if (const Window w = desk.findWindow("Keyquill", 0); w != mainWindow) box = w;
+    const Window box = newKeyquillWindow(mainWindow);
     ASSERT_NE(box, 0u) << "no message about TAB";
     desk.focus(box);
     desk.key("Return");
@@ -131,9 +183,8 @@ TEST_F(DesktopE2E, TheInstalledProgramRemembersSettingsInTheUsersConfigFolder) {
     keyquill = spawn("runuser", asNobody);
     mainWindow = desk.findWindow("Keyquill");
     ASSERT_NE(mainWindow, 0u);
-    nudgeRedAndCloseOptions(desk, mainWindow);
-    desk.focus(mainWindow);
-    desk.keys({"alt+f", "Down", "Down", "Down", "Down", "Down", "Down", "Return"}); // Exit
+    nudgeRed(desk, mainWindow);
+    exitThroughTheMenu();
     ASSERT_TRUE(exited(5000));
     EXPECT_FALSE(fs::exists(prefix / "bin/config.ini"));
     EXPECT_EQ(readFile((home / ".config/keyquill/config.ini").string()), "13137921 16777215 0 215\r\n");
@@ -142,8 +193,7 @@ TEST_F(DesktopE2E, TheInstalledProgramRemembersSettingsInTheUsersConfigFolder) {
     mainWindow = desk.findWindow("Keyquill");
     ASSERT_NE(mainWindow, 0u);
     Desktop::settle(300); // painted
-    const int menuBar = desk.geometry(mainWindow).h - 201;
-    EXPECT_EQ(desk.pixel(mainWindow, 6, menuBar + 100), 0x0178C8ul) << "the saved colour applies";
+    EXPECT_EQ(background(), 0x0178C8ul) << "the saved colour applies";
 }
 
 } // namespace

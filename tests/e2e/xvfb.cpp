@@ -16,16 +16,20 @@
 
 namespace kq::e2e {
 
-pid_t spawn(const std::string& program, const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid < 0 ? 0 : pid;
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+// In a forked child: runs the program, or ends the child when it cannot.
+[[noreturn]] static void execute(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execvp(program.c_str(), argv.data());
     _exit(127);
+}
+
+pid_t spawn(const std::string& program, const std::vector<std::string>& args) {
+    const pid_t pid = fork();
+    if (pid == 0) execute(program, args);
+    return pid < 0 ? 0 : pid;
 }
 
 pid_t spawnPiped(const std::string& program, const std::vector<std::string>& args, int* toChild,
@@ -36,12 +40,7 @@ pid_t spawnPiped(const std::string& program, const std::vector<std::string>& arg
     if (pid == 0) {
         if (toChild) dup2(in[0], 0);
         dup2(out[1], 1);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(program.c_str(), argv.data());
-        _exit(127);
+        execute(program, args);
     }
     if (toChild) {
         close(in[0]);

@@ -40,6 +40,10 @@ std::filesystem::path RuntimeDir(const std::string& name);
 // Runs a shell command and returns its standard output.
 std::string runCapture(const std::string& command);
 std::string readFile(const std::string& path);
+// The shared Xvfb's keymap, as xkbcomp writes it out.
+inline std::string keymapDump() {
+    return runCapture("xkbcomp -xkb " + XvfbDisplay() + " - 2>/dev/null");
+}
 
 inline std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());

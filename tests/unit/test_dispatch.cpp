@@ -66,14 +66,12 @@ TEST(Dispatch, SwallowsOnlyTheHotkeysOfTheActiveMode) {
         Verdict verdict;
     };
     const Case cases[] = {
-        {1, true, Tab, false, D, Tab, S},   {1, true, Tab, false, U, Tab, S},
-        {1, false, Tab, false, D, Tab, P},  {1, true, F5, false, D, F5, S},
-        {1, true, F5, false, D, Tab, P},    {1, true, Tab, true, D, Tab, P},
-        {1, true, Tab, true, U, Tab, P},    {1, true, Tab, true, D, Caps, P},
-        {1, true, Tab, false, D, Caps, S},  {1, false, Tab, false, U, Caps, S},
-        {2, false, Tab, false, D, Caps, S}, {2, true, Tab, true, D, Caps, P},
-        {2, true, Tab, false, D, Tab, P},   {2, true, Tab, true, D, F1, P},
-        {0, true, Tab, false, D, Tab, P},   {3, true, Tab, false, D, Caps, P},
+        {1, true, Tab, false, D, Tab, S},  {1, true, Tab, false, U, Tab, S},
+        {1, false, Tab, false, D, Tab, P}, {1, true, F5, false, D, F5, S},
+        {1, true, F5, false, D, Tab, P},   {1, true, Tab, true, D, Tab, P},
+        {1, true, Tab, true, U, Tab, P},   {1, true, Tab, true, D, Caps, P},
+        {1, true, Tab, false, D, Caps, S}, {1, false, Tab, false, U, Caps, S},
+        {0, true, Tab, false, D, Tab, P},  {3, true, Tab, false, D, Caps, P},
         {-1, true, Tab, false, D, F1, P},
     };
     for (const Case& c : cases) {
@@ -108,16 +106,17 @@ TEST(DispatchSingleList, LatchStopsAutoRepeatUntilATakenKeyUp) {
 // window. "Enabled" belongs to the single list and does not matter here.
 TEST(DispatchMultiSlot, FunctionKeysAreSwallowedAndYieldOncePerLowerKey) {
     for (Hotkey key : AllHotkeys)
-        for (const auto& [release, alt] : {std::pair{D, false}, {U, false}, {D, true}}) {
-            Rig rig(ModeMultiSlot, false);
-            const bool fkey = IsFunctionKey(key) && !alt;
-            EXPECT_EQ(rig.key(release, key, alt), fkey || (key == Hotkey::CapsLock && !alt) ? S : P)
-                << HotkeyId(key) << " " << release << alt;
-            EXPECT_EQ(rig.host.yields, fkey ? FunctionKeyIndex(key) : 12);
-            const bool played = fkey && !release;
-            EXPECT_EQ(rig.host.calls, played ? std::vector{"next2:" + std::to_string(FunctionKeyIndex(key))}
-                                             : std::vector<std::string>{});
-        }
+        for (bool enabled : {false, true})
+            for (const auto& [release, alt] : {std::pair{D, false}, {U, false}, {D, true}}) {
+                Rig rig(ModeMultiSlot, enabled);
+                const bool fkey = IsFunctionKey(key) && !alt;
+                EXPECT_EQ(rig.key(release, key, alt), fkey || (key == Hotkey::CapsLock && !alt) ? S : P)
+                    << HotkeyId(key) << " " << release << alt << enabled;
+                EXPECT_EQ(rig.host.yields, fkey ? FunctionKeyIndex(key) : 12);
+                const std::string played = "next2:" + std::to_string(FunctionKeyIndex(key));
+                EXPECT_EQ(rig.host.calls,
+                          fkey && !release ? std::vector{played} : std::vector<std::string>{});
+            }
 }
 
 // Keys taken inside an action: during playback a second press plays again; in the multi-slot

@@ -11,20 +11,12 @@
 namespace kq {
 namespace {
 
-TEST(PortalShortcuts, EachKeyIsAskedForUnderItsIdWithItsTrigger) {
-    const struct {
-        Hotkey key;
-        const char* id;
-        const char* trigger;
-    } cases[] = {{Hotkey::Tab, "tab", "Tab"},
-                 {Hotkey::CapsLock, "caps-lock", "Caps_Lock"},
-                 {Hotkey::F1, "f1", "F1"},
-                 {Hotkey::F10, "f10", "F10"}};
-    for (const auto& c : cases) {
-        const PortalShortcut s = PortalShortcutFor(c.key);
-        EXPECT_EQ(s.id, c.id);
-        EXPECT_EQ(s.trigger, c.trigger);
-    }
+// The desktop binds the key the trigger names (KDE); the ids are checked on the mock portal's bus.
+TEST(PortalShortcuts, EachKeyIsAskedForWithItsTrigger) {
+    const std::pair<Hotkey, const char*> cases[] = {
+        {Hotkey::Tab, "Tab"}, {Hotkey::CapsLock, "Caps_Lock"}, {Hotkey::F1, "F1"}, {Hotkey::F10, "F10"}};
+    for (const auto& [key, trigger] : cases)
+        EXPECT_EQ(PortalShortcutFor(key).trigger, trigger);
 }
 
 TEST(PortalShortcuts, CapsLockAloneBindsNothingSoEnablingAgainAsksNoOne) {
