@@ -4,6 +4,7 @@ include(GNUInstallDirs)
 set(KQ_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 
 install(TARGETS keyquill RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+include(${CMAKE_CURRENT_LIST_DIR}/gnome-shell/extension.cmake)
 # Named after the application id the desktop portal knows us by. Its Exec is the installed
 # binary's full path (KWin compares it), known only at install time: the package installs under
 # /usr whatever the build was configured with.

@@ -70,7 +70,7 @@ public:
 
 class LineTyper {
 public:
-    explicit LineTyper(KeyEmitter& emitter) : m_emitter(emitter) {}
+    explicit LineTyper(KeyEmitter& emitter, KeyPacer::Limits pace = {}) : m_emitter(emitter), m_pacer(pace) {}
     // Types the strokes in order. A stroke that needs a key no layout has fails the line before
     // any key is sent when it carries modifiers or is a named key (neither can be pasted).
     bool type(const KeyStrokes& strokes);

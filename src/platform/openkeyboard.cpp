@@ -2,6 +2,7 @@
 
 #include "platform/composedkeyboard.h"
 #include "platform/gnome/remotedesktoptyper.h"
+#include "platform/gnome/shellextension.h"
 #include "platform/kde/fakeinputtyper.h"
 #include "platform/portal/portalshortcuts.h"
 #include "platform/sway/swayhotkeys.h"
@@ -44,6 +45,16 @@ std::unique_ptr<PlatformKeyboard> openSway(std::string* error) {
                                               source);
 }
 
+// GNOME with Keyquill's extension turned on: the shell takes the keys and types, with no dialog.
+std::unique_ptr<PlatformKeyboard> openGnomeShell(std::string* error, std::string* advice) {
+    auto shell = ShellExtension::open(error, advice);
+    if (!shell) return nullptr;
+    auto keymap = CompositorKeymap::connect();
+    if (!keymap) return *error = "the compositor sends no keymap to type with", nullptr;
+    auto typer = shell->typer(std::move(keymap));
+    return std::make_unique<ComposedKeyboard>(std::move(shell), std::move(typer), "the GNOME session");
+}
+
 // GNOME, KDE Plasma and any desktop whose portal has global shortcuts: those bring the hotkeys;
 // KWin's fake input types where KWin grants it, else the RemoteDesktop portal (GNOME).
 std::unique_ptr<PlatformKeyboard> openPortal(const std::string& stateDir, std::string* error) {
@@ -76,14 +87,16 @@ std::unique_ptr<PlatformKeyboard> openTrigger(std::string* error) {
 PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::string& stateDir) {
     PlatformChoice choice;
     const bool wayland = envSet("WAYLAND_DISPLAY");
-    std::string swayError, portalError, triggerError;
+    std::string swayError, shellError, extensionAdvice, portalError, triggerError;
     if (wayland && envSet("SWAYSOCK")) {
         choice.keyboard = openSway(&swayError);
         if (choice.keyboard) return choice;
     } else if (wayland) {
+        if ((choice.keyboard = openGnomeShell(&shellError, &extensionAdvice))) return choice;
         if (auto portal = openPortal(stateDir, &portalError)) {
             choice.keyboard = std::move(portal);
             choice.notice = kPortalNotice;
+            if (!extensionAdvice.empty()) choice.notice += "\n\n" + extensionAdvice;
             return choice;
         }
         if (auto trigger = openTrigger(&triggerError)) {
@@ -105,6 +118,7 @@ PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::stri
         choice.notice = "In this Wayland session Keyquill's hotkeys work in X11 applications only: a "
                         "hotkey pressed in a native Wayland application does nothing, and lines are "
                         "typed only into X11 applications.";
+    if (!extensionAdvice.empty()) choice.notice += "\n\n" + extensionAdvice;
     if (!portalError.empty()) choice.notice += "\n\nDesktop portal: " + portalError + ".";
     if (!triggerError.empty()) choice.notice += "\n\nCommand-line hotkeys: " + triggerError + ".";
     if (!swayError.empty()) choice.notice += (choice.notice.empty() ? "" : "\n\n") + ("Sway: " + swayError);

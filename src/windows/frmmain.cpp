@@ -79,7 +79,7 @@ void frmMain::buildControls() {
     setTabOrder(chkAuto, lstCommands);
     setTabOrder(lstCommands, cmbBind);
 
-    connect(chkEnabled, &QCheckBox::stateChanged, this, [this] { chkEnabled_Click(); });
+    connect(chkEnabled, &QCheckBox::toggled, this, [this] { chkEnabled_Click(); });
     connect(cmbBind, &QComboBox::activated, this, [this] { cmbBind_Click(); });
     connect(lstCommands, &QListWidget::currentRowChanged, this, [this] { lstCommands_Click(); });
     connect(lstCommands, &QListWidget::itemDoubleClicked, this, [this] { lstCommands_DblClick(); });

@@ -62,7 +62,7 @@ frmOptions::frmOptions(Session& session, std::function<void(int32_t, const char*
     for (int i = 0; i < 2; ++i)
         setTabOrder(HTColour[i], HTColour[i + 1]);
 
-    connect(chkTransparent, &QCheckBox::stateChanged, this, [this] { chkTransparent_Click(); });
+    connect(chkTransparent, &QCheckBox::toggled, this, [this] { chkTransparent_Click(); });
     connect(HTrans, &QScrollBar::valueChanged, this, [this] { HTrans_Change(); });
     for (int i = 0; i < 3; ++i) {
         connect(HColour[i], &QScrollBar::valueChanged, this, [this, i] { HColour_Change(i); });

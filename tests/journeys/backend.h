@@ -42,6 +42,9 @@ public:
     // Waits until the desktop has bound Keyquill's keys (or let them all go).
     virtual bool waitBound(bool) { return true; }
     virtual bool isX11() const { return false; }
+    // The release of a swallowed key may reach the focused window (clients ignore a release whose
+    // press they never saw).
+    virtual bool releaseMayPass() const { return false; }
 
 protected:
     virtual bool start(std::string* error) = 0;
@@ -55,6 +58,7 @@ Backend& X11Desktop();
 Backend& SwayDesktop();
 Backend& KwinDesktop();
 Backend& TriggerDesktop();
+Backend& GnomeDesktop();
 // Sway's session, for its own tests (swaymsg).
 class SwaySession& SwaySessionOf(Backend& sway);
 // KWin's session, for its own tests (layouts, portal sessions).

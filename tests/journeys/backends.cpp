@@ -1,4 +1,5 @@
 #include "backend.h"
+#include "gnome_session.h"
 #include "kwin_session.h"
 #include "sway_session.h"
 
@@ -46,6 +47,7 @@ class X11Backend : public Backend {
 public:
     const char* name() const override { return "X11"; }
     bool isX11() const override { return true; }
+    bool releaseMayPass() const override { return true; }
     bool start(std::string* error) override {
         m_dpy = XOpenDisplay(XvfbDisplay().c_str());
         if (!m_dpy) return *error = "no Xvfb", false;
@@ -187,8 +189,44 @@ public:
     UserKeyboard keys;
 };
 
+// A headless GNOME Shell with Keyquill's extension: the shell grabs the keys and types.
+class GnomeBackend : public Backend {
+public:
+    const char* name() const override { return "GNOME"; }
+    bool releaseMayPass() const override { return true; } // GNOME before 48 reports no release
+    bool start(std::string* error) override {
+        started().push_back(this);
+        return session.start(KQ_GNOME_EXTENSION, error);
+    }
+    void stop() override { session.stop(); }
+    std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
+    bool user(const std::string& command) override {
+        const auto [verb, key] = parse(command);
+        if (verb == "layout") return command == "layout us";
+        return (verb == "up" || session.key(key, true)) && (verb == "down" || session.key(key, false));
+    }
+    Window launch(Desktop& desk, pid_t* keyquill) override {
+        *keyquill = spawn(
+            "env", concat(env(false), {"DISPLAY=" + XvfbDisplay(), "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        return desk.findWindow("Keyquill");
+    }
+    // Caps Lock is held whatever the hotkeys.
+    bool waitBound(bool bound) override {
+        const auto hotkeys = [&] { return session.bound().find_first_of("TF") != std::string::npos; };
+        for (int i = 0; i < 300 && hotkeys() != bound; ++i)
+            Desktop::settle(10);
+        return hotkeys() == bound;
+    }
+
+    GnomeSession session;
+};
+
 } // namespace
 
+Backend& GnomeDesktop() {
+    static GnomeBackend b;
+    return b;
+}
 Backend& X11Desktop() {
     static X11Backend b;
     return b;

@@ -1,8 +1,7 @@
 #include "platform/gnome/remotedesktoptyper.h"
 
 #include "engine/utf8.h"
-#include "platform/linetyper.h"
-#include "platform/namedkeys.h"
+#include "platform/gnome/keysymemitter.h"
 #include "platform/portal/portalbus.h"
 #include "platform/wayland/compositorkeymap.h"
 
@@ -52,9 +51,9 @@ void writeAll(int fd, const std::string& data) {
 
 } // namespace
 
-struct RemoteDesktopTyper::Impl : KeyEmitter {
+struct RemoteDesktopTyper::Impl : KeysymEmitter {
+    using KeysymEmitter::KeysymEmitter;
     sd_bus* bus = nullptr;
-    std::unique_ptr<CompositorKeymap> layout;
     std::string session;
     bool clipboard = false;
     sd_bus_slot* clipboardSlot = nullptr;
@@ -103,25 +102,8 @@ struct RemoteDesktopTyper::Impl : KeyEmitter {
                                            nullptr, 'u', &version) >= 0;
     }
 
-    // Quirk: the compositor types a keysym only when the layout in use has a key for it and drops
-    // the others without a word; the keymap is read before each line (the user may change it).
-    bool begin(uint32_t*) override { return layout->refresh(); }
-    // Which of the user's layouts is in use is told to the focused window alone, so a character
-    // is typed as a key only when every layout has one, and pasted otherwise. Keys are keysyms
-    // here: the compositor finds the key and its level itself.
-    std::optional<EmittedKey> resolve(const KeyStroke& s) override {
-        if (s.named) return EmittedKey{KeysymForNamedKey(s.key)};
-        if (!layout->layout().inEveryGroup(s.ch)) return std::nullopt;
-        return EmittedKey{xkb_utf32_to_keysym(s.ch)};
-    }
     // Quirk: this keysym too is dropped where the layout in use has no V (Russian on its own).
     std::optional<EmittedKey> pasteKey() override { return EmittedKey{XKB_KEY_v}; }
-    uint32_t heldKeyCode(HeldKey k) override {
-        return k == HeldKey::Shift     ? XKB_KEY_Shift_L
-               : k == HeldKey::Control ? XKB_KEY_Control_L
-               : k == HeldKey::Alt     ? XKB_KEY_Alt_L
-                                       : 0;
-    }
 
     static int onClipboard(sd_bus_message* m, void* data, sd_bus_error*);
     bool setSelection(const std::string& type, std::string data);
@@ -311,9 +293,8 @@ bool RemoteDesktopTyper::Impl::start(const std::string& tokenFile, std::string* 
 std::unique_ptr<RemoteDesktopTyper> RemoteDesktopTyper::open(sd_bus* bus, const std::string& tokenFile,
                                                              std::unique_ptr<CompositorKeymap> layout,
                                                              std::string* error) {
-    auto d = std::make_unique<Impl>();
+    auto d = std::make_unique<Impl>(std::move(layout));
     d->bus = bus;
-    d->layout = std::move(layout);
     if (!d->start(tokenFile, error)) return nullptr;
     return std::unique_ptr<RemoteDesktopTyper>(new RemoteDesktopTyper(std::move(d)));
 }

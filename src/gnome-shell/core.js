@@ -1,0 +1,193 @@
+// Keyquill's helper inside GNOME Shell: it takes the keys Keyquill watches, reports their presses
+// and releases, and types for Keyquill. It serves the one connection that claimed it and lets
+// every key go the moment that connection leaves the bus (also when Keyquill is killed).
+//
+// This file is shared by two forms of the extension (GNOME 43-44 scripts, GNOME 45+ modules); the
+// form's own header brings Clutter, Gio, GLib, GObject, Meta, Shell, St and Main into scope.
+
+const BUS_NAME = 'io.github.wrenfield.Keyquill.Shell';
+const OBJECT_PATH = '/io/github/wrenfield/Keyquill/Shell';
+const INTERFACE = `<node><interface name="io.github.wrenfield.Keyquill.Shell1">
+  <method name="Claim"><arg type="u" direction="out" name="version"/></method>
+  <method name="Bind"><arg type="as" direction="in" name="keys"/><arg type="as" direction="out" name="bound"/></method>
+  <method name="Keys"><arg type="au" direction="in" name="events"/></method>
+  <method name="Paste"><arg type="s" direction="in" name="text"/><arg type="b" direction="out" name="taken"/></method>
+  <method name="CapsLock"><arg type="b" direction="out" name="on"/></method>
+  <method name="TapCapsLock"/>
+  <property name="Bound" type="as" access="read"/>
+  <signal name="Pressed"><arg type="s" name="key"/></signal>
+  <signal name="Released"><arg type="s" name="key"/></signal>
+</interface></node>`;
+const VERSION = 1;
+const KEY_UP = 0x80000000; // high bit of an event: the key goes up
+const EVDEV_LEFTCTRL = 29, EVDEV_V = 47;
+const PASTE_SETTLE_MS = 150, PASTE_KEEP_MS = 2000;
+
+function seatOf() {
+    // Quirk: GNOME 47 moved the backend from Clutter's global into the stage's context.
+    const backend = global.stage.context?.get_backend?.() ?? Clutter.get_default_backend();
+    return backend.get_default_seat();
+}
+
+var KeyquillShell = class {
+    enable() {
+        this._grabs = new Map(); // action -> key name
+        this._owner = null;
+        this._watch = 0;
+        this._saved = undefined; // the user's clipboard while a paste of ours is on it
+        this._putBack = 0;
+        this._keyboard = seatOf().create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+        // GNOME 48 and later report a grabbed key's release; before, none is seen anywhere, so the
+        // release is reported with the press (a held key repeats nothing: repeats are dropped).
+        this._releases = GObject.signal_lookup('accelerator-deactivated', Meta.Display) !== 0;
+        this._signals = [global.display.connect('accelerator-activated', (d, action) => this._activated(action, false))];
+        if (this._releases)
+            this._signals.push(global.display.connect('accelerator-deactivated', (d, action) => this._activated(action, true)));
+        this._object = Gio.DBusExportedObject.wrapJSObject(INTERFACE, this);
+        this._object.export(Gio.DBus.session, OBJECT_PATH);
+        this._name = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME, Gio.BusNameOwnerFlags.NONE, null, null);
+    }
+
+    disable() {
+        this._release();
+        this._signals.forEach(id => global.display.disconnect(id));
+        this._object.unexport();
+        Gio.bus_unown_name(this._name);
+        this._keyboard = null;
+    }
+
+    _activated(action, up) {
+        const key = this._grabs.get(action);
+        if (key === undefined)
+            return;
+        const event = Clutter.get_current_event();
+        if (!up && event && (event.get_flags() & Clutter.EventFlags.FLAG_REPEATED) !== 0)
+            return;
+        this._object.emit_signal(up ? 'Released' : 'Pressed', new GLib.Variant('(s)', [key]));
+        if (!this._releases)
+            this._object.emit_signal('Released', new GLib.Variant('(s)', [key]));
+    }
+
+    // Everything Keyquill was given goes back: its keys pass again.
+    _release() {
+        this._bind([]);
+        if (this._watch)
+            Gio.bus_unwatch_name(this._watch);
+        this._watch = 0;
+        this._owner = null;
+    }
+
+    _bind(keys) {
+        for (const [action, key] of this._grabs) {
+            if (keys.includes(key))
+                continue;
+            global.display.ungrab_accelerator(action);
+            Main.wm.allowKeybinding(Meta.external_binding_name_for_action(action), Shell.ActionMode.NONE);
+            this._grabs.delete(action);
+        }
+        const held = [...this._grabs.values()];
+        const flags = Meta.KeyBindingFlags.IGNORE_AUTOREPEAT | (Meta.KeyBindingFlags.TRIGGER_RELEASE ?? 0);
+        for (const key of keys.filter(k => !held.includes(k))) {
+            const action = global.display.grab_accelerator(key, flags);
+            if (action === Meta.KeyBindingAction.NONE)
+                continue;
+            Main.wm.allowKeybinding(Meta.external_binding_name_for_action(action), Shell.ActionMode.ALL);
+            this._grabs.set(action, key);
+        }
+        return [...this._grabs.values()];
+    }
+
+    get Bound() {
+        return [...this._grabs.values()];
+    }
+
+    // Only the connection that claimed the helper may use it.
+    _mine(invocation) {
+        if (invocation.get_sender() === this._owner)
+            return true;
+        invocation.return_dbus_error('io.github.wrenfield.Keyquill.Shell.NotClaimed', 'Claim the helper first');
+        return false;
+    }
+
+    ClaimAsync(params, invocation) {
+        this._release();
+        this._owner = invocation.get_sender();
+        this._watch = Gio.bus_watch_name_on_connection(Gio.DBus.session, this._owner, Gio.BusNameWatcherFlags.NONE,
+            null, () => this._release());
+        invocation.return_value(new GLib.Variant('(u)', [VERSION]));
+    }
+
+    BindAsync([keys], invocation) {
+        if (this._mine(invocation))
+            invocation.return_value(new GLib.Variant('(as)', [this._bind(keys)]));
+    }
+
+    // Key events in order: a keysym each, KEY_UP set for a release. Answered once mutter has
+    // taken them all, so the answer is a fence for the caller.
+    KeysAsync([events], invocation) {
+        if (!this._mine(invocation))
+            return;
+        const t = GLib.get_monotonic_time();
+        for (const e of events) {
+            this._keyboard.notify_keyval(t, e & ~KEY_UP >>> 0,
+                (e & KEY_UP) ? Clutter.KeyState.RELEASED : Clutter.KeyState.PRESSED);
+        }
+        GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => {
+            invocation.return_value(null);
+            return GLib.SOURCE_REMOVE;
+        });
+    }
+
+    // Text no key of the layout types: on the clipboard, then Ctrl+V by key codes (V in any layout,
+    // even one without a Latin V). Quirk: mutter tells an extension nothing when an application
+    // reads the clipboard (and GJS cannot implement a selection source of its own), so the answer
+    // comes PASTE_SETTLE_MS after the keys, and the user's clipboard is put back PASTE_KEEP_MS
+    // after the last paste.
+    PasteAsync([text], invocation) {
+        if (!this._mine(invocation))
+            return;
+        const clipboard = St.Clipboard.get_default();
+        const paste = () => {
+            clipboard.set_text(St.ClipboardType.CLIPBOARD, text);
+            const t = GLib.get_monotonic_time();
+            for (const [code, down] of [[EVDEV_LEFTCTRL, 1], [EVDEV_V, 1], [EVDEV_V, 0], [EVDEV_LEFTCTRL, 0]])
+                this._keyboard.notify_key(t, code, down ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
+            this._later(PASTE_SETTLE_MS, () => invocation.return_value(new GLib.Variant('(b)', [true])));
+            if (this._putBack)
+                GLib.source_remove(this._putBack);
+            this._putBack = this._later(PASTE_KEEP_MS, () => {
+                this._putBack = 0;
+                if (this._saved !== null)
+                    clipboard.set_text(St.ClipboardType.CLIPBOARD, this._saved);
+                this._saved = undefined;
+            });
+        };
+        if (this._saved !== undefined)
+            paste(); // the user's clipboard is still kept from the paste before
+        else
+            clipboard.get_text(St.ClipboardType.CLIPBOARD, (c, saved) => {
+                this._saved = saved;
+                paste();
+            });
+    }
+
+    _later(ms, then) {
+        return GLib.timeout_add(GLib.PRIORITY_DEFAULT, ms, () => {
+            then();
+            return GLib.SOURCE_REMOVE;
+        });
+    }
+
+    CapsLock() {
+        return seatOf().get_keymap().get_caps_lock_state();
+    }
+
+    TapCapsLockAsync(params, invocation) {
+        if (!this._mine(invocation))
+            return;
+        const t = GLib.get_monotonic_time();
+        this._keyboard.notify_keyval(t, Clutter.KEY_Caps_Lock, Clutter.KeyState.PRESSED);
+        this._keyboard.notify_keyval(t, Clutter.KEY_Caps_Lock, Clutter.KeyState.RELEASED);
+        invocation.return_value(null);
+    }
+};

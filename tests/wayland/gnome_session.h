@@ -1,0 +1,167 @@
+#pragma once
+// GNOME Shell for the end-to-end tests: headless, on private session and system buses (the shell
+// aborts without a system bus; a second session-type bus stands in for it), in a home of its own
+// where Keyquill's extension is installed and turned on before the shell starts (a shell sees
+// only the extensions that were there when it started). The user's keyboard is mutter's own
+// remote-desktop service, one session held open on one connection.
+#include "desktop.h"
+#include "xvfb.h"
+
+#include <systemd/sd-bus.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kq::e2e {
+
+class GnomeSession {
+public:
+    // `extension`: the folder of the extension's built form, or empty for a shell without it.
+    bool start(const std::string& extension, std::string* error) {
+        m_dir = RuntimeDir("kq-gnome");
+        chmod(m_dir.c_str(), 0700);
+        const auto home = m_dir / "home";
+        m_env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (m_dir / "session_bus").string(),
+                 "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (m_dir / "system_bus").string(),
+                 "XDG_RUNTIME_DIR=" + m_dir.string(),
+                 "WAYLAND_DISPLAY=wayland-0",
+                 "HOME=" + home.string(),
+                 "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                 "XDG_DATA_HOME=" + (home / ".local/share").string(),
+                 "XDG_CACHE_HOME=" + (home / ".cache").string(),
+                 "XDG_CURRENT_DESKTOP=GNOME",
+                 "GTK_A11Y=none",
+                 "NO_AT_BRIDGE=1"};
+        // The services a bus starts (dconf among them) get its environment: the private home.
+        if (!startBus("session") || !startBus("system")) return *error = "no private buses", false;
+        if (!extension.empty()) {
+            const auto dir = home / ".local/share/gnome-shell/extensions";
+            std::filesystem::create_directories(dir);
+            std::filesystem::create_directory_symlink(extension,
+                                                      dir / std::filesystem::path(extension).filename());
+            const std::string uuid = std::filesystem::path(extension).filename().string();
+            gsettings("set org.gnome.shell disable-user-extensions false");
+            gsettings("set org.gnome.shell enabled-extensions \"['" + uuid + "']\"");
+        }
+        m_shell = spawn("env", concat(m_env, {"sh", "-c",
+                                              "exec gnome-shell --wayland --headless --virtual-monitor "
+                                              "1280x800 >" +
+                                                  (m_dir / "log").string() + " 2>&1"}));
+        for (int i = 0; i < 1500 && (!std::filesystem::exists(m_dir / "wayland-0") || x11Display().empty());
+             ++i)
+            Desktop::settle(10);
+        if (x11Display().empty()) return *error = "GNOME Shell did not start: " + log(), false;
+        return openKeyboard() || (*error = "mutter's remote desktop gave no keyboard", false);
+    }
+    void stop() {
+        sd_bus_flush_close_unref(m_bus);
+        m_bus = nullptr;
+        terminate(m_shell);
+        for (pid_t bus : m_buses)
+            terminate(bus);
+        m_buses.clear();
+        m_shell = 0;
+    }
+    // The environment of a client; an X11 one goes to the shell's Xwayland.
+    std::vector<std::string> env(bool x11Client) const {
+        auto env = m_env;
+        if (x11Client) env.push_back("DISPLAY=" + x11Display());
+        return env;
+    }
+    std::string log() const { return readFile((m_dir / "log").string()); }
+    std::string x11Display() const {
+        std::smatch m;
+        const std::string text = log();
+        return std::regex_search(text, m, std::regex("Using public X11 display (:[0-9]+)")) ? m[1].str() : "";
+    }
+    // A key of the user's keyboard, by evdev code; true once mutter has taken it.
+    bool key(int code, bool down) {
+        return sd_bus_call_method(m_bus, "org.gnome.Mutter.RemoteDesktop", m_session.c_str(),
+                                  "org.gnome.Mutter.RemoteDesktop.Session", "NotifyKeyboardKeycode", nullptr,
+                                  nullptr, "ub", static_cast<uint32_t>(code), down ? 1 : 0) >= 0;
+    }
+    // The keys Keyquill's extension holds now, as the shell names them ("Tab F1").
+    std::string bound() {
+        sd_bus_message* reply = nullptr;
+        char** keys = nullptr;
+        std::string out;
+        if (sd_bus_get_property(m_bus, "io.github.wrenfield.Keyquill.Shell",
+                                "/io/github/wrenfield/Keyquill/Shell", "io.github.wrenfield.Keyquill.Shell1",
+                                "Bound", nullptr, &reply, "as") >= 0 &&
+            sd_bus_message_read_strv(reply, &keys) >= 0)
+            for (char** k = keys; k && *k; ++k) {
+                out += (out.empty() ? "" : " ") + std::string(*k);
+                free(*k);
+            }
+        free(keys);
+        sd_bus_message_unref(reply);
+        return out;
+    }
+    std::string gsettings(const std::string& args) const {
+        return runCapture("env " + joined() + " gsettings " + args + " 2>&1");
+    }
+    std::string joined() const {
+        std::string s;
+        for (const auto& e : m_env)
+            s += "'" + e + "' ";
+        return s;
+    }
+
+private:
+    bool startBus(const std::string& name) {
+        const auto socket = m_dir / (name + "_bus");
+        m_buses.push_back(spawn("env", concat(m_env, {"dbus-daemon", "--session", "--nofork",
+                                                      "--address=unix:path=" + socket.string()})));
+        for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+            Desktop::settle(10);
+        return std::filesystem::exists(socket);
+    }
+    bool openKeyboard() {
+        if (sd_bus_new(&m_bus) < 0) return false;
+        const std::string address = m_env[0].substr(m_env[0].find('=') + 1);
+        sd_bus_set_address(m_bus, address.c_str());
+        sd_bus_set_bus_client(m_bus, 1);
+        sd_bus_message* reply = nullptr;
+        const char* path = nullptr;
+        bool ok = sd_bus_start(m_bus) >= 0;
+        // The shell's services come up after its display does.
+        for (int i = 0; ok && i < 1000 && !reply; ++i)
+            if (sd_bus_call_method(m_bus, "org.gnome.Mutter.RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop",
+                                   "org.gnome.Mutter.RemoteDesktop", "CreateSession", nullptr, &reply,
+                                   "") < 0)
+                Desktop::settle(10);
+        ok = ok && reply && sd_bus_message_read(reply, "o", &path) >= 0;
+        if (ok) m_session = path;
+        sd_bus_message_unref(reply);
+        ok = ok &&
+             sd_bus_call_method(m_bus, "org.gnome.Mutter.RemoteDesktop", m_session.c_str(),
+                                "org.gnome.Mutter.RemoteDesktop.Session", "Start", nullptr, nullptr, "") >= 0;
+        // The headless shell starts in the overview, which holds the keyboard: leave it once shown.
+        for (int i = 0; ok && i < 1000 && !overview(); ++i)
+            Desktop::settle(10);
+        ok = ok && key(1, true) && key(1, false);
+        for (int i = 0; ok && i < 1000 && overview(); ++i)
+            Desktop::settle(10);
+        return ok && !overview();
+    }
+    bool overview() {
+        int active = 0;
+        sd_bus_get_property_trivial(m_bus, "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell",
+                                    "OverviewActive", nullptr, 'b', &active);
+        return active;
+    }
+
+    std::filesystem::path m_dir;
+    pid_t m_shell = 0;
+    std::vector<pid_t> m_buses;
+    std::vector<std::string> m_env;
+    sd_bus* m_bus = nullptr;
+    std::string m_session;
+};
+
+} // namespace kq::e2e
