@@ -18,13 +18,14 @@ target_link_libraries(kq_wl_recorder PRIVATE PkgConfig::WAYLANDDEPS)
 
 # The journeys on every desktop (X11, sway, KWin), and what each desktop alone can break.
 add_executable(kq_e2e_wayland journeys/test_journeys.cpp journeys/backends.cpp wayland/test_sway_e2e.cpp
-  wayland/test_kwin_e2e.cpp)
+  wayland/test_kwin_e2e.cpp wayland/test_gnome_e2e.cpp)
 target_include_directories(kq_e2e_wayland PRIVATE journeys wayland)
 target_link_libraries(kq_e2e_wayland PRIVATE kq_e2e_support GTest::gtest_main PkgConfig::PORTALDEPS)
 target_compile_definitions(kq_e2e_wayland PRIVATE KQ_KEYQUILL="$<TARGET_FILE:keyquill>"
   KQ_WL_KEYS="$<TARGET_FILE:kq_wl_keys>" KQ_WL_RECORDER="$<TARGET_FILE:kq_wl_recorder>"
   KQ_E2E_QT_TARGET="$<TARGET_FILE:kq_e2e_qt_target>"
   KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py"
+  KQ_E2E_CLIPBOARD="${CMAKE_CURRENT_SOURCE_DIR}/e2e/clipboard.py"
   KQ_GNOME_EXTENSION="${KQ_EXTENSION_BUILD}/${KQ_GNOME_SHELL_FORM}/${KQ_EXTENSION_UUID}")
 add_dependencies(kq_e2e_wayland keyquill kq_wl_keys kq_wl_recorder kq_e2e_qt_target kq_e2e_target)
 add_test(NAME e2e_wayland COMMAND kq_e2e_wayland)

@@ -20,7 +20,10 @@ const INTERFACE = `<node><interface name="io.github.wrenfield.Keyquill.Shell1">
 </interface></node>`;
 const VERSION = 1;
 const KEY_UP = 0x80000000; // high bit of an event: the key goes up
-const EVDEV_LEFTCTRL = 29, EVDEV_V = 47;
+const EVDEV_LEFTSHIFT = 42, EVDEV_INSERT = 110;
+const SELECTIONS = [St.ClipboardType.CLIPBOARD, St.ClipboardType.PRIMARY];
+// A key nobody presses, typed after ours to learn when they have gone through.
+const MARKER_KEY = 'XF86Launch9', MARKER_KEYSYM = 0x1008ff49;
 const PASTE_SETTLE_MS = 150, PASTE_KEEP_MS = 2000;
 
 function seatOf() {
@@ -36,6 +39,8 @@ var KeyquillShell = class {
         this._watch = 0;
         this._saved = undefined; // the user's clipboard while a paste of ours is on it
         this._putBack = 0;
+        this._marker = 0;
+        this._markerSeen = null;
         this._keyboard = seatOf().create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // GNOME 48 and later report a grabbed key's release; before, none is seen anywhere, so the
         // release is reported with the press (a held key repeats nothing: repeats are dropped).
@@ -57,6 +62,11 @@ var KeyquillShell = class {
     }
 
     _activated(action, up) {
+        if (action === this._marker) {
+            if (!up)
+                this._markerSeen?.();
+            return;
+        }
         const key = this._grabs.get(action);
         if (key === undefined)
             return;
@@ -71,6 +81,9 @@ var KeyquillShell = class {
     // Everything Keyquill was given goes back: its keys pass again.
     _release() {
         this._bind([]);
+        if (this._marker)
+            global.display.ungrab_accelerator(this._marker);
+        this._marker = 0;
         if (this._watch)
             Gio.bus_unwatch_name(this._watch);
         this._watch = 0;
@@ -127,48 +140,106 @@ var KeyquillShell = class {
     KeysAsync([events], invocation) {
         if (!this._mine(invocation))
             return;
+        const done = () => invocation.return_value(null);
+        const grabbed = this._grabbedAmong(events);
+        if (grabbed.length === 0) {
+            this._send(events);
+            GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => done());
+            return;
+        }
+        // Quirk: a key we type while it is grabbed fires the grab and never reaches the window
+        // (a tab in a line while Tab is the hotkey). Its grab is let go for the keys, and taken
+        // again once a marker key typed after them has come back through mutter's input thread.
+        const keep = [...this._grabs.values()];
+        this._bind(keep.filter(k => !grabbed.includes(k)));
+        this._send(events);
+        this._afterOurKeys(() => {
+            if (this._owner !== null)
+                this._bind(keep);
+            done();
+        });
+    }
+
+    _send(events) {
         const t = GLib.get_monotonic_time();
         for (const e of events) {
             this._keyboard.notify_keyval(t, e & ~KEY_UP >>> 0,
                 (e & KEY_UP) ? Clutter.KeyState.RELEASED : Clutter.KeyState.PRESSED);
         }
-        GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => {
-            invocation.return_value(null);
-            return GLib.SOURCE_REMOVE;
-        });
     }
 
-    // Text no key of the layout types: on the clipboard, then Ctrl+V by key codes (V in any layout,
-    // even one without a Latin V). Quirk: mutter tells an extension nothing when an application
-    // reads the clipboard (and GJS cannot implement a selection source of its own), so the answer
-    // comes PASTE_SETTLE_MS after the keys, and the user's clipboard is put back PASTE_KEEP_MS
-    // after the last paste.
+    // The names of grabbed keys that the events press.
+    _grabbedAmong(events) {
+        const names = [...this._grabs.values()];
+        return names.filter(name => events.includes(Clutter[`KEY_${name}`]));
+    }
+
+    _afterOurKeys(then) {
+        if (!this._marker) {
+            const action = global.display.grab_accelerator(MARKER_KEY, Meta.KeyBindingFlags.NONE);
+            if (action !== Meta.KeyBindingAction.NONE) {
+                Main.wm.allowKeybinding(Meta.external_binding_name_for_action(action), Shell.ActionMode.ALL);
+                this._marker = action;
+            }
+        }
+        let timeout = 0;
+        const finish = () => {
+            this._markerSeen = null;
+            if (timeout)
+                GLib.source_remove(timeout);
+            then();
+        };
+        // Without the marker (another program holds it), a fixed wait measured to be enough.
+        timeout = this._later(this._marker ? 2000 : 100, () => {
+            timeout = 0;
+            finish();
+        });
+        this._markerSeen = finish;
+        if (this._marker)
+            this._send([MARKER_KEYSYM, (MARKER_KEYSYM | KEY_UP) >>> 0]);
+    }
+
+    // Text no key of the layout types: on the clipboard and the primary selection, then
+    // Shift+Insert by key codes. Shift+Insert pastes in GTK, Qt, browsers, office suites and
+    // terminals alike (xterm from the primary selection), where Ctrl+V does not. Quirk: mutter
+    // tells an extension nothing when an application reads a selection (and GJS cannot implement
+    // a selection source of its own), so the answer comes PASTE_SETTLE_MS after the keys, and the
+    // user's selections are put back PASTE_KEEP_MS after the last paste.
     PasteAsync([text], invocation) {
         if (!this._mine(invocation))
             return;
         const clipboard = St.Clipboard.get_default();
         const paste = () => {
-            clipboard.set_text(St.ClipboardType.CLIPBOARD, text);
+            for (const type of SELECTIONS)
+                clipboard.set_text(type, text);
             const t = GLib.get_monotonic_time();
-            for (const [code, down] of [[EVDEV_LEFTCTRL, 1], [EVDEV_V, 1], [EVDEV_V, 0], [EVDEV_LEFTCTRL, 0]])
+            for (const [code, down] of [[EVDEV_LEFTSHIFT, 1], [EVDEV_INSERT, 1], [EVDEV_INSERT, 0], [EVDEV_LEFTSHIFT, 0]])
                 this._keyboard.notify_key(t, code, down ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
             this._later(PASTE_SETTLE_MS, () => invocation.return_value(new GLib.Variant('(b)', [true])));
             if (this._putBack)
                 GLib.source_remove(this._putBack);
             this._putBack = this._later(PASTE_KEEP_MS, () => {
                 this._putBack = 0;
-                if (this._saved !== null)
-                    clipboard.set_text(St.ClipboardType.CLIPBOARD, this._saved);
+                SELECTIONS.forEach((type, i) => {
+                    if (this._saved[i] !== null)
+                        clipboard.set_text(type, this._saved[i]);
+                });
                 this._saved = undefined;
             });
         };
-        if (this._saved !== undefined)
-            paste(); // the user's clipboard is still kept from the paste before
-        else
-            clipboard.get_text(St.ClipboardType.CLIPBOARD, (c, saved) => {
+        if (this._saved !== undefined) {
+            paste(); // the user's selections are still kept from the paste before
+            return;
+        }
+        const saved = [];
+        let read = 0;
+        SELECTIONS.forEach((type, i) => clipboard.get_text(type, (c, t) => {
+            saved[i] = t;
+            if (++read === SELECTIONS.length) {
                 this._saved = saved;
                 paste();
-            });
+            }
+        }));
     }
 
     _later(ms, then) {

@@ -22,7 +22,7 @@ inline std::string literal(const std::string& text) {
     return out;
 }
 
-enum class Client { Qt, Gtk, XTerm, Recorder };
+enum class Client { Qt, Gtk, Gtk4, XTerm, Recorder };
 
 class Backend {
 public:
@@ -61,6 +61,8 @@ Backend& TriggerDesktop();
 Backend& GnomeDesktop();
 // Sway's session, for its own tests (swaymsg).
 class SwaySession& SwaySessionOf(Backend& sway);
+// GNOME's session, for its own tests.
+class GnomeSession& GnomeSessionOf(Backend& gnome);
 // KWin's session, for its own tests (layouts, portal sessions).
 class KwinSession& KwinSessionOf(Backend& kwin);
 
@@ -84,7 +86,14 @@ protected:
     }
     // Starts a recording client of this kind; it has the keyboard focus when this returns.
     void openTarget(Client kind);
-    std::string text() const { return readFile(path("text")); }
+    // What the client received; an xterm's reports of its focus are not text.
+    std::string text() const {
+        std::string t = readFile(path("text"));
+        for (const char* report : {"\x1b[I", "\x1b[O"})
+            for (size_t at; (at = t.find(report)) != std::string::npos;)
+                t.erase(at, 3);
+        return t;
+    }
     // Every press and release the recording client saw, as "P <keysym>" / "R <keysym>" lines.
     std::string keyLog() const;
     bool waitForText(const std::string& expected, int ms = 5000) const {

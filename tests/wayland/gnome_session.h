@@ -21,6 +21,7 @@ namespace kq::e2e {
 
 class GnomeSession {
 public:
+    ~GnomeSession() { stop(); }
     // `extension`: the folder of the extension's built form, or empty for a shell without it.
     bool start(const std::string& extension, std::string* error) {
         m_dir = RuntimeDir("kq-gnome");
@@ -29,7 +30,7 @@ public:
         m_env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (m_dir / "session_bus").string(),
                  "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (m_dir / "system_bus").string(),
                  "XDG_RUNTIME_DIR=" + m_dir.string(),
-                 "WAYLAND_DISPLAY=wayland-0",
+                 "WAYLAND_DISPLAY=" + (m_dir / "wayland-0").string(),
                  "HOME=" + home.string(),
                  "XDG_CONFIG_HOME=" + (home / ".config").string(),
                  "XDG_DATA_HOME=" + (home / ".local/share").string(),
@@ -56,7 +57,11 @@ public:
              ++i)
             Desktop::settle(10);
         if (x11Display().empty()) return *error = "GNOME Shell did not start: " + log(), false;
-        return openKeyboard() || (*error = "mutter's remote desktop gave no keyboard", false);
+        if (!openKeyboard()) return *error = "mutter's remote desktop gave no keyboard", false;
+        for (int i = 0; !extension.empty() && i < 1000 && !extensionUp(); ++i)
+            Desktop::settle(10);
+        return extension.empty() || extensionUp() ||
+               (*error = "the extension did not start: " + log(), false);
     }
     void stop() {
         sd_bus_flush_close_unref(m_bus);
@@ -67,10 +72,15 @@ public:
         m_buses.clear();
         m_shell = 0;
     }
-    // The environment of a client; an X11 one goes to the shell's Xwayland.
+    // The environment of a client; an X11 one goes to the shell's Xwayland, with the key it
+    // hands out to its own clients.
     std::vector<std::string> env(bool x11Client) const {
         auto env = m_env;
-        if (x11Client) env.push_back("DISPLAY=" + x11Display());
+        if (!x11Client) return env;
+        env.push_back("DISPLAY=" + x11Display());
+        for (const auto& f : std::filesystem::directory_iterator(m_dir))
+            if (f.path().filename().string().rfind(".mutter-Xwaylandauth", 0) == 0)
+                env.push_back("XAUTHORITY=" + f.path().string());
         return env;
     }
     std::string log() const { return readFile((m_dir / "log").string()); }
@@ -101,6 +111,17 @@ public:
         free(keys);
         sd_bus_message_unref(reply);
         return out;
+    }
+    // The lock as the shell has it (asked of Keyquill's extension, which answers anyone this).
+    bool capsLocked() {
+        sd_bus_message* reply = nullptr;
+        int on = 0;
+        if (sd_bus_call_method(m_bus, "io.github.wrenfield.Keyquill.Shell",
+                               "/io/github/wrenfield/Keyquill/Shell", "io.github.wrenfield.Keyquill.Shell1",
+                               "CapsLock", nullptr, &reply, "") >= 0)
+            sd_bus_message_read(reply, "b", &on);
+        sd_bus_message_unref(reply);
+        return on;
     }
     std::string gsettings(const std::string& args) const {
         return runCapture("env " + joined() + " gsettings " + args + " 2>&1");
@@ -148,6 +169,16 @@ private:
         for (int i = 0; ok && i < 1000 && overview(); ++i)
             Desktop::settle(10);
         return ok && !overview();
+    }
+    bool extensionUp() {
+        int owned = 0;
+        sd_bus_message* reply = nullptr;
+        if (sd_bus_call_method(m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                               "NameHasOwner", nullptr, &reply, "s",
+                               "io.github.wrenfield.Keyquill.Shell") >= 0)
+            sd_bus_message_read(reply, "b", &owned);
+        sd_bus_message_unref(reply);
+        return owned;
     }
     bool overview() {
         int active = 0;

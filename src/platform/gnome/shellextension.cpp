@@ -202,7 +202,7 @@ struct ExtensionKeys : KeysymEmitter {
         if (pasteAll && !s.named && s.modifiers == ModNone) return std::nullopt;
         return KeysymEmitter::resolve(s);
     }
-    // The extension presses Ctrl+V by key codes itself: V is found in every layout that way.
+    // The extension presses the paste keys itself, by key codes: they are found in every layout.
     std::optional<EmittedKey> pasteKey() override { return EmittedKey{XKB_KEY_v}; }
     bool paste(const std::u32string& text, const std::function<bool()>&) override {
         sd_bus_message* reply = nullptr;

@@ -162,7 +162,11 @@ struct PortalShortcuts::Impl {
         const bool readable = readResponse(m, &resp) >= 0;
         d->retire();
         if (d->step == Step::None) return 0;
-        if (!readable || resp.code != 0) {
+        // Quirk: GNOME 48 answers BindShortcuts with 2 both when the user clicked Add and when
+        // they cancelled; only the shortcuts listed in the results tell the two apart.
+        const bool granted =
+            resp.code == 0 || (resp.code == 2 && resp.listsShortcuts && d->step == Step::Bind);
+        if (!readable || !granted) {
             d->fail(resp.code == 1 ? "the request was declined" : "the portal refused the request");
         } else if (d->step == Step::Create) {
             d->session = resp.session;

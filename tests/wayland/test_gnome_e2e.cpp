@@ -1,0 +1,111 @@
+// The real keyquill on a headless GNOME Shell 43 with its extension: what GNOME alone can break
+// (the journeys cover the rest). Keyquill's windows are on the private Xvfb.
+#include "backend.h"
+#include "gnome_session.h"
+
+#include <csignal>
+#include <fstream>
+
+using namespace kq::e2e;
+
+namespace {
+
+const bool g_xvfb = RegisterSharedXvfb();
+constexpr int kTab = 15, kCapsLock = 58;
+
+class GnomeE2E : public BackendE2E {
+protected:
+    Backend& backend() const override { return GnomeDesktop(); }
+    GnomeSession& gnome() const { return GnomeSessionOf(GnomeDesktop()); }
+    // Lines as they stand in the file: the key notation is theirs.
+    void loadRaw(const std::vector<std::string>& lines) {
+        std::ofstream f(path("list.txt"), std::ios::binary);
+        for (const std::string& l : lines)
+            f << l << "\n";
+        f.close();
+        loadAndEnable(path("list.txt"));
+        untickAutoBackspace();
+        ASSERT_TRUE(backend().waitBound(true));
+    }
+    std::string clipboard() {
+        std::string env;
+        for (const std::string& e : gnome().env(true))
+            env += "'" + e + "' ";
+        return runCapture("env " + env + " GDK_BACKEND=x11 " + KQ_E2E_CLIPBOARD + " get");
+    }
+};
+
+// The shell takes a key Keyquill types while it is grabbed for itself: a tab in a line must
+// reach the window all the same, and the next press of Tab is still Keyquill's.
+TEST_F(GnomeE2E, ATabInALineReachesTheWindowAndTabStaysTheHotkey) {
+    loadRaw({"a{TAB}b", "c"});
+    openTarget(Client::Gtk);
+    ASSERT_TRUE(tap(kTab));
+    ASSERT_TRUE(waitForText("a\tb")) << "got: " << text();
+    ASSERT_TRUE(tap(kTab));
+    EXPECT_TRUE(waitForText("a\tbc")) << "got: " << text();
+}
+
+// Keyquill killed outright: the extension lets its keys go, and Tab reaches the window again.
+TEST_F(GnomeE2E, AKilledKeyquillLeavesNoKeyGrabbed) {
+    loadRaw({"x"});
+    kill(keyquill, SIGKILL);
+    for (int i = 0; i < 300 && !gnome().bound().empty(); ++i)
+        Desktop::settle(10);
+    EXPECT_EQ(gnome().bound(), "");
+    openTarget(Client::Gtk);
+    ASSERT_TRUE(tap(kTab));
+    EXPECT_TRUE(waitForText("\t")) << "got: " << text();
+}
+
+// Long lines into each kind of client: a typed one at the pace mutter's clients keep up with,
+// longer ones pasted whole. Every line arrives, no client is cut off, and the clipboard the user
+// had is theirs again afterwards.
+TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
+    std::vector<std::string> lines;
+    for (size_t n : {1000u, 2000u, 10000u}) {
+        std::string line;
+        for (size_t i = 0; line.size() < n; ++i)
+            line += "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,;:-_!?"[i % 73];
+        lines.push_back(line);
+    }
+    loadRaw(lines);
+    const pid_t owner =
+        spawn("env", concat(gnome().env(true), {"GDK_BACKEND=x11", KQ_E2E_CLIPBOARD, "set", "mine"}));
+    for (int i = 0; i < 500 && clipboard() != "mine"; ++i)
+        Desktop::settle(10);
+    ASSERT_EQ(clipboard(), "mine");
+    for (Client client : {Client::XTerm, Client::Gtk, Client::Gtk4}) {
+        openTarget(client);
+        std::string expected;
+        for (const std::string& line : lines) {
+            ASSERT_TRUE(tap(kTab));
+            expected += line;
+            ASSERT_TRUE(waitForText(expected, 30000))
+                << static_cast<int>(client) << " got " << text().size() << ": " << text().substr(0, 300);
+        }
+        EXPECT_EQ(waitpid(target, nullptr, WNOHANG), 0) << "the client was cut off";
+    }
+    for (int i = 0; i < 500 && clipboard() != "mine"; ++i)
+        Desktop::settle(10);
+    EXPECT_EQ(clipboard(), "mine");
+    terminate(owner);
+}
+
+// GNOME switches the lock even for a grabbed Caps Lock (only applications miss the key), and
+// Keyquill switches it off when it starts, as on X11.
+TEST_F(GnomeE2E, CapsLockStillSwitchesAndKeyquillSwitchesItOffAtStart) {
+    loadRaw({"x"});
+    ASSERT_TRUE(tap(kCapsLock));
+    for (int i = 0; i < 300 && !gnome().capsLocked(); ++i)
+        Desktop::settle(10);
+    ASSERT_TRUE(gnome().capsLocked());
+    terminate(keyquill);
+    mainWindow = backend().launch(desk, &keyquill);
+    ASSERT_NE(mainWindow, 0u);
+    for (int i = 0; i < 300 && gnome().capsLocked(); ++i)
+        Desktop::settle(10);
+    EXPECT_FALSE(gnome().capsLocked());
+}
+
+} // namespace
