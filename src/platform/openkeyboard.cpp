@@ -120,7 +120,9 @@ PlatformChoice OpenPlatformKeyboard(std::string_view uiPlatform, const std::stri
                         "typed only into X11 applications.";
     if (!extensionAdvice.empty()) choice.notice += "\n\n" + extensionAdvice;
     if (!portalError.empty()) choice.notice += "\n\nDesktop portal: " + portalError + ".";
-    if (!triggerError.empty()) choice.notice += "\n\nCommand-line hotkeys: " + triggerError + ".";
+    // On GNOME the extension is the way; the trigger's reason would only distract.
+    if (!triggerError.empty() && extensionAdvice.empty())
+        choice.notice += "\n\nCommand-line hotkeys: " + triggerError + ".";
     if (!swayError.empty()) choice.notice += (choice.notice.empty() ? "" : "\n\n") + ("Sway: " + swayError);
     return choice;
 }
