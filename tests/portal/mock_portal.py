@@ -24,13 +24,13 @@ org.keyquill.MockPortal on the main object; PressClosed plays a signal that was 
 its session closed.
 '''
 
+import itertools
 import os
 import time
 import uuid
 
 import dbus
 import dbus.service
-from gi.repository import GLib
 
 from dbusmock import mockobject
 
@@ -51,7 +51,6 @@ NOT_ALLOWED = 'org.freedesktop.portal.Error.NotAllowed'
 ALL_DEVICES = 7  # keyboard, pointer, touchscreen
 KEYBOARD = 1
 TEXT_TYPES = ('text/plain;charset=utf-8', 'text/plain')  # what the text field asks for, best first
-TRANSFER_TIMEOUT_S = 5  # a paste gives up on an owner that does not answer
 
 # The keysyms the compositor's US layout has keys for: printable ASCII, editing and cursor keys,
 # F1..F12, the left Shift, Control and Alt.
@@ -63,6 +62,26 @@ CONTROL_L = 0xffe3
 LETTER_V = 0x76
 
 
+# The control interface's plain methods, which press a key, read the state or set it:
+# name -> (in signature, out signature, body).
+CONTROLS = {
+    'Press': ('s', 'u', lambda mock, sid: _emit_for(mock, 'Activated', sid, mock.sessions)),
+    'Release': ('s', 'u', lambda mock, sid: _emit_for(mock, 'Deactivated', sid, mock.sessions)),
+    'PressClosed': ('s', 'u', lambda mock, sid: _emit_for(mock, 'Activated', sid, mock.closed)),
+    'Dialogs': ('', 'u', lambda mock: mock.dialogs),
+    'Sessions': ('', 'u', lambda mock: len(mock.sessions)),
+    'BoundIds': ('', 'as', lambda mock: sorted(sid for session in mock.sessions.values()
+                                               for sid in session['ids'])),
+    'RegisteredApp': ('', 's', lambda mock: mock.registered),
+    'Typed': ('', 's', lambda mock: mock.typed),
+    'Dropped': ('', 'u', lambda mock: mock.dropped),
+    'RemoteDialogs': ('', 'u', lambda mock: mock.remote_dialogs),
+    'DeclineRemoteDesktop': ('b', '', lambda mock, on: setattr(mock, 'decline_remote', bool(on))),
+    'SetClipboardFromOtherApp': (
+        's', '', lambda mock, text: _set_clipboard(mock, None, TEXT_TYPES[:1], text)),
+}
+
+
 def load(mock, parameters):
     mock.desktop = parameters.get('desktop', 'gnome')
     if mock.desktop not in ('gnome', 'kde6', 'kde5'):
@@ -72,14 +91,36 @@ def load(mock, parameters):
     mock.granted = set()  # per application; there is one client
     mock.dialogs = 0
     mock.registered = ''
+    mock.remote = {}  # RemoteDesktop sessions: path -> state, see RemoteCreateSession
+    mock.remote_dialogs = 0
+    mock.decline_remote = False
+    mock.last_token = None
+    mock.typed = ''
+    mock.dropped = 0
+    mock.clipboard = None  # {'session': owner, None for another application; 'mime_types'; 'text'}
+    mock.transfers = {}  # serial -> a paste waiting for its owner's data: {'session', 'fd'}
+    mock.serials = itertools.count(1)
     mock.AddProperties(MAIN_IFACE, {'version': dbus.UInt32(1)})
+    mock.AddProperties(REMOTE_IFACE, {'version': dbus.UInt32(2)})
     if mock.desktop != 'kde5':
-        mock.AddMethod(REGISTRY_IFACE, 'Register', 'sa{sv}', '', _register)
-    _load_remote(mock)
+        mock.AddMethod(REGISTRY_IFACE, 'Register', 'sa{sv}', '',
+                       lambda mock, app_id, _options: setattr(mock, 'registered', str(app_id)))
+    for name, (in_sig, out_sig, body) in CONTROLS.items():
+        mock.AddMethod(CONTROL_IFACE, name, in_sig, out_sig, body)
+    # GlobalShortcuts has a CreateSession too, and a template's methods are registered under their
+    # function's name: RemoteDesktop's goes under its own.
+    remote = mock.methods[REMOTE_IFACE]
+    remote['CreateSession'] = remote.pop('RemoteCreateSession')
 
 
-def _register(mock, app_id, _options):
-    mock.registered = str(app_id)
+def _portal_method(interface, in_signature):
+    '''A method that answers through a Request object, whose path is made of the caller's name.'''
+    return dbus.service.method(interface, in_signature=in_signature, out_signature='o',
+                               sender_keyword='sender')
+
+
+def _error(text, name=NOT_ALLOWED):
+    return dbus.exceptions.DBusException(text, name=name)
 
 
 def _sender_path(kind, sender, token):
@@ -88,43 +129,47 @@ def _sender_path(kind, sender, token):
 
 def _respond(mock, sender, options, code, results):
     path = _sender_path('request', sender, options['handle_token'])
-    mock.EmitSignalDetailed(REQUEST_IFACE, 'Response', 'ua{sv}',
-                            [dbus.UInt32(code), dbus.Dictionary(results, signature='sv')], {'path': path})
+    mock.EmitSignalDetailed(REQUEST_IFACE, 'Response', 'ua{sv}', [code, results], {'path': path})
     return dbus.ObjectPath(path)
 
 
-def _shortcut_list(shortcuts):
-    '''What a desktop reports as bound: each id with its description and trigger.'''
-    return dbus.Array([(str(sid), dbus.Dictionary({
-        'description': dbus.String(props.get('description', ''), variant_level=1),
-        'trigger_description': dbus.String(props.get('preferred_trigger', ''), variant_level=1),
-    }, signature='sv')) for sid, props in shortcuts], signature='(sa{sv})', variant_level=1)
-
-
-def _close_session(session):
-    mock = mockobject.objects[MAIN_OBJ]
-    mock.closed[session.path] = mock.sessions.pop(session.path)
-    mockobject.objects.pop(session.path, None)
-    session.remove_from_connection()
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
-def CreateSession(self, options, sender=None):
+def _add_session(mock, sender, options, on_close):
     path = _sender_path('session', sender, options['session_handle_token'])
-    self.AddObject(path, SESSION_IFACE, {}, [('Close', '', '', _close_session)])
+    mock.AddObject(path, SESSION_IFACE, {}, [('Close', '', '', lambda obj: on_close(obj.path))])
+    return path
+
+
+def _emit_closed(mock, path, **details):
+    mock.EmitSignalDetailed(SESSION_IFACE, 'Closed', 'a{sv}', [{}], {'path': path, **details})
+
+
+def _shortcut_list(shortcuts):
+    '''What a desktop reports as bound: the ids (the client reads no more).'''
+    return dbus.Array([(str(sid), {}) for sid, _ in shortcuts], signature='(sa{sv})')
+
+
+def _close_session(path):
+    mock = mockobject.objects[MAIN_OBJ]
+    mock.closed[path] = mock.sessions.pop(path)
+    mock.RemoveObject(path)
+
+
+@_portal_method(MAIN_IFACE, 'a{sv}')
+def CreateSession(self, options, sender=None):
+    path = _add_session(self, sender, options, _close_session)
     self.sessions[path] = {'ids': [], 'binds': 0}
-    results = {'session_handle': dbus.String(path, variant_level=1)}
+    results = {'session_handle': path}
     if self.desktop == 'kde5' and 'shortcuts' in options:
         self.sessions[path]['ids'] = [str(sid) for sid, _ in options['shortcuts']]
         results['shortcuts'] = _shortcut_list(options['shortcuts'])
     return _respond(self, sender, options, 0, results)
 
 
-@dbus.service.method(MAIN_IFACE, in_signature='oa(sa{sv})sa{sv}', out_signature='o', sender_keyword='sender')
+@_portal_method(MAIN_IFACE, 'oa(sa{sv})sa{sv}')
 def BindShortcuts(self, session_handle, shortcuts, _parent_window, options, sender=None):
     session = self.sessions.get(str(session_handle))
     if session is None:
-        raise dbus.exceptions.DBusException('no such session', name='org.freedesktop.DBus.Error.InvalidArgs')
+        raise _error('no such session', INVALID_ARGS)
     session['binds'] += 1
     if self.desktop == 'kde5':
         return _respond(self, sender, options, 0, {'shortcuts': _shortcut_list([])})
@@ -139,94 +184,23 @@ def BindShortcuts(self, session_handle, shortcuts, _parent_window, options, send
 
 
 def _emit_for(mock, signal, sid, sessions):
-    '''Emits the signal for each of the sessions binding the id; false when none does.'''
+    '''Emits the signal for each of the sessions binding the id; how many they are.'''
     paths = [path for path, s in sessions.items() if sid in s['ids']]
     for path in paths:
         mock.EmitSignal(MAIN_IFACE, signal, 'osta{sv}',
-                        [dbus.ObjectPath(path), sid, dbus.UInt64(int(time.monotonic() * 1000)), {}])
-    return bool(paths)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='s', out_signature='b')
-def Press(self, sid):
-    return _emit_for(self, 'Activated', str(sid), self.sessions)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='s', out_signature='b')
-def Release(self, sid):
-    return _emit_for(self, 'Deactivated', str(sid), self.sessions)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='s', out_signature='b')
-def PressClosed(self, sid):
-    return _emit_for(self, 'Activated', str(sid), self.closed)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='su', out_signature='')
-def Repeat(self, sid, n):
-    for _ in range(n):
-        _emit_for(self, 'Activated', str(sid), self.sessions)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='u')
-def Dialogs(self):
-    return dbus.UInt32(self.dialogs)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='as')
-def BoundIds(self):
-    return dbus.Array(sorted(sid for s in self.sessions.values() for sid in s['ids']), signature='s')
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='u')
-def Sessions(self):
-    return dbus.UInt32(len(self.sessions))
+                        [path, sid, int(time.monotonic() * 1000), {}])
+    return len(paths)
 
 
 @dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='')
 def RevokeShortcuts(self):
     '''The user takes the shortcuts back in the desktop's settings: every session ends.'''
     for path in list(self.sessions):
-        self.EmitSignalDetailed(SESSION_IFACE, 'Closed', 'a{sv}', [dbus.Dictionary({}, signature='sv')],
-                                {'path': path})
-        _close_session(mockobject.objects[path])
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='s')
-def RegisteredApp(self):
-    return self.registered
+        _emit_closed(self, path)
+        _close_session(path)
 
 
 # RemoteDesktop and Clipboard: the typing half of a portal desktop.
-
-def _load_remote(mock):
-    mock.remote = {}  # RemoteDesktop sessions: path -> state, see _create_remote
-    mock.remote_dialogs = 0
-    mock.decline_remote = False
-    mock.last_token = None
-    mock.selected = {}
-    mock.typed = ''
-    mock.dropped = 0
-    mock.clipboard = None  # {'session': owner, None for another application; 'mime_types'; 'text'}
-    mock.transfers = {}  # serial -> the paste waiting for the owner's data
-    mock.transfer_count = 0
-    mock.next_serial = 1
-    mock.AddProperties(REMOTE_IFACE, {'version': dbus.UInt32(2),
-                                      'AvailableDeviceTypes': dbus.UInt32(ALL_DEVICES)})
-    mock.AddProperties(CLIPBOARD_IFACE, {'version': dbus.UInt32(1)})
-    # GlobalShortcuts has a CreateSession too, and a template's methods are registered under their
-    # function's name: this one is registered by hand.
-    create = dbus.service.method(REMOTE_IFACE, in_signature='a{sv}', out_signature='o',
-                                 sender_keyword='sender')(
-        lambda self, options, sender=None: _create_remote(self, options, sender))
-    create.__name__ = 'CreateSession'
-    mock.methods.setdefault(REMOTE_IFACE, {})['CreateSession'] = (
-        'a{sv}', 'o', '', mockobject.loggedmethod(mock, create))
-
-
-def _error(text, name=NOT_ALLOWED):
-    return dbus.exceptions.DBusException(text, name=name)
-
 
 def _check_types(options, types):
     '''Refuses an option of the wrong type, as the portal does.'''
@@ -235,68 +209,51 @@ def _check_types(options, types):
             raise _error(f'option {key} has the wrong type', INVALID_ARGS)
 
 
-def _create_remote(mock, options, sender):
-    path = _sender_path('session', sender, options['session_handle_token'])
-    mock.AddObject(path, SESSION_IFACE, {}, [('Close', '', '', _close_remote)])
-    mock.remote[path] = {'sender': str(sender), 'devices': ALL_DEVICES, 'persist': 0, 'restore': None,
-                         'clipboard': False, 'started': False, 'control': False}
-    return _respond(mock, sender, options, 0, {'session_handle': dbus.String(path, variant_level=1)})
+@_portal_method(REMOTE_IFACE, 'a{sv}')
+def RemoteCreateSession(self, options, sender=None):
+    path = _add_session(self, sender, options, lambda path: _drop_remote(self, path))
+    self.remote[path] = {'sender': str(sender), 'devices': ALL_DEVICES, 'persist': 0,
+                         'restore': None, 'clipboard': False, 'started': False, 'control': False}
+    return _respond(self, sender, options, 0, {'session_handle': path})
 
 
-def _remote(mock, path, started=False):
+def _remote(mock, path, started=None, clipboard=False):
+    '''The session a call names; a call out of order or without the access it needs is refused.'''
     session = mock.remote.get(str(path))
     if session is None:
         raise _error('no such session', INVALID_ARGS)
-    if started and not session['started']:
-        raise _error('the session has not started')
-    return session
-
-
-def _clipboard_session(mock, path):
-    session = _remote(mock, path, started=True)
-    if not session['clipboard']:
+    if started is not None and session['started'] != started:
+        raise _error('the session has started' if session['started'] else 'it has not started')
+    if clipboard and not session['clipboard']:
         raise _error('the session has no clipboard access')
     return session
 
 
 def _drop_remote(mock, path):
-    '''Forgets a session: its keys are released, its clipboard goes, its pastes fail.'''
+    '''Forgets a session: its keys are released, its clipboard goes, its pastes never land.'''
     mock.remote.pop(path)
     if mock.clipboard and mock.clipboard['session'] == path:
         mock.clipboard = None
-    for serial in [serial for serial, t in mock.transfers.items() if t['session'] == path]:
-        _finish(mock, serial, False)
-    obj = mockobject.objects.pop(path, None)
-    if obj is not None:
-        obj.remove_from_connection()
+    mock.RemoveObject(path)
 
 
-def _close_remote(session):
-    _drop_remote(mockobject.objects[MAIN_OBJ], session.path)
-
-
-@dbus.service.method(REMOTE_IFACE, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
+@_portal_method(REMOTE_IFACE, 'oa{sv}')
 def SelectDevices(self, session_handle, options, sender=None):
-    session = _remote(self, session_handle)
-    if session['started']:
-        raise _error('the session has started')
-    _check_types(options, {'types': dbus.UInt32, 'persist_mode': dbus.UInt32, 'restore_token': dbus.String})
+    session = _remote(self, session_handle, started=False)
+    _check_types(options, {'types': dbus.UInt32, 'persist_mode': dbus.UInt32,
+                           'restore_token': dbus.String})
     if int(options.get('types', ALL_DEVICES)) & ~ALL_DEVICES:
         raise _error('unsupported device types', INVALID_ARGS)
-    self.selected = {key: value for key, value in options.items()
-                     if key in ('types', 'persist_mode', 'restore_token')}
     session['devices'] = int(options.get('types', ALL_DEVICES))
     session['persist'] = int(options.get('persist_mode', 0))
     session['restore'] = str(options['restore_token']) if 'restore_token' in options else None
     return _respond(self, sender, options, 0, {})
 
 
-@dbus.service.method(REMOTE_IFACE, in_signature='osa{sv}', out_signature='o', sender_keyword='sender')
+@_portal_method(REMOTE_IFACE, 'osa{sv}')
 def Start(self, session_handle, _parent_window, options, sender=None):
     path = str(session_handle)
-    session = _remote(self, path)
-    if session['started']:
-        raise _error('the session has started')
+    session = _remote(self, path, started=False)
     if session['restore'] is not None and session['restore'] == self.last_token:
         self.last_token = None  # a token restores once
     else:
@@ -304,15 +261,13 @@ def Start(self, session_handle, _parent_window, options, sender=None):
         if self.decline_remote:
             handle = _respond(self, sender, options, 1, {})
             _drop_remote(self, path)
-            self.EmitSignalDetailed(SESSION_IFACE, 'Closed', 'a{sv}', [dbus.Dictionary({}, signature='sv')],
-                                    {'path': path, 'destination': session['sender']})
+            _emit_closed(self, path, destination=session['sender'])
             return handle
     session['started'] = True
-    results = {'devices': dbus.UInt32(session['devices'], variant_level=1),
-               'clipboard_enabled': dbus.Boolean(session['clipboard'], variant_level=1)}
+    results = {'devices': dbus.UInt32(session['devices']),
+               'clipboard_enabled': session['clipboard']}
     if session['persist']:
-        self.last_token = uuid.uuid4().hex
-        results['restore_token'] = dbus.String(self.last_token, variant_level=1)
+        self.last_token = results['restore_token'] = uuid.uuid4().hex
     return _respond(self, sender, options, 0, results)
 
 
@@ -328,7 +283,7 @@ def NotifyKeyboardKeysym(self, session_handle, _options, keysym, state):
         session['control'] = pressed
     elif not pressed:
         pass
-    elif any(s['control'] for s in self.remote.values()):  # the seat's modifiers, whichever device holds them
+    elif any(s['control'] for s in self.remote.values()):  # the seat's, whichever device holds it
         if keysym == LETTER_V:
             _paste(self)
     elif keysym == RETURN:
@@ -337,126 +292,57 @@ def NotifyKeyboardKeysym(self, session_handle, _options, keysym, state):
         self.typed += chr(keysym)
 
 
-def _paste(mock):
-    clip = mock.clipboard
-    if clip is None:
-        return
-    if clip['session'] is None:
-        mock.typed += clip['text']
-        return
-
-    def land(text):
-        if text:
-            mock.typed += text
-    _request_transfer(mock, land)
-
-
-def _owner_changed(mock):
-    '''Tells every session with clipboard access who owns the clipboard now.'''
-    clip = mock.clipboard
+def _set_clipboard(mock, owner, mime_types, text=None):
+    '''Gives the clipboard to a session (None: another application) and tells who owns it now.'''
+    mock.clipboard = {'session': owner, 'mime_types': [str(m) for m in mime_types], 'text': text}
     for path, session in mock.remote.items():
         if session['started'] and session['clipboard']:
-            options = dbus.Dictionary({
-                'mime_types': dbus.Array(clip['mime_types'], signature='s', variant_level=1),
-                'session_is_owner': dbus.Boolean(clip['session'] == path, variant_level=1),
-            }, signature='sv')
+            options = {'mime_types': dbus.Array(mock.clipboard['mime_types'], signature='s'),
+                       'session_is_owner': owner == path}
             mock.EmitSignalDetailed(CLIPBOARD_IFACE, 'SelectionOwnerChanged', 'oa{sv}',
-                                    [dbus.ObjectPath(path), options], {'destination': session['sender']})
+                                    [path, options], {'destination': session['sender']})
 
 
-def _request_transfer(mock, done):
-    '''Asks the owning session for the clipboard as text; done gets the text, or None when the owner
-    offers no text, fails, closes or does not answer in time.'''
-    owner = mock.clipboard['session']
-    mime = next((m for m in TEXT_TYPES if m in mock.clipboard['mime_types']), None)
-    if mime is None:
-        done(None)
+def _paste(mock):
+    '''Another application's clipboard lands at once, a session's once its owner has written it.'''
+    clip = mock.clipboard
+    if clip is None or clip['session'] is None:
+        mock.typed += clip['text'] if clip else ''
         return
-    serial = mock.next_serial
-    mock.next_serial += 1
-    mock.transfers[serial] = {'session': owner, 'done': done, 'fd': None, 'watch': 0, 'data': bytearray()}
-    mock.transfer_count += 1
+    mime = next((m for m in TEXT_TYPES if m in clip['mime_types']), None)
+    if mime is None:
+        return
+    serial = next(mock.serials)
+    mock.transfers[serial] = {'session': clip['session'], 'fd': None}
     mock.EmitSignalDetailed(CLIPBOARD_IFACE, 'SelectionTransfer', 'osu',
-                            [dbus.ObjectPath(owner), mime, dbus.UInt32(serial)],
-                            {'destination': mock.remote[owner]['sender']})
-    GLib.timeout_add_seconds(TRANSFER_TIMEOUT_S, _finish, mock, serial, False)
-
-
-def _drain(transfer):
-    '''Reads what the owner has written so far; false once it has closed its end.'''
-    while True:
-        try:
-            chunk = os.read(transfer['fd'], 65536)
-        except BlockingIOError:
-            return True
-        if not chunk:
-            return False
-        transfer['data'] += chunk
-
-
-def _collect(_fd, _condition, transfer):
-    # Read as the data comes: an owner writing more than a pipe holds would otherwise block
-    # before it could call SelectionWriteDone.
-    if _drain(transfer):
-        return True
-    transfer['watch'] = 0
-    return False
-
-
-def _finish(mock, serial, success):
-    transfer = mock.transfers.pop(serial, None)
-    if transfer is None:
-        return False
-    if transfer['fd'] is not None:
-        if transfer['watch']:
-            GLib.source_remove(transfer['watch'])
-        _drain(transfer)
-        os.close(transfer['fd'])
-    transfer['done'](transfer['data'].decode('utf-8', errors='replace') if success else None)
-    return False  # a GLib timeout runs once
+                            [clip['session'], mime, serial],
+                            {'destination': mock.remote[clip['session']]['sender']})
 
 
 def _transfer(mock, session_handle, serial):
-    _clipboard_session(mock, session_handle)
+    _remote(mock, session_handle, started=True, clipboard=True)
     transfer = mock.transfers.get(int(serial))
     if transfer is None or transfer['session'] != str(session_handle):
         raise _error(f'no transfer {serial} for this session', INVALID_ARGS)
     return transfer
 
 
-def _feed(fd, data):
-    '''Writes data into a pipe and closes it; what the pipe cannot hold yet follows from the main loop.'''
-    def write(*_):
-        nonlocal data
-        try:
-            data = data[os.write(fd, data):]
-        except BlockingIOError:
-            return True
-        except OSError:  # the reader has gone
-            data = b''
-        if data:
-            return True
-        os.close(fd)
-        return False
-    if write():
-        GLib.io_add_watch(fd, GLib.PRIORITY_DEFAULT, GLib.IO_OUT | GLib.IO_ERR | GLib.IO_HUP, write)
+def _pass_fd(fd):
+    passed = dbus.types.UnixFd(fd)
+    os.close(fd)  # UnixFd holds a duplicate; ours must close for the peer's close to end the data
+    return passed
 
 
 @dbus.service.method(CLIPBOARD_IFACE, in_signature='oa{sv}', out_signature='')
 def RequestClipboard(self, session_handle, _options):
-    session = _remote(self, session_handle)
-    if session['started']:
-        raise _error('the clipboard is requested before Start')
-    session['clipboard'] = True
+    _remote(self, session_handle, started=False)['clipboard'] = True
 
 
 @dbus.service.method(CLIPBOARD_IFACE, in_signature='oa{sv}', out_signature='')
 def SetSelection(self, session_handle, options):
-    _clipboard_session(self, session_handle)
+    _remote(self, session_handle, started=True, clipboard=True)
     _check_types(options, {'mime_types': dbus.Array})
-    self.clipboard = {'session': str(session_handle), 'text': None,
-                      'mime_types': [str(m) for m in options.get('mime_types', [])]}
-    _owner_changed(self)
+    _set_clipboard(self, str(session_handle), options.get('mime_types', []))
 
 
 @dbus.service.method(CLIPBOARD_IFACE, in_signature='ou', out_signature='h')
@@ -464,90 +350,33 @@ def SelectionWrite(self, session_handle, serial):
     transfer = _transfer(self, session_handle, serial)
     if transfer['fd'] is not None:
         raise _error(f'transfer {serial} is being written')
-    read_end, write_end = os.pipe2(os.O_CLOEXEC)
-    os.set_blocking(read_end, False)  # only ours: the owner writes as it likes
-    transfer['fd'] = read_end
-    transfer['watch'] = GLib.io_add_watch(read_end, GLib.PRIORITY_DEFAULT,
-                                          GLib.IO_IN | GLib.IO_HUP | GLib.IO_ERR, _collect, transfer)
-    # UnixFd holds a duplicate; ours must close for the owner's close to end the data.
-    fd = dbus.types.UnixFd(write_end)
-    os.close(write_end)
-    return fd
+    transfer['fd'], write_end = os.pipe2(os.O_CLOEXEC)
+    os.set_blocking(transfer['fd'], False)  # only ours: the owner writes as it likes
+    return _pass_fd(write_end)
 
 
 @dbus.service.method(CLIPBOARD_IFACE, in_signature='oub', out_signature='')
 def SelectionWriteDone(self, session_handle, serial, success):
-    _transfer(self, session_handle, serial)
-    _finish(self, int(serial), bool(success))
+    '''The paste lands: the owner has written all of it before this call.'''
+    fd = _transfer(self, session_handle, serial)['fd']
+    del self.transfers[int(serial)]
+    if fd is None:
+        return
+    try:
+        if success:
+            self.typed += os.read(fd, 65536).decode('utf-8', errors='replace')  # fits in a pipe
+    except BlockingIOError:  # nothing written
+        pass
+    os.close(fd)
 
 
 @dbus.service.method(CLIPBOARD_IFACE, in_signature='os', out_signature='h')
 def SelectionRead(self, session_handle, mime_type):
-    _clipboard_session(self, session_handle)
+    _remote(self, session_handle, started=True, clipboard=True)
     clip = self.clipboard
     if clip is None or clip['session'] is not None or str(mime_type) not in clip['mime_types']:
         raise _error(f'no other application offers {mime_type}')
     read_end, write_end = os.pipe2(os.O_CLOEXEC)
-    os.set_blocking(write_end, False)
-    _feed(write_end, clip['text'].encode())
-    fd = dbus.types.UnixFd(read_end)
-    os.close(read_end)
-    return fd
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='s')
-def Typed(self):
-    return self.typed
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='u')
-def Dropped(self):
-    return dbus.UInt32(self.dropped)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='u')
-def RemoteDialogs(self):
-    return dbus.UInt32(self.remote_dialogs)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='u')
-def RemoteSessions(self):
-    return dbus.UInt32(len(self.remote))
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='b', out_signature='')
-def DeclineRemoteDesktop(self, decline):
-    self.decline_remote = bool(decline)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='a{sv}')
-def SelectedDevices(self):
-    return dbus.Dictionary(self.selected, signature='sv')
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='u')
-def Transfers(self):
-    return dbus.UInt32(self.transfer_count)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='s', out_signature='')
-def SetClipboardFromOtherApp(self, text):
-    self.clipboard = {'session': None, 'mime_types': [TEXT_TYPES[0]], 'text': str(text)}
-    _owner_changed(self)
-
-
-@dbus.service.method(CONTROL_IFACE, in_signature='', out_signature='s', async_callbacks=('reply', 'error'))
-def ClipboardText(self, reply=None, error=None):
-    '''The clipboard as text. A session's clipboard is asked for like a paste, so the answer waits
-    until the owner has served the transfer: a test must keep its client's loop running meanwhile.'''
-    clip = self.clipboard
-    if clip is None or clip['session'] is None:
-        reply(clip['text'] if clip else '')
-        return
-
-    def done(text):
-        if text is None:
-            error(_error('the clipboard owner sent no text', 'org.keyquill.MockPortal.Error.NoText'))
-        else:
-            reply(text)
-    _request_transfer(self, done)
+    os.write(write_end, clip['text'].encode())  # the tests' texts fit in a pipe
+    os.close(write_end)
+    return _pass_fd(read_end)

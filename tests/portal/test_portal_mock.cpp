@@ -1,7 +1,9 @@
 // The GlobalShortcuts client against a stand-in portal (python-dbusmock, mock_portal.py) on a
 // private session bus, once for each desktop whose answers differ: GNOME, Plasma 6, Plasma 5.27.
 #include "engine/hotkey.h"
+#include "engine/notation.h"
 #include "platform/gnome/remotedesktoptyper.h"
+#include "platform/portal/portalbus.h"
 #include "platform/portal/portalshortcuts.h"
 #include "platform/portal/shortcutplan.h"
 #include "platform/wayland/compositorkeymap.h"
@@ -9,15 +11,13 @@
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -32,17 +32,13 @@ namespace {
 using Ids = std::vector<std::string>;
 using Keys = std::vector<std::pair<Hotkey, bool>>; // (key, release)
 
-constexpr char kService[] = "org.freedesktop.portal.Desktop";
-constexpr char kObject[] = "/org/freedesktop/portal/desktop";
 constexpr char kControl[] = "org.keyquill.MockPortal";
 constexpr char kAppId[] = "keyquill";
 
 // Without the standard service directories: the machine's own xdg-desktop-portal must not be
 // activated on the test bus.
 constexpr char kBusConfig[] = R"(<busconfig>
-  <type>session</type>
   <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
@@ -51,192 +47,90 @@ constexpr char kBusConfig[] = R"(<busconfig>
 </busconfig>
 )";
 
-pid_t Spawn(const std::vector<std::string>& argv, int out) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void Stop(pid_t* pid) {
-    if (*pid <= 0) return;
-    kill(*pid, SIGTERM);
-    waitpid(*pid, nullptr, 0);
-    *pid = -1;
-}
-
-std::string ReadLine(int fd) {
-    std::string line;
-    char c = 0;
-    while (line.empty() || line.back() != '\n') {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0 || read(fd, &c, 1) != 1) return {};
-        line += c;
-    }
-    line.pop_back();
-    return line;
-}
-
-struct MessageUnref {
-    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
-using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
-
 // A private session bus, and on it (when started) the mock portal playing one desktop.
 class MockPortal {
 public:
-    MockPortal() {
-        if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) m_oldAddress = old;
-    }
     ~MockPortal() {
         if (m_bus) sd_bus_flush_close_unref(m_bus);
-        stopPortal();
+        if (m_mock > 0 && kill(m_mock, SIGTERM) == 0) waitpid(m_mock, nullptr, 0);
         stopBus();
-        if (!m_dir.empty()) std::filesystem::remove_all(m_dir);
-        if (m_oldAddress.empty())
-            unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        else
-            setenv("DBUS_SESSION_BUS_ADDRESS", m_oldAddress.c_str(), 1);
     }
 
-    // An error, or "" once the bus runs and is this process's session bus.
-    std::string startBus() {
-        char dir[] = "/tmp/kq-portal-XXXXXX";
-        if (!mkdtemp(dir)) return "no temporary directory";
-        m_dir = dir;
-        const std::string config = m_dir + "/bus.conf";
+    // An error, or "" once a bus runs as this process's session bus, with the mock portal playing
+    // `desktop` on it unless that is null.
+    std::string start(const char* desktop) {
+        const std::string config =
+            std::filesystem::temp_directory_path() / ("kq-portal-bus-" + std::to_string(getpid()));
         std::ofstream(config) << kBusConfig;
-        int pipeFds[2];
-        if (pipe2(pipeFds, O_CLOEXEC) != 0) return "no pipe";
-        m_daemon =
-            Spawn({"dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"}, pipeFds[1]);
-        close(pipeFds[1]);
-        const std::string address = ReadLine(pipeFds[0]);
-        close(pipeFds[0]);
-        if (m_daemon < 0 || address.empty()) return "dbus-daemon did not start";
-        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        return sd_bus_open_user(&m_bus) < 0 ? "the test bus cannot be reached" : "";
-    }
-
-    std::string startPortal(const std::string& desktop) {
-        const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC); // the mock logs every call
-        m_mock = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--session", "--template", KQ_MOCK_PORTAL, "-p",
-                        "{\"desktop\": \"" + desktop + "\"}"},
-                       devNull);
-        close(devNull);
+        // The daemon prints its address and process id once it listens, then leaves the pipe.
+        FILE* out = popen(
+            ("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + config).c_str(), "r");
+        char address[512] = "";
+        const bool started = out && fscanf(out, "%511s %d", address, &m_daemon) == 2;
+        if (out) pclose(out);
+        std::filesystem::remove(config);
+        if (!started) return "dbus-daemon did not start";
+        setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+        if (sd_bus_open_user(&m_bus) < 0) return "the test bus cannot be reached";
+        if (!desktop) return "";
+        const std::string parameters = std::string("{\"desktop\": \"") + desktop + "\"}";
+        if ((m_mock = fork()) == 0) {
+            execl("/usr/bin/python3", "python3", "-m", "dbusmock", "--session", "--logfile", "/dev/null",
+                  "--template", KQ_MOCK_PORTAL, "-p", parameters.c_str(), nullptr);
+            _exit(127);
+        }
+        // Ready once it answers; given up on when it ends first.
         for (int i = 0; i < 400 && m_mock > 0; ++i) {
-            if (portalOwned()) return "";
+            if (sd_bus_call_method(m_bus, portal::kService, portal::kObject, kControl, "Sessions", nullptr,
+                                   nullptr, "") >= 0)
+                return "";
             if (waitpid(m_mock, nullptr, WNOHANG) == m_mock) m_mock = -1;
             usleep(50000);
         }
         return "the mock portal did not start (python3-dbusmock missing?)";
     }
 
-    void stopPortal() { Stop(&m_mock); }
-    void stopBus() { Stop(&m_daemon); }
-
-    bool press(const char* id) { return boolOf(call("Press", "s", id)); }
-    bool pressClosed(const char* id) { return boolOf(call("PressClosed", "s", id)); }
-    bool release(const char* id) { return boolOf(call("Release", "s", id)); }
-    void repeat(const char* id, uint32_t n) { call("Repeat", "su", id, n); }
-    uint32_t dialogs() { return uintOf(call("Dialogs", "")); }
-    uint32_t sessions() { return uintOf(call("Sessions", "")); }
-    void revokeShortcuts() { call("RevokeShortcuts", ""); }
-
-    Ids boundIds() {
-        Ids ids;
-        char** strv = nullptr;
-        if (Message m = call("BoundIds", ""); m && sd_bus_message_read_strv(m.get(), &strv) >= 0 && strv) {
-            for (char** s = strv; *s; ++s) {
-                ids.emplace_back(*s);
-                free(*s);
-            }
-            free(strv);
-        }
-        return ids;
+    void stopBus() {
+        if (m_daemon > 0) kill(std::exchange(m_daemon, -1), SIGTERM);
     }
 
-    std::string typed() { return stringOf(call("Typed", "")); }
-    uint32_t dropped() { return uintOf(call("Dropped", "")); }
-    uint32_t remoteDialogs() { return uintOf(call("RemoteDialogs", "")); }
-    void declineRemote(bool decline) { call("DeclineRemoteDesktop", "b", decline); }
-    void setClipboardFromOtherApp(const char* text) { call("SetClipboardFromOtherApp", "s", text); }
-    // The clipboard as an application pasting now gets it. Its owner may be the client, which must
-    // go on serving meanwhile: `pump` lets it.
-    std::string clipboardText(const std::function<void()>& pump) {
-        struct Answer {
-            bool done = false;
-            std::string text;
-        } answer;
-        auto onReply = [](sd_bus_message* m, void* data, sd_bus_error*) {
-            auto* a = static_cast<Answer*>(data);
-            const char* text = nullptr;
-            if (!sd_bus_message_is_method_error(m, nullptr) && sd_bus_message_read(m, "s", &text) >= 0)
-                a->text = text;
-            a->done = true;
-            return 0;
-        };
-        sd_bus_call_method_async(m_bus, nullptr, kService, kObject, kControl, "ClipboardText", onReply,
-                                 &answer, "");
-        for (int i = 0; i < 300 && !answer.done; ++i) {
-            pump();
-            while (sd_bus_process(m_bus, nullptr) > 0) {
-            }
-            usleep(10000);
-        }
-        return answer.text;
-    }
-
-    std::string registeredApp() {
-        const char* app = nullptr;
-        Message m = call("RegisteredApp", "");
-        return m && sd_bus_message_read(m.get(), "s", &app) >= 0 ? app : "";
-    }
-
-private:
-    template <typename... Args> Message call(const char* method, const char* types, Args... args) {
+    // Calls a method of the mock's control interface and reads its answer: a uint32_t, std::string
+    // or Ids (a method without one reads as 0).
+    template <typename Out = uint32_t, typename... Args>
+    Out call(const char* method, const char* types = "", Args... args) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* reply = nullptr;
-        const int r =
-            sd_bus_call_method(m_bus, kService, kObject, kControl, method, &error, &reply, types, args...);
+        const int r = sd_bus_call_method(m_bus, portal::kService, portal::kObject, kControl, method, &error,
+                                         &reply, types, args...);
         EXPECT_GE(r, 0) << method << ": " << (error.message ? error.message : "no bus");
         sd_bus_error_free(&error);
-        return Message(reply);
-    }
-
-    static std::string stringOf(const Message& m) {
-        const char* text = nullptr;
-        return m && sd_bus_message_read(m.get(), "s", &text) >= 0 && text ? text : "";
-    }
-    static bool boolOf(const Message& m) {
-        int b = 0;
-        return m && sd_bus_message_read(m.get(), "b", &b) >= 0 && b;
-    }
-    static uint32_t uintOf(const Message& m) {
-        uint32_t u = 0;
-        if (m) sd_bus_message_read(m.get(), "u", &u);
-        return u;
-    }
-
-    bool portalOwned() {
-        sd_bus_message* reply = nullptr;
-        int owned = 0;
-        if (sd_bus_call_method(m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                               "NameHasOwner", nullptr, &reply, "s", kService) >= 0)
-            sd_bus_message_read(reply, "b", &owned);
+        Out out{};
+        if (r >= 0) read(reply, &out);
         sd_bus_message_unref(reply);
-        return owned;
+        return out;
     }
 
-    std::string m_oldAddress;
-    std::string m_dir;
+    // How many sessions the desktop sent the key's signal to: none when it binds no such key.
+    uint32_t press(const char* id) { return call("Press", "s", id); }
+    uint32_t release(const char* id) { return call("Release", "s", id); }
+    uint32_t dialogs() { return call("Dialogs"); }
+    uint32_t sessions() { return call("Sessions"); }
+    Ids boundIds() { return call<Ids>("BoundIds"); }
+
+private:
+    static void read(sd_bus_message* m, uint32_t* out) { sd_bus_message_read(m, "u", out); }
+    static void read(sd_bus_message* m, std::string* out) {
+        const char* text = "";
+        sd_bus_message_read(m, "s", &text);
+        *out = text;
+    }
+    static void read(sd_bus_message* m, Ids* out) {
+        const char* id = nullptr;
+        sd_bus_message_enter_container(m, 'a', "s");
+        while (sd_bus_message_read(m, "s", &id) > 0)
+            out->emplace_back(id);
+    }
+
     pid_t m_daemon = -1;
     pid_t m_mock = -1;
     sd_bus* m_bus = nullptr;
@@ -245,8 +139,7 @@ private:
 class PortalMock : public testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        ASSERT_EQ(portal.startBus(), "");
-        ASSERT_EQ(portal.startPortal(GetParam()), "");
+        ASSERT_EQ(portal.start(GetParam()), "");
         std::string why;
         client = PortalShortcuts::open(kAppId, &why);
         ASSERT_NE(client, nullptr) << why;
@@ -255,14 +148,16 @@ protected:
     // GNOME and Plasma 6 remember the ids granted last and ask the user about any other.
     bool asksUser() const { return std::string(GetParam()) != "kde5"; }
 
-    // Lets the client handle what arrives until `done` holds; false after five seconds.
+    // Lets the client handle what arrives, and collects its keys, until `done` holds; false after
+    // `ms`, or at once when the client has lost its bus connection (`lost`).
     bool pumpUntil(const std::function<bool()>& done, int ms = 5000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
-            if (!client->read(&keys)) {
-                ADD_FAILURE() << "the client lost its bus connection";
-                return false;
-            }
+            std::vector<HotkeyEvent> events;
+            lost = !client->read(&events);
+            for (const HotkeyEvent& e : events)
+                keys.emplace_back(e.key, e.release);
+            if (lost) return false;
             if (done()) return true;
             if (std::chrono::steady_clock::now() > end) return false;
             pollfd p{client->fd(), POLLIN, 0};
@@ -275,28 +170,15 @@ protected:
         return pumpUntil([&] { return client->bound() == keys; });
     }
 
-    Keys got() const {
-        Keys out;
-        for (const auto& k : keys)
-            out.emplace_back(k.key, k.release);
-        return out;
-    }
-
     MockPortal portal; // outlives the client, which closes its session on the way out
     std::unique_ptr<PortalShortcuts> client;
-    std::vector<HotkeyEvent> keys;
+    Keys keys;
+    bool lost = false;
 };
 
 const std::vector<Hotkey> kTabCaps{Hotkey::Tab, Hotkey::CapsLock};
-
-std::vector<Hotkey> FunctionKeysAndCaps() {
-    std::vector<Hotkey> keys;
-    for (int i = 0; i < 12; ++i)
-        keys.push_back(FunctionKey(i));
-    keys.push_back(Hotkey::CapsLock);
-    return keys;
-}
-
+// F1..F12 and Caps Lock: every key but Tab.
+const std::vector<Hotkey> kFunctionKeysAndCaps(AllHotkeys.begin() + 1, AllHotkeys.end());
 const Ids kFunctionKeyIds{"caps-lock", "f1", "f10", "f11", "f12", "f2", "f3",
                           "f4",        "f5", "f6",  "f7",  "f8",  "f9"};
 
@@ -306,7 +188,8 @@ TEST_P(PortalMock, AKeystrokeIsOnePressAndOneReleaseHoweverLongItIsHeld) {
     EXPECT_FALSE(portal.press("f1")) << "a key outside the set must reach the application";
 
     EXPECT_TRUE(portal.press("tab"));
-    portal.repeat("tab", 5);
+    for (int i = 0; i < 5; ++i) // the desktop repeats Activated while the key is held
+        portal.press("tab");
     EXPECT_TRUE(portal.press("caps-lock"));
     EXPECT_TRUE(portal.release("tab"));
     EXPECT_TRUE(portal.release("caps-lock"));
@@ -314,8 +197,8 @@ TEST_P(PortalMock, AKeystrokeIsOnePressAndOneReleaseHoweverLongItIsHeld) {
     EXPECT_TRUE(portal.release("tab"));
     const Keys want{{Hotkey::Tab, false},     {Hotkey::CapsLock, false}, {Hotkey::Tab, true},
                     {Hotkey::CapsLock, true}, {Hotkey::Tab, false},      {Hotkey::Tab, true}};
-    EXPECT_TRUE(pumpUntil([&] { return got().size() >= want.size() && got().back() == want.back(); }));
-    EXPECT_EQ(got(), want);
+    EXPECT_TRUE(pumpUntil([&] { return keys.size() >= want.size() && keys.back() == want.back(); }));
+    EXPECT_EQ(keys, want);
     EXPECT_EQ(client->takeNotice(), "");
 }
 
@@ -349,7 +232,7 @@ TEST_P(PortalMock, AModeSwitchRebindsInAFreshSession) {
         uint32_t dialogsWhenAsking;
     } steps[] = {
         {kTabCaps, {"caps-lock", "tab"}, 1},
-        {FunctionKeysAndCaps(), kFunctionKeyIds, 2},
+        {kFunctionKeysAndCaps, kFunctionKeyIds, 2},
         {kTabCaps, {"caps-lock", "tab"}, 3},
     };
     for (size_t i = 0; i < std::size(steps); ++i) {
@@ -367,31 +250,30 @@ TEST_P(PortalMock, AModeSwitchRebindsInAFreshSession) {
 // in the session it is opening (GNOME refuses that), and it ends with the newest set.
 TEST_P(PortalMock, ASetChangedWhileTheDesktopIsAnsweringEndsBound) {
     client->bind(kTabCaps);
-    const std::vector<Hotkey> latest = FunctionKeysAndCaps();
-    ASSERT_TRUE(bindAndWait(latest));
+    ASSERT_TRUE(bindAndWait(kFunctionKeysAndCaps));
     EXPECT_EQ(portal.boundIds(), kFunctionKeyIds);
     EXPECT_EQ(portal.sessions(), 1u);
     EXPECT_EQ(client->takeNotice(), "");
     EXPECT_TRUE(portal.press("f12"));
-    EXPECT_TRUE(pumpUntil([&] { return got() == Keys{{Hotkey::F12, false}}; }));
+    EXPECT_TRUE(pumpUntil([&] { return keys == Keys{{Hotkey::F12, false}}; }));
 }
 
 TEST_P(PortalMock, SignalsOfAClosedSessionAreIgnored) {
     ASSERT_TRUE(bindAndWait(kTabCaps));
-    ASSERT_TRUE(bindAndWait(FunctionKeysAndCaps()));
+    ASSERT_TRUE(bindAndWait(kFunctionKeysAndCaps));
     EXPECT_FALSE(portal.press("tab")) << "the old session is still open";
     // A late signal of the old session, for a key the new one does not bind. (Sessions share one
     // path, so a late signal for a key both bind cannot be told apart: it is a press like any.)
-    EXPECT_TRUE(portal.pressClosed("tab"));
+    EXPECT_TRUE(portal.call("PressClosed", "s", "tab"));
     EXPECT_TRUE(portal.press("f1"));
     EXPECT_TRUE(pumpUntil([&] { return !keys.empty(); }));
-    EXPECT_EQ(got(), (Keys{{Hotkey::F1, false}}));
+    EXPECT_EQ(keys, (Keys{{Hotkey::F1, false}}));
 }
 
 // GNOME and Plasma 6 learn the app id from the host registry; Plasma 5.27 has none, and the
 // failed call must not keep the client from its shortcuts.
 TEST_P(PortalMock, TheAppIdIsRegisteredWhereThePortalTakesIt) {
-    EXPECT_EQ(portal.registeredApp(), asksUser() ? kAppId : "");
+    EXPECT_EQ(portal.call<std::string>("RegisteredApp"), asksUser() ? kAppId : "");
     ASSERT_TRUE(bindAndWait(kTabCaps));
     EXPECT_EQ(portal.boundIds(), (Ids{"caps-lock", "tab"}));
 }
@@ -400,41 +282,30 @@ TEST_P(PortalMock, TheAppIdIsRegisteredWhereThePortalTakesIt) {
 // only when its hotkeys change.
 TEST_P(PortalMock, ShortcutsTheDesktopEndsAreLetGoUntilTheHotkeysChange) {
     ASSERT_TRUE(bindAndWait(kTabCaps));
-    portal.revokeShortcuts();
+    portal.call("RevokeShortcuts");
     EXPECT_TRUE(pumpUntil([&] { return client->bound().empty(); }));
     EXPECT_NE(client->takeNotice(), "");
     client->bind(kTabCaps);
     pumpUntil([] { return false; }, 300);
     EXPECT_EQ(portal.sessions(), 0u) << "asked again at once";
-    EXPECT_TRUE(bindAndWait(FunctionKeysAndCaps()));
+    EXPECT_TRUE(bindAndWait(kFunctionKeysAndCaps));
+}
+
+TEST_P(PortalMock, ReadFailsOnceTheBusHasGone) {
+    EXPECT_TRUE(pumpUntil([] { return true; }));
+    portal.stopBus();
+    pumpUntil([] { return false; });
+    EXPECT_TRUE(lost);
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, PortalMock, testing::Values("gnome", "kde6", "kde5"));
 
 TEST(PortalMockBus, NoPortalMeansNoClientAndAReason) {
     MockPortal portal;
-    ASSERT_EQ(portal.startBus(), "");
+    ASSERT_EQ(portal.start(nullptr), "");
     std::string why;
     EXPECT_EQ(PortalShortcuts::open(kAppId, &why), nullptr);
     EXPECT_NE(why, "");
-}
-
-TEST(PortalMockBus, ReadFailsOnceTheBusHasGone) {
-    MockPortal portal;
-    ASSERT_EQ(portal.startBus(), "");
-    ASSERT_EQ(portal.startPortal("kde6"), "");
-    std::string why;
-    auto client = PortalShortcuts::open(kAppId, &why);
-    ASSERT_NE(client, nullptr) << why;
-    portal.stopBus();
-    std::vector<HotkeyEvent> keys;
-    bool alive = true;
-    for (int i = 0; i < 100 && alive; ++i) {
-        pollfd p{client->fd(), POLLIN, 0};
-        poll(&p, 1, 50);
-        alive = client->read(&keys);
-    }
-    EXPECT_FALSE(alive);
 }
 
 // Typing through the RemoteDesktop portal (GNOME): keysyms of the user's layout, the portal's
@@ -446,38 +317,37 @@ protected:
         keymap->layout().loadNames("us");
         return RemoteDesktopTyper::open(client->bus(), tokenFile, std::move(keymap), why);
     }
-    static KeyStrokes strokes(const std::u32string& text) {
-        KeyStrokes out;
-        for (char32_t c : text)
-            out.push_back(c == U'\r' ? KeyStroke::namedKey(NamedKey::Enter) : KeyStroke::character(c));
-        return out;
-    }
 
     const std::string tokenFile =
         std::filesystem::temp_directory_path() / ("kq-rd-token-" + std::to_string(getpid()));
 };
 
+// The user pastes after the lines: the clipboard is the client's again, holding what it held before.
 TEST_P(RemoteDesktopMock, LinesAreExactAndThePreviousClipboardIsBack) {
-    portal.setClipboardFromOtherApp("what the user copied");
+    portal.call("SetClipboardFromOtherApp", "s", "what the user copied");
     std::string why;
     auto typer = openTyper(&why);
     ASSERT_NE(typer, nullptr) << why;
-    ASSERT_TRUE(typer->send(strokes(U"hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {x}\r")));
-    ASSERT_TRUE(typer->send(strokes(U"\u00fcber")));
-    EXPECT_EQ(portal.typed(), "hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {x}\n\u00fcber");
-    EXPECT_EQ(portal.dropped(), 0u) << "no keysym the layout lacks was sent";
-    EXPECT_EQ(portal.clipboardText([&] { client->read(&keys); }), "what the user copied");
+    ASSERT_TRUE(
+        typer->send(ParseNotation("hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {{}x{}}~").strokes));
+    ASSERT_TRUE(typer->send(ParseNotation("\u00fcber").strokes));
+    const std::string lines = "hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {x}\n\u00fcber";
+    EXPECT_EQ(portal.call<std::string>("Typed"), lines);
+    EXPECT_EQ(portal.call("Dropped"), 0u) << "no keysym the layout lacks was sent";
+    ASSERT_TRUE(typer->send(ParseNotation("^v").strokes));
+    EXPECT_TRUE(
+        pumpUntil([&] { return portal.call<std::string>("Typed") == lines + "what the user copied"; }));
 }
 
 TEST_P(RemoteDesktopMock, TheUserIsAskedOnceAndTheKeptPermissionSkipsTheDialog) {
     std::filesystem::remove(tokenFile);
     std::string why;
     ASSERT_NE(openTyper(&why), nullptr) << why;
-    EXPECT_EQ(portal.remoteDialogs(), 1u);
+    EXPECT_EQ(portal.call("RemoteDialogs"), 1u);
     ASSERT_NE(openTyper(&why), nullptr) << why;
-    EXPECT_EQ(portal.remoteDialogs(), 1u) << "the restore token was not kept or not used";
+    EXPECT_EQ(portal.call("RemoteDialogs"), 1u) << "the restore token was not kept or not used";
     std::filesystem::remove(tokenFile);
-    portal.declineRemote(true);
+    portal.call("DeclineRemoteDesktop", "b", true);
     EXPECT_EQ(openTyper(&why), nullptr);
     EXPECT_NE(why.find("not allowed"), std::string::npos) << why;
 }
