@@ -3,7 +3,8 @@
 The desktop is the "desktop" parameter:
   gnome  one BindShortcuts per session (a second one is refused with code 2); the ids granted last
          are remembered, and a request with an id outside them shows a dialog, which the user
-         accepts; every request replaces the granted ids.
+         accepts; every request replaces the granted ids. A granted request answers code 2 too,
+         with the shortcuts listed (GNOME 48 does so).
   kde6   like gnome, but a session may bind again.
   kde5   Plasma 5.27: CreateSession binds what its "shortcuts" option lists, without a dialog, and
          BindShortcuts binds nothing; there is no host Registry to register an app id with.
@@ -180,7 +181,9 @@ def BindShortcuts(self, session_handle, shortcuts, _parent_window, options, send
         self.dialogs += 1
     self.granted = set(ids)
     session['ids'] = ids
-    return _respond(self, sender, options, 0, {'shortcuts': _shortcut_list(shortcuts)})
+    # As measured on GNOME 48: code 2 when the user accepted too; the listed shortcuts tell.
+    return _respond(self, sender, options, 2 if self.desktop == 'gnome' else 0,
+                    {'shortcuts': _shortcut_list(shortcuts)})
 
 
 def _emit_for(mock, signal, sid, sessions):
