@@ -3,7 +3,8 @@
 # end-to-end (each end-to-end program starts its own private Xvfb, the Wayland ones a headless
 # sway as well); then the unit and widget
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a
-# short while. Arguments go to the first ctest (e.g. -R name).
+# short while; then on Debian 13 (a root of its own, kept between runs) the build and the tests of
+# its newer desktops. Arguments go to the first ctest (e.g. -R name).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -27,3 +28,6 @@ build/bench/kq_bench_wayland --presses 50 --runs 1
 
 echo "== fuzz targets, 20 s each (fuzz/run.sh 600 for the long run)"
 fuzz/run.sh 20
+
+echo "== Debian 13: the build, and the GNOME 48 and KWin 6.3 tests (scripts/debian13.sh)"
+scripts/debian13.sh

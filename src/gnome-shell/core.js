@@ -99,7 +99,10 @@ var KeyquillShell = class {
             this._grabs.delete(action);
         }
         const held = [...this._grabs.values()];
-        const flags = Meta.KeyBindingFlags.IGNORE_AUTOREPEAT | (Meta.KeyBindingFlags.TRIGGER_RELEASE ?? 0);
+        // Quirk: mutter reports a release only for a grab with TRIGGER_RELEASE, a flag its
+        // introspection data may lack (GNOME's own portal passes the bare bit).
+        const release = this._releases ? (Meta.KeyBindingFlags.TRIGGER_RELEASE ?? 1 << 7) : 0;
+        const flags = Meta.KeyBindingFlags.IGNORE_AUTOREPEAT | release;
         for (const key of keys.filter(k => !held.includes(k))) {
             const action = global.display.grab_accelerator(key, flags);
             if (action === Meta.KeyBindingAction.NONE)
