@@ -1,6 +1,7 @@
 #include "platform/openkeyboard.h"
 
 #include "platform/composedkeyboard.h"
+#include "platform/deferredtyper.h"
 #include "platform/gnome/remotedesktoptyper.h"
 #include "platform/gnome/shellextension.h"
 #include "platform/kde/fakeinputtyper.h"
@@ -19,8 +20,9 @@ namespace {
 constexpr char kPortalNotice[] =
     "On this desktop Keyquill's hotkeys are desktop shortcuts. The desktop may ask you to allow them "
     "the first time, and again when a mode switch needs keys it has not allowed yet; GNOME also asks "
-    "once to let Keyquill type. On KDE Plasma Caps Lock still switches the lock. Characters your "
-    "keyboard layout lacks are pasted through the clipboard (Ctrl+V), which is put back afterwards.";
+    "once, when the first line is typed, to let Keyquill type. On KDE Plasma Caps Lock still switches "
+    "the lock. Characters your keyboard layout lacks are pasted through the clipboard (Ctrl+V), which "
+    "is put back afterwards.";
 
 constexpr char kTriggerNotice[] =
     "On this desktop only the compositor can take a key. Add bindings to its configuration that run "
@@ -56,20 +58,24 @@ std::unique_ptr<PlatformKeyboard> openGnomeShell(std::string* error, std::string
 }
 
 // GNOME, KDE Plasma and any desktop whose portal has global shortcuts: those bring the hotkeys;
-// KWin's fake input types where KWin grants it, else the RemoteDesktop portal (GNOME).
+// KWin's fake input types where KWin grants it, else the RemoteDesktop portal (GNOME), opened at
+// the first line so that its dialog comes after Keyquill's window and notice.
 std::unique_ptr<PlatformKeyboard> openPortal(const std::string& stateDir, std::string* error) {
     auto shortcuts = PortalShortcuts::open(PortalShortcuts::kAppId, error);
     if (!shortcuts) return nullptr;
-    std::string fakeInputError, remoteError, virtualError;
+    std::string fakeInputError, virtualError;
     std::unique_ptr<Typer> typer = FakeInputTyper::open(shortcuts->bus(), &fakeInputError);
     if (!typer) typer = VirtualKeyboardTyper::open(&virtualError); // Hyprland
     if (!typer) {
-        auto keymap = CompositorKeymap::connect();
-        if (!keymap)
-            return *error = fakeInputError + "; the compositor sends no keymap to type with", nullptr;
-        typer = RemoteDesktopTyper::open(shortcuts->bus(), stateDir + "/remote-desktop-token",
-                                         std::move(keymap), &remoteError);
-        if (!typer) return *error = fakeInputError + "; " + remoteError, nullptr;
+        if (!RemoteDesktopTyper::offered(shortcuts->bus()))
+            return *error = fakeInputError + "; the desktop portal offers no remote desktop to type with",
+                   nullptr;
+        sd_bus* bus = shortcuts->bus();
+        typer = std::make_unique<DeferredTyper>([bus, stateDir](std::string* why) -> std::unique_ptr<Typer> {
+            auto keymap = CompositorKeymap::connect();
+            if (!keymap) return *why = "the compositor sends no keymap to type with", nullptr;
+            return RemoteDesktopTyper::open(bus, stateDir + "/remote-desktop-token", std::move(keymap), why);
+        });
     }
     return std::make_unique<ComposedKeyboard>(std::move(shortcuts), std::move(typer), "the desktop session");
 }

@@ -299,6 +299,12 @@ std::unique_ptr<RemoteDesktopTyper> RemoteDesktopTyper::open(sd_bus* bus, const 
     return std::unique_ptr<RemoteDesktopTyper>(new RemoteDesktopTyper(std::move(d)));
 }
 
+bool RemoteDesktopTyper::offered(sd_bus* bus) {
+    uint32_t version = 0;
+    return sd_bus_get_property_trivial(bus, portal::kService, portal::kObject, kRemote, "version", nullptr,
+                                       'u', &version) >= 0;
+}
+
 RemoteDesktopTyper::RemoteDesktopTyper(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 RemoteDesktopTyper::~RemoteDesktopTyper() = default;
 

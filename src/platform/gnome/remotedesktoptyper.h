@@ -23,6 +23,8 @@ public:
                                                     std::unique_ptr<CompositorKeymap> layout,
                                                     std::string* error);
     ~RemoteDesktopTyper() override;
+    // Whether the bus's portal has a RemoteDesktop interface at all (asks the user nothing).
+    static bool offered(sd_bus* bus);
 
     bool send(const KeyStrokes& strokes) override;
 
