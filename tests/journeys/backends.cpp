@@ -223,34 +223,35 @@ public:
 
 } // namespace
 
+// One of each desktop for the whole program: started once, stopped at the end.
+template <class Kind> Kind& the() {
+    static Kind desktop;
+    return desktop;
+}
+
 Backend& GnomeDesktop() {
-    static GnomeBackend b;
-    return b;
+    return the<GnomeBackend>();
 }
 Backend& X11Desktop() {
-    static X11Backend b;
-    return b;
+    return the<X11Backend>();
 }
 Backend& SwayDesktop() {
-    static SwayBackend b;
-    return b;
+    return the<SwayBackend>();
 }
 Backend& TriggerDesktop() {
-    static TriggerBackend b;
-    return b;
+    return the<TriggerBackend>();
 }
 Backend& KwinDesktop() {
-    static KwinBackend b;
-    return b;
+    return the<KwinBackend>();
 }
 SwaySession& SwaySessionOf(Backend& sway) {
     return static_cast<SwayBackend&>(sway).session;
 }
-GnomeSession& GnomeSessionOf(Backend& gnome) {
-    return static_cast<GnomeBackend&>(gnome).session;
+GnomeSession& GnomeSessionOf(Backend&) {
+    return the<GnomeBackend>().session;
 }
-KwinSession& KwinSessionOf(Backend& kwin) {
-    return static_cast<KwinBackend&>(kwin).session;
+KwinSession& KwinSessionOf(Backend&) {
+    return the<KwinBackend>().session;
 }
 
 void BackendE2E::openTarget(Client kind) {
