@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds Keyquill on Debian 13 and runs there what needs Debian 13's desktops: the journeys and
 # the desktop's own cases on GNOME Shell 48 (Keyquill's extension in its module form) and on
-# KWin 6.3 with its portal. The Debian 13 root is made once with debootstrap (a few minutes, about
-# 2.5 GB) and kept, with its build folder, in KQ_DEBIAN13 (default /var/cache/keyquill/debian13),
+# KWin 6.3 with its portal. The Debian 13 root is made once with debootstrap (about six minutes,
+# 2 GB) and kept, with its build folder, in KQ_DEBIAN13 (default /var/cache/keyquill/debian13),
 # outside the clone, so later runs only build what changed. KQ_DEBIAN13_TESTS chooses other tests
 # (a GoogleTest filter).
 set -euo pipefail
