@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Keyquill on Debian 13 and runs there what needs Debian 13's desktops: the journeys and
-# the desktop's own cases on GNOME Shell 48 (Keyquill's extension in its module form) and on
-# KWin 6.3 with its portal. The Debian 13 root is made once with debootstrap (about six minutes,
+# the desktop's own cases on GNOME Shell 48 (Keyquill's extension in its module form), on KWin 6.3
+# with its portal, and on labwc, whose own bindings run the command-line trigger. The Debian 13 root is made once with debootstrap (about six minutes,
 # 2 GB) and kept, with its build folder, in KQ_DEBIAN13 (default /var/cache/keyquill/debian13),
 # outside the clone, so later runs only build what changed. KQ_DEBIAN13_TESTS chooses other tests
 # (a GoogleTest filter).
@@ -15,7 +15,7 @@ packages="g++ cmake make pkg-config qt6-base-dev libx11-dev libx11-xcb-dev libxt
   xvfb xauth x11-utils x11-xkb-utils xkb-data xterm python3-gi gir1.2-gtk-3.0 gir1.2-gtk-4.0
   qt6-wayland wayland-protocols dbus dbus-user-session systemd fonts-dejavu-core
   gnome-shell xwayland dconf-service dconf-gsettings-backend libglib2.0-bin
-  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde kglobalacceld wl-clipboard"
+  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde kglobalacceld wl-clipboard labwc"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "Skipped: the Debian 13 tests need root (debootstrap, chroot)." >&2
@@ -72,6 +72,6 @@ unshare -n chroot "$root" env -i LANG=C.UTF-8 HOME=/root PATH=/usr/sbin:/usr/bin
     [ -f /build/CMakeCache.txt ] || cmake -S /src -B /build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_WERROR=ON \
         -DKQ_BUILD_BENCH=OFF >/dev/null
     cmake --build /build -j"$(nproc)" --target keyquill kq_e2e_wayland
-    echo "== GNOME Shell $(gnome-shell --version | cut -d" " -f3) and KWin $(kwin_wayland --version | cut -d" " -f2) on Debian 13"
+    echo "== GNOME Shell $(gnome-shell --version | cut -d" " -f3), KWin $(kwin_wayland --version | cut -d" " -f2) and labwc $(labwc --version | cut -d" " -f2) on Debian 13"
     cd /build && ./tests/kq_e2e_wayland --gtest_filter="$0"' \
-    "${KQ_DEBIAN13_TESTS:-EveryDesktop/Journeys.Run/GNOME_*:EveryDesktop/Journeys.Run/KWin_*:GnomeE2E.*:KwinE2E.*}"
+    "${KQ_DEBIAN13_TESTS:-EveryDesktop/Journeys.Run/GNOME_*:EveryDesktop/Journeys.Run/KWin_*:EveryDesktop/Journeys.Run/labwc_*:GnomeE2E.*:KwinE2E.*}"

@@ -1,6 +1,7 @@
 #include "backend.h"
 #include "gnome_session.h"
 #include "kwin_session.h"
+#include "labwc_session.h"
 #include "sway_session.h"
 
 #include <X11/extensions/XTest.h>
@@ -221,6 +222,35 @@ public:
     GnomeSession session;
 };
 
+// A headless labwc: its own bindings run the command-line trigger.
+class LabwcBackend : public Backend {
+public:
+    const char* name() const override { return "labwc"; }
+    bool available() const override { return LabwcSession::installed(); }
+    // Quirk: labwc binds by key symbol, so the key Keyquill types back is taken by the binding too.
+    bool passedKeyReachesClients() const override { return false; }
+    bool start(std::string* error) override {
+        started().push_back(this);
+        if (!session.start(KQ_KEYQUILL, error)) return false;
+        return keys.start(KQ_WL_KEYS, session.env(false)) ||
+               (*error = "the test keyboard did not start", false);
+    }
+    void stop() override {
+        keys.stop();
+        session.stop();
+    }
+    std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
+    bool user(const std::string& command) override { return keys.command(command); }
+    Window launch(Desktop& desk, pid_t* keyquill) override {
+        if (!keys.command("layout us")) return 0;
+        *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        return MainWindowPastNotice(desk); // the notice names the bindings to add
+    }
+
+    LabwcSession session;
+    UserKeyboard keys;
+};
+
 } // namespace
 
 // One of each desktop for the whole program: started once, stopped at the end.
@@ -229,6 +259,9 @@ template <class Kind> Kind& the() {
     return desktop;
 }
 
+Backend& LabwcDesktop() {
+    return the<LabwcBackend>();
+}
 Backend& GnomeDesktop() {
     return the<GnomeBackend>();
 }
