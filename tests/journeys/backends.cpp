@@ -82,32 +82,43 @@ private:
     Display* m_dpy = nullptr;
 };
 
-// A headless sway: its bindings bring the hotkeys, a virtual keyboard types.
-class SwayBackend : public Backend {
+// A compositor whose user keyboard is a virtual keyboard of the tests' own.
+template <class Session> class VirtualKeyboardBackend : public Backend {
 public:
-    explicit SwayBackend(std::string folder = "sway") : session(std::move(folder)) {}
-    const char* name() const override { return "sway"; }
-    bool start(std::string* error) override {
-        started().push_back(this);
-        if (!session.start(error)) return false;
-        return keys.start(KQ_WL_KEYS, session.env(false)) ||
-               (*error = "the test keyboard did not start", false);
-    }
+    template <class... Args>
+    explicit VirtualKeyboardBackend(Args&&... args) : session(std::forward<Args>(args)...) {}
     void stop() override {
         keys.stop();
         session.stop();
     }
     std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
     bool user(const std::string& command) override { return keys.command(command); }
+
+    Session session;
+    UserKeyboard keys;
+
+protected:
+    bool startKeys(std::string* error) {
+        return keys.start(KQ_WL_KEYS, session.env(false)) ||
+               (*error = "the test keyboard did not start", false);
+    }
+};
+
+// A headless sway: its bindings bring the hotkeys, a virtual keyboard types.
+class SwayBackend : public VirtualKeyboardBackend<SwaySession> {
+public:
+    explicit SwayBackend(std::string folder = "sway") : VirtualKeyboardBackend(std::move(folder)) {}
+    const char* name() const override { return "sway"; }
+    bool start(std::string* error) override {
+        started().push_back(this);
+        return session.start(error) && startKeys(error);
+    }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
         session.msg("input type:keyboard xkb_layout us");
         *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
         return desk.findWindow("Keyquill");
     }
-
-    SwaySession session;
-    UserKeyboard keys;
 };
 
 // Any wlroots compositor without an IPC or portal of its own (labwc, wayfire, river...): its key
@@ -223,7 +234,7 @@ public:
 };
 
 // A headless labwc: its own bindings run the command-line trigger.
-class LabwcBackend : public Backend {
+class LabwcBackend : public VirtualKeyboardBackend<LabwcSession> {
 public:
     const char* name() const override { return "labwc"; }
     bool available() const override { return LabwcSession::installed(); }
@@ -231,24 +242,13 @@ public:
     bool passedKeyReachesClients() const override { return false; }
     bool start(std::string* error) override {
         started().push_back(this);
-        if (!session.start(KQ_KEYQUILL, error)) return false;
-        return keys.start(KQ_WL_KEYS, session.env(false)) ||
-               (*error = "the test keyboard did not start", false);
+        return session.start(KQ_KEYQUILL, error) && startKeys(error);
     }
-    void stop() override {
-        keys.stop();
-        session.stop();
-    }
-    std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
-    bool user(const std::string& command) override { return keys.command(command); }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
         *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
         return MainWindowPastNotice(desk); // the notice names the bindings to add
     }
-
-    LabwcSession session;
-    UserKeyboard keys;
 };
 
 } // namespace
