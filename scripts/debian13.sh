@@ -15,7 +15,8 @@ packages="g++ cmake make pkg-config qt6-base-dev libx11-dev libx11-xcb-dev libxt
   xvfb xauth x11-utils x11-xkb-utils xkb-data xterm python3-gi gir1.2-gtk-3.0 gir1.2-gtk-4.0
   qt6-wayland wayland-protocols dbus dbus-user-session systemd fonts-dejavu-core
   gnome-shell xwayland dconf-service dconf-gsettings-backend libglib2.0-bin
-  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde kglobalacceld wl-clipboard labwc"
+  kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde kglobalacceld wl-clipboard labwc
+  xdg-desktop-portal-gnome"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "Skipped: the Debian 13 tests need root (debootstrap, chroot)." >&2

@@ -190,11 +190,13 @@ public:
         *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
         return MainWindowPastNotice(desk);
     }
-    // The portal has as many sessions open as Keyquill binds key sets.
+    // One session of Keyquill's, and no request of its waiting: the portal answers a request
+    // once the desktop has bound the keys.
     bool waitBound(bool bound) override {
-        for (int i = 0; i < 300 && session.sessions() != (bound ? 1 : 0); ++i)
+        const auto done = [&] { return bound ? session.portal().bound() : session.portal().none(); };
+        for (int i = 0; i < 300 && !done(); ++i)
             Desktop::settle(10);
-        return session.sessions() == (bound ? 1 : 0);
+        return done();
     }
 
     KwinSession session;

@@ -2,6 +2,7 @@
 // KWin for the end-to-end tests: a private session bus, KWin on a virtual output, and the
 // desktop portal with its KDE backend.
 #include "desktop.h"
+#include "portal_tree.h"
 #include "xvfb.h"
 
 #include <algorithm>
@@ -90,16 +91,7 @@ public:
             s += "'" + e + "' ";
         return s;
     }
-    // Portal sessions open now (Keyquill's shortcut sessions).
-    int sessions() const {
-        const std::string tree =
-            runCapture("env " + joined() + " busctl --user tree --list org.freedesktop.portal.Desktop");
-        int n = 0;
-        for (size_t at = tree.find("/keyquill\n"); at != std::string::npos;
-             at = tree.find("/keyquill\n", at + 1))
-            ++n;
-        return n;
-    }
+    PortalHold portal() const { return KeyquillPortalHold(joined()); }
 
 private:
     std::filesystem::path m_dir;

@@ -89,8 +89,9 @@ struct RemoteDesktopTyper::Impl : KeysymEmitter {
         if (r >= 0) r = sd_bus_message_append(m, "o", session.c_str());
         if (r >= 0) r = options(m, "");
         if (r >= 0) r = sd_bus_message_append(m, "iu", static_cast<int32_t>(keysym), down ? 1u : 0u);
-        if (r >= 0) r = sd_bus_message_set_expect_reply(m, 0);
-        if (r >= 0) r = sd_bus_send(bus, m, nullptr);
+        // Quirk: the portal handles each call in a thread of its own, so keys sent without waiting
+        // reach mutter out of order (a shifted letter before its Shift); each waits for its answer.
+        if (r >= 0) r = sd_bus_call(bus, m, 0, nullptr, nullptr);
         sd_bus_message_unref(m);
         return r >= 0;
     }
