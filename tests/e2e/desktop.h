@@ -105,6 +105,14 @@ private:
     const Desktop& m_desk;
 };
 
+// Until `done` holds, for at most `ms`; whether it held. A wait for an event the test cannot be
+// told of, only see.
+template <class Done> bool WaitUntil(Done done, int ms = 10000) {
+    for (int i = 0; i < ms / 10 && !done(); ++i)
+        Desktop::settle(10);
+    return done();
+}
+
 // Keyquill's viewable top-level windows (the main window, and a notice or message box).
 inline std::vector<Window> keyquillWindows(const Desktop& desk) {
     return desk.windows("Keyquill");
@@ -114,9 +122,7 @@ inline std::vector<Window> keyquillWindows(const Desktop& desk) {
 // sharing its title) has been answered; 0 when the two did not appear.
 inline Window MainWindowPastNotice(const Desktop& desk) {
     std::vector<Window> shown;
-    for (int i = 0; i < 500 && shown.size() < 2; ++i, Desktop::settle(20))
-        shown = keyquillWindows(desk);
-    if (shown.size() != 2) return 0;
+    if (!WaitUntil([&] { return (shown = keyquillWindows(desk)).size() == 2; })) return 0;
     const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
     desk.focus(shown[firstIsMain ? 1 : 0]);
     desk.key("Return");
@@ -148,9 +154,9 @@ protected:
     // The newest "Keyquill" window other than `other` (a message, a second copy's question or its
     // window), or 0 when none shows within five seconds.
     Window newKeyquillWindow(Window other) const {
-        for (int i = 0; i < 250; ++i, Desktop::settle(20))
-            if (const Window w = desk.findWindow("Keyquill", 0); w && w != other) return w;
-        return 0;
+        Window w = 0;
+        WaitUntil([&] { return (w = desk.findWindow("Keyquill", 0)) && w != other; }, 5000);
+        return w != other ? w : 0;
     }
     void fileDialog(Window w, const std::vector<std::string>& menuKeys, const std::string& file) const {
         ASSERT_TRUE(ui.fileDialog(w, menuKeys, file));

@@ -102,8 +102,7 @@ TEST_F(DesktopE2E, AColourSurvivesTheXServerGoingAway) {
     own.stop();
     setenv("DISPLAY", XvfbDisplay().c_str(), 1);
     int status = -1;
-    for (int i = 0; i < 500 && waitpid(kq, &status, WNOHANG) == 0; ++i)
-        Desktop::settle(10);
+    WaitUntil([&] { return waitpid(kq, &status, WNOHANG) != 0; }, 5000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(readFile(path("stderr")), "keyquill: the X server went away; exiting\n");
     EXPECT_EQ(readFile(path("config.ini")), "13137921 16777215 0 215\r\n");

@@ -32,8 +32,7 @@ protected:
     }
     std::string text() const { return readFile(path("text")); }
     bool waitForText(const std::string& expected) const {
-        for (int i = 0; i < 500 && text().size() < expected.size(); ++i)
-            Desktop::settle(10);
+        WaitUntil([&] { return text().size() >= expected.size(); }, 5000);
         return text() == expected;
     }
     // Whether a tap of Caps Lock toggles the lock, as the keymap says it should once no Keyquill

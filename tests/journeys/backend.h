@@ -104,8 +104,7 @@ protected:
     // Every press and release the recording client saw, as "P <keysym>" / "R <keysym>" lines.
     std::string keyLog() const;
     bool waitForText(const std::string& expected, int ms = 5000) const {
-        for (int i = 0; i < ms / 10 && text().size() < expected.size(); ++i)
-            Desktop::settle(10);
+        WaitUntil([&] { return text().size() >= expected.size(); }, ms);
         Desktop::settle(50); // anything more that would arrive
         return text() == expected;
     }

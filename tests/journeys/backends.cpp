@@ -190,13 +190,9 @@ public:
         *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
         return MainWindowPastNotice(desk);
     }
-    // One session of Keyquill's, and no request of its waiting: the portal answers a request
-    // once the desktop has bound the keys.
+    // The portal answers a request once the desktop has bound the keys.
     bool waitBound(bool bound) override {
-        const auto done = [&] { return bound ? session.portal().bound() : session.portal().none(); };
-        for (int i = 0; i < 300 && !done(); ++i)
-            Desktop::settle(10);
-        return done();
+        return WaitPortal([&] { return session.portal(); }, bound);
     }
 
     KwinSession session;
@@ -226,10 +222,7 @@ public:
     }
     // Caps Lock is held whatever the hotkeys.
     bool waitBound(bool bound) override {
-        const auto hotkeys = [&] { return session.bound().find_first_of("TF") != std::string::npos; };
-        for (int i = 0; i < 300 && hotkeys() != bound; ++i)
-            Desktop::settle(10);
-        return hotkeys() == bound;
+        return WaitUntil([&] { return (session.bound().find_first_of("TF") != std::string::npos) == bound; });
     }
 
     GnomeSession session;
@@ -299,9 +292,8 @@ void BackendE2E::openTarget(Client kind) {
         target = spawn("env", concat(backend().env(false), {"sh", "-c",
                                                             std::string("exec ") + KQ_WL_RECORDER + " " +
                                                                 recorderArgs + " > " + path("text")}));
-        for (int i = 0; i < 1000 && text().find("F in") == std::string::npos; ++i)
-            Desktop::settle(10);
-        ASSERT_NE(text().find("F in"), std::string::npos) << "the recorder did not get the focus";
+        ASSERT_TRUE(WaitUntil([&] { return text().find("F in") != std::string::npos; }))
+            << "the recorder did not get the focus";
         return;
     }
     if (kind == Client::Recorder) {
@@ -322,9 +314,8 @@ void BackendE2E::openTarget(Client kind) {
                                                      kind == Client::Gtk4 ? "KQ_GTK=4" : "KQ_GTK=3",
                                                      KQ_E2E_GTK_TARGET, path("text"), events, "kq-target"}));
     }
-    for (int i = 0; i < 1000 && readFile(events).find("MAPPED") == std::string::npos; ++i)
-        Desktop::settle(10);
-    ASSERT_NE(readFile(events).find("MAPPED"), std::string::npos) << "the target did not start";
+    const auto said = [&](const char* what) { return readFile(events).find(what) != std::string::npos; };
+    ASSERT_TRUE(WaitUntil([&] { return said("MAPPED"); })) << "the target did not start";
     if (x11) { // no window manager gives it the focus
         const Window w = desk.findWindow("kq-target");
         ASSERT_NE(w, 0u);
@@ -333,15 +324,11 @@ void BackendE2E::openTarget(Client kind) {
     // An xterm reports the focus it gets once it has been asked to (DECSET 1004), which can be
     // after a quick compositor (sway) gave it: then the focus came first, and a second is plenty.
     if (kind == Client::XTerm) {
-        for (int i = 0; i < 100 && readFile(path("text")).find("\x1b[I") == std::string::npos; ++i)
-            Desktop::settle(10);
+        WaitUntil([&] { return readFile(path("text")).find("\x1b[I") != std::string::npos; }, 1000);
         return;
     }
     if (kind == Client::Gtk || kind == Client::Gtk4) { // it says when it has the focus
-        for (int i = 0; i < 1000 && readFile(events).find("FOCUSED") == std::string::npos; ++i)
-            Desktop::settle(10);
-        ASSERT_NE(readFile(events).find("FOCUSED"), std::string::npos)
-            << "the GTK client never got the focus";
+        ASSERT_TRUE(WaitUntil([&] { return said("FOCUSED"); })) << "the GTK client never got the focus";
         return;
     }
     Desktop::settle(500); // mapped is not yet focused

@@ -136,8 +136,7 @@ TEST_P(Journeys, Run) {
                     got.erase(at, 6);
             return got;
         };
-        for (int i = 0; i < 500 && log().size() < j.expected.size(); ++i)
-            Desktop::settle(10);
+        WaitUntil([&] { return log().size() >= j.expected.size(); }, 5000);
         Desktop::settle(50);
         EXPECT_EQ(log(), j.expected);
     } else {

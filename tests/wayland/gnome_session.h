@@ -53,14 +53,11 @@ public:
                                               "exec gnome-shell --wayland --headless --virtual-monitor "
                                               "1280x800 >" +
                                                   (m_dir / "log").string() + " 2>&1"}));
-        for (int i = 0; i < 1500 && (!std::filesystem::exists(m_dir / "wayland-0") || x11Display().empty());
-             ++i)
-            Desktop::settle(10);
+        WaitUntil([&] { return std::filesystem::exists(m_dir / "wayland-0") && !x11Display().empty(); },
+                  15000);
         if (x11Display().empty()) return *error = "GNOME Shell did not start: " + log(), false;
         if (!openKeyboard()) return *error = "mutter's remote desktop gave no keyboard", false;
-        for (int i = 0; !extension.empty() && i < 1000 && !extensionUp(); ++i)
-            Desktop::settle(10);
-        return extension.empty() || extensionUp() ||
+        return extension.empty() || WaitUntil([&] { return extensionUp(); }) ||
                (*error = "the extension did not start: " + log(), false);
     }
     void stop() {
@@ -138,9 +135,7 @@ private:
         const auto socket = m_dir / (name + "_bus");
         m_buses.push_back(spawn("env", concat(m_env, {"dbus-daemon", "--session", "--nofork",
                                                       "--address=unix:path=" + socket.string()})));
-        for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
-            Desktop::settle(10);
-        return std::filesystem::exists(socket);
+        return WaitUntil([&] { return std::filesystem::exists(socket); }, 3000);
     }
     bool openKeyboard() {
         if (sd_bus_new(&m_bus) < 0) return false;
@@ -163,12 +158,8 @@ private:
              sd_bus_call_method(m_bus, "org.gnome.Mutter.RemoteDesktop", m_session.c_str(),
                                 "org.gnome.Mutter.RemoteDesktop.Session", "Start", nullptr, nullptr, "") >= 0;
         // The headless shell starts in the overview, which holds the keyboard: leave it once shown.
-        for (int i = 0; ok && i < 1000 && !overview(); ++i)
-            Desktop::settle(10);
-        ok = ok && key(1, true) && key(1, false);
-        for (int i = 0; ok && i < 1000 && overview(); ++i)
-            Desktop::settle(10);
-        return ok && !overview();
+        return ok && WaitUntil([&] { return overview(); }) && key(1, true) && key(1, false) &&
+               WaitUntil([&] { return !overview(); });
     }
     bool extensionUp() {
         int owned = 0;

@@ -47,9 +47,7 @@ public:
                                              "exec " + (m_dir / "kwin_wayland").string() +
                                                  " --virtual --socket wayland-kq --no-lockscreen >" +
                                                  (m_dir / "log").string() + " 2>&1"}));
-        for (int i = 0; i < 500 && !std::filesystem::exists(m_dir / "wayland-kq"); ++i)
-            Desktop::settle(10);
-        if (!std::filesystem::exists(m_dir / "wayland-kq"))
+        if (!WaitUntil([&] { return std::filesystem::exists(m_dir / "wayland-kq"); }, 5000))
             return *error = "KWin did not start: " + readFile((m_dir / "log").string()), false;
         return true;
     }

@@ -40,8 +40,7 @@ public:
              "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin", "sh", "-c",
              "exec labwc -C " + (m_dir / "config").string() + " -s 'sh -c \"echo $WAYLAND_DISPLAY " +
                  "$DISPLAY > " + ready.string() + "\"' >" + (m_dir / "log").string() + " 2>&1"});
-        for (int i = 0; i < 1000 && readFile(ready.string()).find(' ') == std::string::npos; ++i)
-            Desktop::settle(10);
+        WaitUntil([&] { return readFile(ready.string()).find(' ') != std::string::npos; });
         std::istringstream names(readFile(ready.string()));
         names >> m_wayland >> m_x11;
         if (m_wayland.empty())

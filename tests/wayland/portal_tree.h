@@ -4,6 +4,7 @@
 // portal drops a request's object once it has answered it, after the desktop bound the keys).
 #include "desktop.h"
 
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -26,6 +27,17 @@ inline PortalHold KeyquillPortalHold(const std::string& env) {
     static const std::regex request("/request/[^/\n]+/keyquill[0-9]+\n");
     hold.answering = std::regex_search(tree, request);
     return hold;
+}
+
+// Until the portal holds one session of Keyquill's with no request waiting (or nothing at all),
+// seen twice in a row: between a session's creation and the request that binds its keys there
+// is a moment with neither waiting.
+inline bool WaitPortal(const std::function<PortalHold()>& read, bool bound) {
+    const auto held = [&] {
+        const PortalHold h = read();
+        return bound ? h.bound() : h.none();
+    };
+    return WaitUntil([&] { return held() && held(); });
 }
 
 } // namespace kq::e2e

@@ -50,9 +50,7 @@ TEST_F(GnomeE2E, ATabInALineReachesTheWindowAndTabStaysTheHotkey) {
 TEST_F(GnomeE2E, AKilledKeyquillLeavesNoKeyGrabbed) {
     loadRaw({"x"});
     kill(keyquill, SIGKILL);
-    for (int i = 0; i < 300 && !gnome().bound().empty(); ++i)
-        Desktop::settle(10);
-    EXPECT_EQ(gnome().bound(), "");
+    EXPECT_TRUE(WaitUntil([&] { return gnome().bound().empty(); })) << gnome().bound();
     openTarget(Client::Gtk);
     ASSERT_TRUE(tap(kTab));
     EXPECT_TRUE(waitForText("\t")) << "got: " << text();
@@ -72,9 +70,7 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
     loadRaw(lines);
     const pid_t owner =
         spawn("env", concat(gnome().env(true), {"GDK_BACKEND=x11", KQ_E2E_CLIPBOARD, "set", "mine"}));
-    for (int i = 0; i < 500 && clipboard() != "mine"; ++i)
-        Desktop::settle(10);
-    ASSERT_EQ(clipboard(), "mine");
+    ASSERT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
     for (Client client : {Client::XTerm, Client::Gtk, Client::Gtk4}) {
         openTarget(client);
         std::string expected;
@@ -86,9 +82,7 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
         }
         EXPECT_EQ(waitpid(target, nullptr, WNOHANG), 0) << "the client was cut off";
     }
-    for (int i = 0; i < 500 && clipboard() != "mine"; ++i)
-        Desktop::settle(10);
-    EXPECT_EQ(clipboard(), "mine");
+    EXPECT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
     terminate(owner);
 }
 
@@ -97,15 +91,11 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
 TEST_F(GnomeE2E, CapsLockStillSwitchesAndKeyquillSwitchesItOffAtStart) {
     loadRaw({"x"});
     ASSERT_TRUE(tap(kCapsLock));
-    for (int i = 0; i < 300 && !gnome().capsLocked(); ++i)
-        Desktop::settle(10);
-    ASSERT_TRUE(gnome().capsLocked());
+    ASSERT_TRUE(WaitUntil([&] { return gnome().capsLocked(); }));
     terminate(keyquill);
     mainWindow = backend().launch(desk, &keyquill);
     ASSERT_NE(mainWindow, 0u);
-    for (int i = 0; i < 300 && gnome().capsLocked(); ++i)
-        Desktop::settle(10);
-    EXPECT_FALSE(gnome().capsLocked());
+    EXPECT_TRUE(WaitUntil([&] { return !gnome().capsLocked(); }));
 }
 
 } // namespace

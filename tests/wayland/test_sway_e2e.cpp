@@ -36,8 +36,7 @@ protected:
                                                     "exec stdbuf -oL swaymsg -m -t subscribe "
                                                     "'[\"binding\"]' > " +
                                                         log}));
-        for (int i = 0; i < 500 && readFile(log).find("success") == std::string::npos; ++i)
-            Desktop::settle(10);
+        WaitUntil([&] { return readFile(log).find("success") != std::string::npos; }, 5000);
         bool bound = false;
         for (int pair = 0; pair < 20 && !bound; ++pair) {
             for (int t = 0; t < 2; ++t) {
@@ -191,8 +190,7 @@ TEST_F(SwayE2E, SavedTranslucencyReachesTheWindowThroughTheCompositor) {
     { std::ofstream(path("config.ini"), std::ios::binary) << "13137920 16777215 1 128\r\n"; }
     const pid_t native = spawn("env", concat(sway().env(false), {"QT_QPA_PLATFORM=wayland", copy}));
     const std::string pidField = "\"pid\": " + std::to_string(native);
-    for (int i = 0; i < 300 && sway().msg("-t get_tree").find(pidField) == std::string::npos; ++i)
-        Desktop::settle(20);
+    WaitUntil([&] { return sway().msg("-t get_tree").find(pidField) != std::string::npos; }, 6000);
     Desktop::settle(1000); // mapped, then given its opacity
     runCapture("env " + sway().env(false)[0] + " grim -t ppm " + path("screen.ppm"));
     terminate(native);
@@ -238,8 +236,7 @@ TEST_F(KeyquillTest, OtherWaylandSessionsSayOnceThatHotkeysWorkInX11Applications
     loadAndEnable(path("list.txt"));
     desk.focus(targetWindow);
     desk.key("Tab");
-    for (int i = 0; i < 300 && readFile(path("text")).find("x11 line") == std::string::npos; ++i)
-        Desktop::settle(10);
+    WaitUntil([&] { return readFile(path("text")).find("x11 line") != std::string::npos; }, 3000);
     EXPECT_EQ(readFile(path("text")), "<Delete>x11 line");
     EXPECT_EQ(keyquillWindows(desk), std::vector<Window>{mainWindow}) << "told once";
     terminate(target);
