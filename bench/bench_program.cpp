@@ -3,7 +3,9 @@
 // the receiving window timestamps the first typed key.
 //  - latency, hotkey press to first character: TAB in the single list, F1 in the multi-slot window;
 //  - throughput of a 10,000-character line, first to last key received, against
-//    `xdotool type --delay 0` of the same text into the same window in the same run.
+//    `xdotool type --delay 0` of the same text into the same window in the same run;
+// all of it once without a window manager and once under openbox (with --use-display, once on
+// that display as it is).
 // Usage: kq_bench_program [--use-display] [--presses N] [--runs N] [--keyquill PROGRAM]
 //   --keyquill  start this instead of the built keyquill (a wrapper that profiles it, say)
 // Quirk: gtest (through desktop.h) must come before the X11 headers, whose macros break it.
@@ -143,17 +145,11 @@ void printThroughput(const std::vector<double>& kq, const std::vector<double>& x
     std::printf("  ratio     %.1fx\n", median(kq) / std::max(1.0, median(xdo)));
 }
 
-int run(const Options& opt) {
-    e2e::PrivateXvfb xvfb;
-    std::string error;
-    if (!opt.useDisplay && !xvfb.start(&error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
-    const std::string dir = e2e::RuntimeDir("kq-bench-program").string();
-    Receiver rx;
-    Desktop desk;
-    if (!rx.open() || !desk.ok()) return std::fprintf(stderr, "cannot open the display\n"), 1;
+// One pass: keyquill started, its latency and throughput measured, and stopped again.
+int pass(const Options& opt, Desktop& desk, Receiver& rx, const std::string& dir, const char* where) {
     Session s(desk, rx, dir);
     if (!s.start(opt.keyquill)) return std::fprintf(stderr, "keyquill did not show its window\n"), 1;
-    std::printf("The real keyquill on display %s\n", std::getenv("DISPLAY"));
+    std::printf("\nThe real keyquill on display %s, %s\n", std::getenv("DISPLAY"), where);
     s.kq.loadList("latency.txt", "x");
     s.kq.enableWithoutBackspace();
     printLatency("Single list: TAB to first character", s.latency(XK_Tab, opt));
@@ -170,7 +166,37 @@ int run(const Options& opt) {
 
     if (!s.multiSlotRow()) return std::fprintf(stderr, "the multi-slot window did not appear\n"), 1;
     printLatency("Multi-slot: F1 to first character", s.latency(XK_F1, opt));
+    s.kq.stop();
     return 0;
+}
+
+// The receiving window's parent: the root until a window manager frames it.
+Window parentOf(Display* dpy, Window w) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return 0;
+    if (children) XFree(children);
+    return parent;
+}
+
+// On a private Xvfb: once without a window manager and once under openbox, as users have one.
+int run(const Options& opt) {
+    e2e::PrivateXvfb xvfb;
+    std::string error;
+    if (!opt.useDisplay && !xvfb.start(&error)) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
+    const std::string dir = e2e::RuntimeDir("kq-bench-program").string();
+    Receiver rx;
+    Desktop desk;
+    if (!rx.open() || !desk.ok()) return std::fprintf(stderr, "cannot open the display\n"), 1;
+    if (opt.useDisplay) return pass(opt, desk, rx, dir, "as it is");
+    if (const int r = pass(opt, desk, rx, dir, "without a window manager")) return r;
+    const pid_t wm = e2e::spawn("openbox", {});
+    const Window root = DefaultRootWindow(desk.display());
+    if (!e2e::WaitUntil([&] { return parentOf(desk.display(), rx.window()) != root; }))
+        return std::fprintf(stderr, "openbox did not frame the receiving window\n"), e2e::terminate(wm), 1;
+    const int r = pass(opt, desk, rx, dir, "under openbox");
+    e2e::terminate(wm);
+    return r;
 }
 
 } // namespace

@@ -25,21 +25,35 @@ void Desktop::settle(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::vector<Window> Desktop::windows(const std::string& title, bool mappedOnly) const {
-    Window root = 0, parent = 0, *children = nullptr;
+namespace {
+
+// Windows titled `title` among `parent`'s children and, under a window manager, inside the
+// frames it made for them (unnamed windows, searched `depth` levels down). Stacking order: the
+// newest mapped one is last.
+void collect(Display* dpy, Window parent, const std::string& title, bool mappedOnly, int depth,
+             std::vector<Window>* found) {
+    Window root = 0, up = 0, *children = nullptr;
     unsigned n = 0;
-    std::vector<Window> found;
-    if (!XQueryTree(m_dpy, DefaultRootWindow(m_dpy), &root, &parent, &children, &n)) return found;
-    for (unsigned i = 0; i < n; ++i) { // stacking order: the newest mapped one is last
+    if (!XQueryTree(dpy, parent, &root, &up, &children, &n)) return;
+    for (unsigned i = 0; i < n; ++i) {
         char* name = nullptr;
         XWindowAttributes attr{};
-        if (XFetchName(m_dpy, children[i], &name) && name && title == name &&
-            (!mappedOnly ||
-             (XGetWindowAttributes(m_dpy, children[i], &attr) && attr.map_state == IsViewable)))
-            found.push_back(children[i]);
+        const bool named = XFetchName(dpy, children[i], &name) && name;
+        if (named && title == name &&
+            (!mappedOnly || (XGetWindowAttributes(dpy, children[i], &attr) && attr.map_state == IsViewable)))
+            found->push_back(children[i]);
+        else if (!named && depth > 0)
+            collect(dpy, children[i], title, mappedOnly, depth - 1, found);
         if (name) XFree(name);
     }
     if (children) XFree(children);
+}
+
+} // namespace
+
+std::vector<Window> Desktop::windows(const std::string& title, bool mappedOnly) const {
+    std::vector<Window> found;
+    collect(m_dpy, DefaultRootWindow(m_dpy), title, mappedOnly, 2, &found);
     return found;
 }
 
