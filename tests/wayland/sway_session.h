@@ -23,7 +23,6 @@ public:
     std::vector<std::string> env(bool x11Client) const;
     // Runs swaymsg with these arguments and returns its output.
     std::string msg(const std::string& args) const;
-    const std::string& ipcSocket() const { return m_ipc; }
 
 private:
     pid_t m_pid = 0;

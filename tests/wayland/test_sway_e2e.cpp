@@ -18,13 +18,12 @@ namespace {
 const bool g_xvfb = RegisterSharedXvfb();
 
 // evdev key codes, as the user's keyboard sends them.
-constexpr int kTab = 15, kF1 = 59, kCapsLock = 58, kLeftShift = 42, kKeyA = 30, kKeyY = 21, kKeyZ = 44;
+constexpr int kTab = 15, kCapsLock = 58, kLeftShift = 42, kKeyA = 30, kKeyY = 21;
 
 class SwayE2E : public BackendE2E {
 protected:
     Backend& backend() const override { return SwayDesktop(); }
     SwaySession& sway() const { return SwaySessionOf(SwayDesktop()); }
-    std::vector<std::string> sessionEnv(bool x11Client) const { return sway().env(x11Client); }
 
     // A reload drops the bindings Keyquill made; it makes them again when sway reports the reload.
     // They are back once a press of Caps Lock (bound with the hotkeys, in the same command) comes
@@ -32,7 +31,7 @@ protected:
     void waitUntilRebound() {
         const std::string log = path("bindings");
         const pid_t watcher =
-            spawn("env", concat(sessionEnv(false), {"sh", "-c",
+            spawn("env", concat(sway().env(false), {"sh", "-c",
                                                     "exec stdbuf -oL swaymsg -m -t subscribe "
                                                     "'[\"binding\"]' > " +
                                                         log}));
@@ -49,9 +48,6 @@ protected:
         ASSERT_TRUE(bound) << "Keyquill did not bind its keys again after the reload";
     }
 };
-
-const std::string kAscii =
-    " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 
 std::string longLine() {
     std::string line;
