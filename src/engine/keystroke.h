@@ -52,18 +52,25 @@ enum class NamedKey : uint8_t {
 
 enum Modifier : uint8_t { ModNone = 0, ModShift = 1, ModControl = 2, ModAlt = 4 };
 
+// A change of pace inside a line: a delay between the keys that follow, or one pause now.
+enum class Pace : uint8_t { Steady, Delay, Sleep };
+
 // One key to press and release, with the modifiers the notation asked for held around it.
-// Either a named key, or a character that should appear in the target as it stands.
+// Either a named key, or a character that should appear in the target as it stands; or, with
+// `pace` set, no key at all but a change of pace (the sender never sees those).
 struct KeyStroke {
     bool named = false;
     NamedKey key = NamedKey::Enter;
     char32_t ch = 0;
     uint8_t modifiers = ModNone;
+    Pace pace = Pace::Steady;
+    uint16_t milliseconds = 0;
 
     static KeyStroke character(char32_t c, uint8_t mods = ModNone) {
         return {false, NamedKey::Enter, c, mods};
     }
     static KeyStroke namedKey(NamedKey k, uint8_t mods = ModNone) { return {true, k, 0, mods}; }
+    static KeyStroke pacing(Pace p, uint16_t ms) { return {false, NamedKey::Enter, 0, ModNone, p, ms}; }
     bool operator==(const KeyStroke&) const = default;
 };
 

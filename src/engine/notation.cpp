@@ -65,6 +65,17 @@ constexpr std::array<NameEntry, 49> kNames{{
     {"PRINTSCREEN", NamedKey::PrintScreen},
 }};
 
+// A brace name as written (any case) against its capitals.
+bool NamesMatch(std::string_view written, std::string_view capitals) {
+    if (written.size() != capitals.size()) return false;
+    for (size_t k = 0; k < written.size(); ++k) {
+        char c = written[k];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != capitals[k]) return false;
+    }
+    return true;
+}
+
 bool isControl(char32_t c) {
     return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
 }
@@ -181,15 +192,38 @@ private:
         const size_t space = content.size() > 1 ? content.rfind(U' ') : std::u32string::npos;
         if (space != std::u32string::npos && space > 0) {
             name = content.substr(0, space);
-            if (!parseCount(content.substr(space + 1), count))
+            if (!parseCount(content.substr(space + 1), count)) {
+                if (const auto pace = paceFromName(EncodeUtf8(name))) return paceError(*pace, open);
                 return fail(open + 1 + space + 1, "bad repeat count (a whole number from 0 to " +
                                                       std::to_string(kMaxRepeat) + " is expected)");
+            }
         }
         if (name.size() == 1) return emitChar(name[0], mods, count, open + 1);
         const std::string utf8 = EncodeUtf8(name);
+        if (const auto pace = paceFromName(utf8)) return emitPace(*pace, mods, count, space, open);
         const auto key = NamedKeyFromName(utf8);
         if (!key) return fail(open, "unknown key name {" + utf8 + "}");
         return emitNamed(*key, mods, count);
+    }
+
+    static std::optional<Pace> paceFromName(const std::string& name) {
+        if (NamesMatch(name, "DELAY")) return Pace::Delay;
+        if (NamesMatch(name, "SLEEP")) return Pace::Sleep;
+        return std::nullopt;
+    }
+
+    // {DELAY n} and {SLEEP n} always carry their milliseconds and no modifier: a pause is no key.
+    bool emitPace(Pace pace, uint8_t mods, int ms, size_t space, size_t open) {
+        if (mods != ModNone) return fail(open, std::string("a modifier (+ ^ %) before ") + paceName(pace));
+        if (space == std::u32string::npos || ms > (pace == Pace::Delay ? kMaxDelay : kMaxSleep))
+            return paceError(pace, open);
+        out_.push_back(KeyStroke::pacing(pace, static_cast<uint16_t>(ms)));
+        return true;
+    }
+    static const char* paceName(Pace pace) { return pace == Pace::Delay ? "{DELAY n}" : "{SLEEP n}"; }
+    bool paceError(Pace pace, size_t open) {
+        return fail(open, std::string(paceName(pace)) + " needs milliseconds from 0 to " +
+                              std::to_string(pace == Pace::Delay ? kMaxDelay : kMaxSleep));
     }
 
     static bool parseCount(const std::u32string& digits, int& count) {
@@ -213,16 +247,8 @@ private:
 } // namespace
 
 std::optional<NamedKey> NamedKeyFromName(std::string_view name) {
-    for (const auto& entry : kNames) {
-        if (entry.name.size() != name.size()) continue;
-        bool same = true;
-        for (size_t k = 0; k < name.size() && same; ++k) {
-            char c = name[k];
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            same = c == entry.name[k];
-        }
-        if (same) return entry.key;
-    }
+    for (const auto& entry : kNames)
+        if (NamesMatch(name, entry.name)) return entry.key;
     return std::nullopt;
 }
 

@@ -24,6 +24,11 @@ struct NotationResult {
 // Largest repeat count accepted in {NAME n} and {c n}.
 inline constexpr int kMaxRepeat = 10000;
 
+// Limits of {DELAY n} (between keys, for the rest of the line) and {SLEEP n} (one pause), in
+// milliseconds.
+inline constexpr int kMaxDelay = 1000;
+inline constexpr int kMaxSleep = 10000;
+
 // Parses UTF-8 keystroke text. On any error no strokes are returned at all, so a bad line
 // never produces half of its keys.
 NotationResult ParseNotation(std::string_view text);

@@ -4,14 +4,55 @@
 #include "engine/messages.h"
 #include "engine/notation.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace kq {
+
+namespace {
+
+// Keys go to the sink in runs as long as nothing changes the pace. Under a delay each key is a
+// send of its own, so that it has reached the desktop before the wait that follows it.
+bool SendPaced(KeystrokeSink& sink, const KeyStrokes& strokes) {
+    using std::chrono::milliseconds;
+    const auto paced = [](const KeyStroke& s) { return s.pace != Pace::Steady; };
+    if (std::none_of(strokes.begin(), strokes.end(), paced)) return sink.send(strokes);
+    milliseconds delay{0};
+    bool keySent = false;
+    KeyStrokes run;
+    const auto flush = [&] {
+        const bool ok = run.empty() || sink.send(run);
+        keySent = keySent || !run.empty();
+        run.clear();
+        return ok;
+    };
+    for (const KeyStroke& s : strokes) {
+        if (!paced(s) && delay.count() == 0) {
+            run.push_back(s);
+        } else if (!paced(s)) {
+            if (keySent) std::this_thread::sleep_for(delay);
+            if (!sink.send({s})) return false;
+            keySent = true;
+        } else {
+            if (!flush()) return false;
+            if (s.pace == Pace::Delay)
+                delay = milliseconds(s.milliseconds);
+            else
+                std::this_thread::sleep_for(milliseconds(s.milliseconds));
+        }
+    }
+    return flush();
+}
+
+} // namespace
 
 void SendKeys(KeystrokeSink& sink, std::string_view text) {
     const NotationResult parsed = ParseNotation(text);
     if (!parsed.ok())
         throw PlaybackError("keystroke text at " + std::to_string(parsed.error->position) + ": " +
                             parsed.error->reason);
-    if (!sink.send(parsed.strokes)) throw PlaybackError("the keys could not be typed");
+    if (!SendPaced(sink, parsed.strokes)) throw PlaybackError("the keys could not be typed");
 }
 
 void Playback::InitiateMacro(int16_t Dimention) {

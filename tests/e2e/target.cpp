@@ -1,5 +1,6 @@
 // A small X client that records exactly what it receives: the text of every key press in one
-// file, and every press and release as "P <keysym>" / "R <keysym>" lines in another.
+// file, and every press and release as "P <keysym> <state> <server time>" / "R ..." lines in
+// another.
 // Usage: kq_e2e_target TEXT_FILE EVENTS_FILE [TITLE [grab-tab]]
 //   grab-tab: hold TAB with a passive grab of its own, as another hotkey program would
 #include <X11/XKBlib.h>
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
         unsigned consumed = 0;
         XkbLookupKeySym(dpy, static_cast<KeyCode>(ev.xkey.keycode), ev.xkey.state, &consumed, &sym);
         const char* name = XKeysymToString(sym);
-        std::fprintf(events, "%c %s %u\n", ev.type == KeyPress ? 'P' : 'R', name ? name : "?", ev.xkey.state);
+        std::fprintf(events, "%c %s %u %lu\n", ev.type == KeyPress ? 'P' : 'R', name ? name : "?", ev.xkey.state,
+                     ev.xkey.time);
         std::fflush(events);
         if (ev.type != KeyPress || isModifierKeysym(sym)) continue;
         if (sym == XK_Return) {

@@ -15,6 +15,9 @@
 #include <atomic>
 #include <csignal>
 #include <functional>
+#include <map>
+#include <sstream>
+#include <tuple>
 #include <sys/stat.h>
 #include <thread>
 
@@ -177,6 +180,21 @@ TEST_F(KeyboardE2E, KeysFlowWhileAnActionWaits) {
     world.duringYield = nullptr;
     EXPECT_TRUE(injected);
     EXPECT_TRUE(arrived) << "the keyboard was held while the action waited";
+}
+
+// {DELAY n} spaces the keys after it at least n ms apart as the window receives them, {DELAY 0}
+// ends that, and {SLEEP n} pauses once (the server's clock counts whole milliseconds).
+TEST_F(KeyboardE2E, DelayAndSleepSpaceTheKeysAtTheWindow) {
+    start();
+    world.load({"ab{DELAY 40}cde{DELAY 0}fg{SLEEP 300}h"});
+    world.tap(XK_Tab);
+    ASSERT_TRUE(world.waitForText("abcdefgh"));
+    std::map<std::string, long> pressed;
+    std::istringstream in(world.events());
+    for (std::string line, sym, state; std::getline(in, line);)
+        if (line.rfind("P ", 0) == 0) std::istringstream(line.substr(2)) >> sym >> state >> pressed[sym];
+    for (const auto& [from, to, least] : {std::tuple{"b", "c", 39}, {"c", "d", 39}, {"d", "e", 39}, {"g", "h", 299}})
+        EXPECT_GE(pressed[to] - pressed[from], least) << from << " to " << to;
 }
 
 // The lines of the browser probe through real toolkits: each looks keycodes up in its own

@@ -43,6 +43,9 @@ TEST(Notation, ParsesValidText) {
         {"+{TAB}^{a 2}%~",
          {key(K::Tab, ModShift), ch('a', ModControl), ch('a', ModControl), key(K::Enter, ModAlt)}},
         {"\xC3\xA9{\xE2\x82\xAC 2}", {ch(U'\u00E9'), ch(U'\u20AC'), ch(U'\u20AC')}},
+        {"a{delay 1000}b{SLEEP 10000}{Sleep 0}",
+         {ch('a'), KeyStroke::pacing(Pace::Delay, 1000), ch('b'), KeyStroke::pacing(Pace::Sleep, 10000),
+          KeyStroke::pacing(Pace::Sleep, 0)}},
     };
     for (const Case& c : cases) {
         const NotationResult r = ParseNotation(c.text);
@@ -62,6 +65,8 @@ TEST(Notation, RejectsBadTextWithoutAnyStrokes) {
         {"{a 1x}", 3},  {"{LEFT }", 6},   {"a\nb", 1},
         {"\x7F", 0},    {"\xC2\x85", 0},  {"\xC3\xA9{FOO}", 1},
         {"ab\xFF", 2},  {"a\xC0\x80", 1}, {"x\xED\xA0\x80", 1},
+        // A pause needs its milliseconds, within its limit, and takes no modifier.
+        {"a{DELAY}", 1}, {"{DELAY 1001}", 0}, {"{SLEEP 20000}", 0}, {"{DELAY x}", 0}, {"+{SLEEP 5}", 1},
     };
     for (const auto& [text, position] : cases) {
         const NotationResult r = ParseNotation(text);
