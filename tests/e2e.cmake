@@ -16,7 +16,8 @@ target_link_libraries(kq_e2e_qt_target PRIVATE Qt6::Widgets)
 add_executable(kq_e2e_keyboard e2e/test_keyboard_e2e.cpp)
 target_link_libraries(kq_e2e_keyboard PRIVATE kq_e2e_support GTest::gtest_main)
 target_compile_definitions(kq_e2e_keyboard PRIVATE KQ_E2E_QT_TARGET="$<TARGET_FILE:kq_e2e_qt_target>"
-  KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py")
+  KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py"
+  KQ_E2E_XEPHYR_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/xephyr_target.sh")
 add_dependencies(kq_e2e_keyboard kq_e2e_target kq_e2e_qt_target)
 add_test(NAME e2e_keyboard COMMAND kq_e2e_keyboard)
 # The keyboard tests time faults against a line being typed: they do not share the two cores with

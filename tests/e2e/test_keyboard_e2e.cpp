@@ -197,6 +197,29 @@ TEST_F(KeyboardE2E, DelayAndSleepSpaceTheKeysAtTheWindow) {
         EXPECT_GE(pressed[to] - pressed[from], least) << from << " to " << to;
 }
 
+// A nested X server forwards key codes, which it reads with its own keymap (German, as the outer
+// server's). Every character the layout has arrives, AltGr and Shift levels at full speed, those
+// it composes through a dead key too; what no key gives is left out, never replaced by another
+// character, and named once per line. Elsewhere the same characters still arrive.
+TEST_F(KeyboardE2E, AWindowThatForwardsKeyCodesGetsWhatItsLayoutHas) {
+    setLayout("de");
+    start({"/bin/sh", KQ_E2E_XEPHYR_TARGET, "/usr/bin/python3", KQ_E2E_GTK_TARGET});
+    world.load({"é {^}a ✓ Ω → ✓", "[x] @q {{}y{}} |{~}\\ €e µm Straße ÄÖÜ °"});
+    world.tap(XK_Tab);
+    ASSERT_TRUE(world.waitForText("é ^a  Ω → ")) << world.text();
+    EXPECT_NE(world.keyboard->takeNotice().find("could not type ✓ in this window"), std::string::npos);
+    EXPECT_EQ(world.keyboard->takeNotice(), "");
+    world.tap(XK_Tab);
+    ASSERT_TRUE(world.waitForText("é ^a  Ω → [x] @q {y} |~\\ €e µm Straße ÄÖÜ °")) << world.text();
+    EXPECT_EQ(world.keyboard->takeNotice(), "");
+    const KeyboardWorld::Target local = world.openTarget("local");
+    world.focus(local.window);
+    world.tap(XK_Tab);
+    EXPECT_TRUE(world.pump(10000, [&] { return readFile(local.textPath) == "é ^a ✓ Ω → ✓"; }))
+        << readFile(local.textPath);
+    setLayout("us");
+}
+
 // The lines of the browser probe through real toolkits: each looks keycodes up in its own
 // keymap copy, refreshed from mapping notifications.
 struct Toolkit {

@@ -346,6 +346,10 @@ KeystrokeSink& X11Keyboard::typer() {
     return *m_impl->typer;
 }
 
+std::string X11Keyboard::takeNotice() {
+    return m_impl->typer->takeNotice();
+}
+
 bool X11Keyboard::installed() const {
     return m_impl->installed;
 }

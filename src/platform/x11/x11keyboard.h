@@ -23,6 +23,8 @@ public:
     // Upkeep: the spare keycodes due for release.
     int msUntilHousekeeping() const override;
     KeystrokeSink& typer() override;
+    // What a line could not type in a window that forwards key codes.
+    std::string takeNotice() override;
 
     bool install(Callbacks callbacks) override;
     void remove() override;

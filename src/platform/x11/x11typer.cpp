@@ -1,5 +1,6 @@
 #include "platform/x11/x11typer.h"
 
+#include "engine/utf8.h"
 #include "platform/namedkeys.h"
 
 #include <X11/Xlib-xcb.h>
@@ -55,6 +56,8 @@ void X11Typer::refresh() {
     if (m_xkb) XkbFreeKeyboard(m_xkb, 0, True);
     m_xkb = XkbGetMap(m_dpy, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
     m_places.clear();
+    m_layoutKeysyms.clear();
+    m_deadKeys.reset();
     m_modifierKeys.fill(0);
     m_valid = m_xkb != nullptr;
     if (!m_xkb) return;
@@ -75,6 +78,7 @@ void X11Typer::refresh() {
                 unsigned mods = 0;
                 if (!levelModifiers(*XkbKeyKeyType(m_xkb, kc, g), level, mods)) continue;
                 m_places.emplace(sym, Place{static_cast<KeyCode>(kc), mods});
+                m_layoutKeysyms.push_back(static_cast<uint32_t>(sym));
             }
         }
     }
@@ -129,6 +133,8 @@ bool X11Typer::claimOwnPress(KeyCode keycode) {
 }
 
 void X11Typer::tap(const Press& p) {
+    if (p.leftOut) return;
+    if (p.dead.keycode) tap({p.dead.keycode, p.dead.mods});
     KeyCode held[8];
     int n = 0;
     for (int bit = 0; bit < 8; ++bit)
@@ -264,12 +270,59 @@ size_t X11Typer::typePart(std::vector<Press>& presses, size_t from, size_t to) {
     return i;
 }
 
+// Whether the focused window, or the top-level window it belongs to, forwards key codes. Asked
+// only for lines that need a spare keycode, and the window's class only when the focus moved.
+bool X11Typer::focusForwardsKeyCodes() {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(m_dpy, &focus, &revert);
+    if (focus == m_checkedFocus) return m_focusForwards;
+    m_checkedFocus = focus, m_focusForwards = false;
+    for (Window w = focus; w > PointerRoot && !m_focusForwards;) {
+        XClassHint hint{};
+        if (XGetClassHint(m_dpy, w, &hint)) {
+            m_focusForwards = m_keyCodeWindows.matches(hint.res_name ? hint.res_name : "",
+                                                       hint.res_class ? hint.res_class : "");
+            XFree(hint.res_name), XFree(hint.res_class);
+            break;
+        }
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(m_dpy, w, &root, &parent, &children, &count)) break;
+        if (children) XFree(children);
+        w = parent == root ? 0 : parent;
+    }
+    return m_focusForwards;
+}
+
+// In a window that forwards key codes a spare keycode means nothing on the far side: a character
+// the layout lacks is typed with a dead key where the layout composes it, or else left out and
+// named to the user once the line is done.
+void X11Typer::keepToLayout(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from) {
+    if (!m_deadKeys) m_deadKeys.emplace(m_layoutKeysyms);
+    for (size_t i = from; i < presses.size(); ++i) {
+        Press& p = presses[i];
+        if (p.missing == NoSymbol) continue;
+        const auto pair = strokes[i].named ? std::nullopt : m_deadKeys->find(strokes[i].ch);
+        const auto dead = pair ? m_places.find(pair->dead) : m_places.end();
+        const auto base = pair ? m_places.find(pair->base) : m_places.end();
+        if (dead != m_places.end() && base != m_places.end()) {
+            p = {base->second.keycode, base->second.mods | p.mods, NoSymbol, dead->second, false};
+            continue;
+        }
+        const char32_t c = strokes[i].named ? U'\uFFFD' : strokes[i].ch;
+        if (m_leftOut.find(c) == std::u32string::npos) m_leftOut += c;
+        p = {0, 0, NoSymbol, {}, true};
+    }
+}
+
 bool X11Typer::resolveRest(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from) {
     if (m_state) m_group = m_state().group;
     refresh();
     if (!m_xkb) return false;
     for (size_t i = from; i < presses.size(); ++i)
         if (!resolve(strokes[i], presses[i])) return false;
+    if (m_forwarding) keepToLayout(strokes, presses, from);
     return true;
 }
 
@@ -293,6 +346,8 @@ bool X11Typer::send(const KeyStrokes& strokes) {
         if (!resolve(strokes[i], presses[i])) return false;
         anyMissing = anyMissing || presses[i].missing != NoSymbol;
     }
+    m_forwarding = anyMissing && focusForwardsKeyCodes();
+    if (m_forwarding) keepToLayout(strokes, presses, 0), anyMissing = false;
     if (anyMissing && m_spare.pool().capacity() == 0) return false;
     // The user's held modifiers and Caps Lock must not change the text: lift them for the line.
     const bool capsLocked = st.locked_mods & LockMask;
@@ -325,6 +380,12 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     pump();
     restoreHeldModifiers(held);
     if (m_lineObserver && !held.empty()) m_lineObserver(false);
+    if (!m_leftOut.empty()) {
+        m_notice = "Keyquill could not type " + EncodeUtf8(m_leftOut) +
+                   " in this window. It passes keys on to another system, which reads them with its own "
+                   "keyboard layout, and no key of your layout gives these characters.";
+        m_leftOut.clear();
+    }
     // Idle counts from the end of the line: a line that waited for free keycodes can be long.
     m_lastLine = SparePool::Clock::now();
     XFlush(m_dpy);

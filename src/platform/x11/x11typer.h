@@ -3,6 +3,7 @@
 // Characters the keymap lacks are bound to spare keycodes, which keep them after the line (see
 // sparepool.h) until they are needed for others or Keyquill has been idle a while.
 #include "engine/keystroke.h"
+#include "platform/keycodewindows.h"
 #include "platform/x11/x11sparekeys.h"
 
 #include <X11/XKBlib.h>
@@ -12,6 +13,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
+#include <utility>
 #include <unordered_map>
 #include <vector>
 
@@ -47,6 +51,10 @@ public:
     // True (once per press) when a grabbed press of `keycode` was typed by us.
     bool claimOwnPress(KeyCode keycode);
 
+    // What the last lines could not type in a window that forwards key codes, as a sentence for
+    // the user; empty when nothing was left out since the last call.
+    std::string takeNotice() { return std::exchange(m_notice, {}); }
+
     // Bindings left by Keyquills that are no longer running are put back; call before typing.
     void removeLeftovers() { m_spare.removeLeftovers(); }
     // Milliseconds until the bindings are due for removal as idle; -1 when there are none.
@@ -67,6 +75,8 @@ private:
         KeyCode keycode = 0;
         unsigned mods = 0;
         KeySym missing = NoSymbol; // typed through a spare keycode
+        Place dead{};              // a dead key typed first, where the layout composes the character
+        bool leftOut = false;      // no key of the layout gives it, in a window that forwards key codes
     };
 
     void refresh();
@@ -77,6 +87,8 @@ private:
     size_t typePart(std::vector<Press>& presses, size_t from, size_t to);
     // After a keymap change mid-line: the rest of the line looked up in the new keymap.
     bool resolveRest(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
+    bool focusForwardsKeyCodes();
+    void keepToLayout(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
     void removeBindings();
     void pump();
     std::vector<KeyCode> releaseHeldModifiers(unsigned heldMods);
@@ -90,6 +102,13 @@ private:
     unsigned m_group = 0;
     XkbDescPtr m_xkb = nullptr;
     std::unordered_map<KeySym, Place> m_places;
+    std::vector<uint32_t> m_layoutKeysyms; // lower levels first
+    KeyCodeWindows m_keyCodeWindows = KeyCodeWindows::load();
+    Window m_checkedFocus = 0;
+    bool m_focusForwards = false, m_forwarding = false;
+    std::optional<DeadKeyCompositions> m_deadKeys;
+    std::u32string m_leftOut;
+    std::string m_notice;
     std::array<KeyCode, 8> m_modifierKeys{}; // a key for each modifier bit (Shift .. Mod5)
     unsigned m_altMask = Mod1Mask;
     std::function<std::vector<RawKey>()> m_pump;

@@ -1,0 +1,26 @@
+#!/bin/sh
+# A window that forwards key codes: a nested X server (Xephyr) in a window of the test's X server,
+# with the recording target inside it, reading keys through the nested server's own keymap: the
+# same layout as the outer server's, as a user sets up the far side of a VM console or a remote
+# desktop. Same protocol as the other targets, whose command runs inside: TEXT EVENTS, and
+# "MAPPED <window>" names the Xephyr window on the outer server.
+# Usage: xephyr_target.sh COMMAND... TEXT EVENTS
+eval "text=\${$(($# - 1))} events=\${$#}"
+n=$((200 + $$ % 300))
+while [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
+# Quirk: the nested server's keymap must be set on its keyboard device (-keybd); a keymap set on
+# its core keyboard is overwritten by the device's at the next key.
+layout=$(setxkbmap -query | awk '/^layout:/ { print $2 }')
+Xephyr ":$n" -screen 640x400 -ac -title kq-forwarder -keybd "ephyr,,,xkblayout=$layout" >/dev/null 2>&1 &
+xephyr=$!
+trap 'kill $inner $xephyr 2>/dev/null' EXIT TERM INT
+for _ in $(seq 100); do DISPLAY=:$n xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+inner_command=""
+while [ $# -gt 2 ]; do inner_command="$inner_command '$1'"; shift; done
+eval "DISPLAY=:$n $inner_command '$text' /dev/null kq-inner &"
+inner=$!
+for _ in $(seq 100); do w=$(DISPLAY=:$n xdotool search --name '^kq-inner$' 2>/dev/null) && break; sleep 0.1; done
+DISPLAY=:$n xdotool windowfocus --sync "$w"
+outer=$(xdotool search --sync --name '^kq-forwarder$' | head -n 1)
+printf 'MAPPED 0x%x\n' "$outer" >>"$events"
+wait $inner
