@@ -88,6 +88,11 @@ bool KeyCodeWindows::matches(std::string_view instance, std::string_view windowC
                        [&](const std::string& c) { return !c.empty() && (c == a || c == b); });
 }
 
+bool KeyCodeWindows::translatesLate(std::string_view instance, std::string_view windowClass) {
+    const auto exe = [](std::string_view name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".exe"; };
+    return exe(instance) || exe(windowClass);
+}
+
 DeadKeyCompositions::DeadKeyCompositions(const std::vector<uint32_t>& layoutKeysyms) {
     static const ComposeTable compose; // the locale's table is read once
     if (!compose.table) return;

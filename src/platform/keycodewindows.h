@@ -23,6 +23,11 @@ public:
     // Whether a window of this WM_CLASS (instance and class names) forwards key codes; case is
     // ignored.
     bool matches(std::string_view instance, std::string_view windowClass) const;
+    // Whether the window is a Windows program under Wine (its class is the program's file name).
+    // Quirk: Wine before 9 works out a key's character only when the program asks for it, with
+    // the AltGr state of the last key event Wine has read by then, which at speed belongs to a
+    // later key.
+    static bool translatesLate(std::string_view instance, std::string_view windowClass);
 
 private:
     std::vector<std::string> m_classes; // in small letters

@@ -33,10 +33,6 @@ const bool g_xvfb = RegisterSharedXvfb();
 // longer than the half second a stopped client lags.
 const SpareTimings kTimings{2000ms, 4000ms, 200ms};
 
-void setLayout(const std::string& layout) {
-    ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " " + layout).c_str()), 0);
-}
-
 // `count` distinct characters from `first` on, repeated round-robin to `length` characters.
 std::string cycle(char32_t first, int count, size_t length) {
     std::u32string s;
@@ -53,25 +49,14 @@ std::string longAsciiLine() {
     return line;
 }
 
-class KeyboardE2E : public ::testing::Test {
+class KeyboardE2E : public KeyboardWorldTest {
 protected:
-    void start(const std::vector<std::string>& target = {}) {
-        std::string error;
-        ASSERT_TRUE(world.start(&error, kTimings, target)) << error;
-        world.state.MacroEnabled = true;
-    }
-    void TearDown() override {
-        world.pump(100);
-        EXPECT_TRUE(world.keysDown().empty()) << "a key was left down";
-        EXPECT_TRUE(world.messages.empty()) << world.messages.front();
-    }
+    void start(const std::vector<std::string>& target = {}) { KeyboardWorldTest::start(kTimings, target); }
     bool sawPress(const char* keysym) const {
         return world.events().find(std::string("P ") + keysym + " ") != std::string::npos;
     }
     // Whether the target had to take in a keymap change since it was last emptied.
     bool remapped() const { return world.events().find("MAPPING") != std::string::npos; }
-
-    KeyboardWorld world;
 };
 
 // While the line arrives the target is stopped for half a second: it looks every keycode up long
@@ -195,29 +180,6 @@ TEST_F(KeyboardE2E, DelayAndSleepSpaceTheKeysAtTheWindow) {
         if (line.rfind("P ", 0) == 0) std::istringstream(line.substr(2)) >> sym >> state >> pressed[sym];
     for (const auto& [from, to, least] : {std::tuple{"b", "c", 39}, {"c", "d", 39}, {"d", "e", 39}, {"g", "h", 299}})
         EXPECT_GE(pressed[to] - pressed[from], least) << from << " to " << to;
-}
-
-// A nested X server forwards key codes, which it reads with its own keymap (German, as the outer
-// server's). Every character the layout has arrives, AltGr and Shift levels at full speed, those
-// it composes through a dead key too; what no key gives is left out, never replaced by another
-// character, and named once per line. Elsewhere the same characters still arrive.
-TEST_F(KeyboardE2E, AWindowThatForwardsKeyCodesGetsWhatItsLayoutHas) {
-    setLayout("de");
-    start({"/bin/sh", KQ_E2E_XEPHYR_TARGET, "/usr/bin/python3", KQ_E2E_GTK_TARGET});
-    world.load({"é {^}a ✓ Ω → ✓", "[x] @q {{}y{}} |{~}\\ €e µm Straße ÄÖÜ °"});
-    world.tap(XK_Tab);
-    ASSERT_TRUE(world.waitForText("é ^a  Ω → ")) << world.text();
-    EXPECT_NE(world.keyboard->takeNotice().find("could not type ✓ in this window"), std::string::npos);
-    EXPECT_EQ(world.keyboard->takeNotice(), "");
-    world.tap(XK_Tab);
-    ASSERT_TRUE(world.waitForText("é ^a  Ω → [x] @q {y} |~\\ €e µm Straße ÄÖÜ °")) << world.text();
-    EXPECT_EQ(world.keyboard->takeNotice(), "");
-    const KeyboardWorld::Target local = world.openTarget("local");
-    world.focus(local.window);
-    world.tap(XK_Tab);
-    EXPECT_TRUE(world.pump(10000, [&] { return readFile(local.textPath) == "é ^a ✓ Ω → ✓"; }))
-        << readFile(local.textPath);
-    setLayout("us");
 }
 
 // The lines of the browser probe through real toolkits: each looks keycodes up in its own

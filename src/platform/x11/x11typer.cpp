@@ -23,6 +23,10 @@ bool isLockKeysym(KeySym s) {
            s == XK_ISO_Level3_Lock || s == XK_ISO_Level5_Lock || s == XK_ISO_Lock;
 }
 
+// The state bits a late translation takes from the last key event it has read, not from the
+// key's own (it keeps Shift and Control with each key): AltGr and the other level modifiers.
+constexpr unsigned kLateStateMask = Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask;
+
 unsigned popcount(unsigned v) {
     return static_cast<unsigned>(__builtin_popcount(v));
 }
@@ -108,7 +112,10 @@ bool X11Typer::resolve(const KeyStroke& stroke, Press& out) const {
     const bool fkey = sym >= XK_F1 && sym <= XK_F35;
     if (fkey && (explicitMods & ControlMask) && (explicitMods & m_altMask)) return false;
     const auto it = m_places.find(sym);
-    if (it != m_places.end()) {
+    // Where the AltGr state is read late, a character is never typed with AltGr: its own keycode
+    // carries it at the first level instead.
+    const bool level3 = it != m_places.end() && (it->second.mods & kLateStateMask) && !stroke.named;
+    if (it != m_places.end() && !(level3 && m_translatesLate)) {
         out = {it->second.keycode, it->second.mods | explicitMods, NoSymbol};
     } else {
         // A spare keycode's second level is selected with Shift.
@@ -270,20 +277,24 @@ size_t X11Typer::typePart(std::vector<Press>& presses, size_t from, size_t to) {
     return i;
 }
 
-// Whether the focused window, or the top-level window it belongs to, forwards key codes. Asked
-// only for lines that need a spare keycode, and the window's class only when the focus moved.
-bool X11Typer::focusForwardsKeyCodes() {
+// What kind of window has the focus (the first window up from it that has a class says). Asked
+// only for lines that need a spare keycode or AltGr, and the class only when the focus moved.
+X11Typer::Target X11Typer::focusedTarget() {
     Window focus = 0;
     int revert = 0;
     XGetInputFocus(m_dpy, &focus, &revert);
-    if (focus == m_checkedFocus) return m_focusForwards;
-    m_checkedFocus = focus, m_focusForwards = false;
-    for (Window w = focus; w > PointerRoot && !m_focusForwards;) {
+    if (focus == m_checkedFocus) return m_focusedTarget;
+    m_checkedFocus = focus, m_focusedTarget = Target::Ordinary;
+    for (Window w = focus; w > PointerRoot;) {
         XClassHint hint{};
         if (XGetClassHint(m_dpy, w, &hint)) {
-            m_focusForwards = m_keyCodeWindows.matches(hint.res_name ? hint.res_name : "",
-                                                       hint.res_class ? hint.res_class : "");
+            const std::string instance = hint.res_name ? hint.res_name : "";
+            const std::string windowClass = hint.res_class ? hint.res_class : "";
             XFree(hint.res_name), XFree(hint.res_class);
+            if (m_keyCodeWindows.matches(instance, windowClass))
+                m_focusedTarget = Target::ForwardsKeyCodes;
+            else if (KeyCodeWindows::translatesLate(instance, windowClass))
+                m_focusedTarget = Target::TranslatesLate;
             break;
         }
         Window root = 0, parent = 0, *children = nullptr;
@@ -292,7 +303,7 @@ bool X11Typer::focusForwardsKeyCodes() {
         if (children) XFree(children);
         w = parent == root ? 0 : parent;
     }
-    return m_focusForwards;
+    return m_focusedTarget;
 }
 
 // In a window that forwards key codes a spare keycode means nothing on the far side: a character
@@ -340,14 +351,20 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     if (!m_valid) refresh();
     if (!m_xkb) return false;
     // Resolve everything first: a stroke that cannot be produced fails the line before any key.
+    m_translatesLate = m_forwarding = false;
     std::vector<Press> presses(strokes.size());
     bool anyMissing = false;
     for (size_t i = 0; i < strokes.size(); ++i) {
         if (!resolve(strokes[i], presses[i])) return false;
         anyMissing = anyMissing || presses[i].missing != NoSymbol;
     }
-    m_forwarding = anyMissing && focusForwardsKeyCodes();
+    const bool anyLevel3 = std::any_of(presses.begin(), presses.end(),
+                                       [](const Press& p) { return p.mods & kLateStateMask; });
+    const Target target = anyMissing || anyLevel3 ? focusedTarget() : Target::Ordinary;
+    m_forwarding = target == Target::ForwardsKeyCodes, m_translatesLate = target == Target::TranslatesLate;
     if (m_forwarding) keepToLayout(strokes, presses, 0), anyMissing = false;
+    for (size_t i = 0; m_translatesLate && i < strokes.size(); ++i)
+        if (presses[i].mods & kLateStateMask) resolve(strokes[i], presses[i]), anyMissing = true;
     if (anyMissing && m_spare.pool().capacity() == 0) return false;
     // The user's held modifiers and Caps Lock must not change the text: lift them for the line.
     const bool capsLocked = st.locked_mods & LockMask;

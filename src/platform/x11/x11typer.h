@@ -87,7 +87,8 @@ private:
     size_t typePart(std::vector<Press>& presses, size_t from, size_t to);
     // After a keymap change mid-line: the rest of the line looked up in the new keymap.
     bool resolveRest(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
-    bool focusForwardsKeyCodes();
+    enum class Target { Ordinary, ForwardsKeyCodes, TranslatesLate };
+    Target focusedTarget();
     void keepToLayout(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
     void removeBindings();
     void pump();
@@ -105,7 +106,8 @@ private:
     std::vector<uint32_t> m_layoutKeysyms; // lower levels first
     KeyCodeWindows m_keyCodeWindows = KeyCodeWindows::load();
     Window m_checkedFocus = 0;
-    bool m_focusForwards = false, m_forwarding = false;
+    Target m_focusedTarget = Target::Ordinary;
+    bool m_forwarding = false, m_translatesLate = false;
     std::optional<DeadKeyCompositions> m_deadKeys;
     std::u32string m_leftOut;
     std::string m_notice;
