@@ -1,9 +1,6 @@
 #pragma once
 // The engine wired to the real X11 keyboard, without any window: an in-memory list and slot
 // rows stand in for the windows, and a real X client records what arrives.
-// Quirk: gtest must come before the X11 headers, whose macros (None, Bool...) break it.
-#include <gtest/gtest.h>
-
 #include "engine/dispatch.h"
 #include "engine/playback.h"
 #include "platform/x11/x11keyboard.h"
@@ -87,27 +84,6 @@ private:
     void fakeKey(unsigned long keysym, bool down);
     Target m_main;
     std::vector<Target> m_others;
-};
-
-inline void setLayout(const std::string& layout) {
-    ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " " + layout).c_str()), 0);
-}
-
-// A test of the engine and the real X11 keyboard against a recording target: no key may be left
-// down and no message left unread at the end.
-class KeyboardWorldTest : public ::testing::Test {
-protected:
-    void start(SpareTimings timings, const std::vector<std::string>& target = {}) {
-        std::string error;
-        ASSERT_TRUE(world.start(&error, timings, target)) << error;
-        world.state.MacroEnabled = true;
-    }
-    void TearDown() override {
-        world.pump(100);
-        EXPECT_TRUE(world.keysDown().empty()) << "a key was left down";
-        EXPECT_TRUE(world.messages.empty()) << world.messages.front();
-    }
-    KeyboardWorld world;
 };
 
 } // namespace kq::e2e

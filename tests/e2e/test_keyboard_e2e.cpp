@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/utf8.h"
-#include "keyboard_world.h"
+#include "keyboard_test.h"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>

@@ -1,7 +1,7 @@
 // Windows that do not read keys the way Xlib does, with the real X11 keyboard typing into them:
 // a nested X server that passes key codes on to its own keymap, and a Windows program under Wine,
 // which works out a key's character late.
-#include "keyboard_world.h"
+#include "keyboard_test.h"
 
 #include <X11/keysym.h>
 
