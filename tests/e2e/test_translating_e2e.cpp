@@ -32,7 +32,7 @@ protected:
 // Elsewhere the same line has all its characters.
 TEST_F(TranslatingE2E, AWindowThatForwardsKeyCodesGetsWhatItsLayoutHas) {
     setLayout("de");
-    start({}, {"/bin/sh", KQ_E2E_XEPHYR_TARGET, "/usr/bin/python3", KQ_E2E_GTK_TARGET});
+    ASSERT_NO_FATAL_FAILURE(start({}, {"/bin/sh", KQ_E2E_XEPHYR_TARGET, "/usr/bin/python3", KQ_E2E_GTK_TARGET}));
     world.load({"é {^}a ✓ Ω → ✓", "[x] @q {{}y{}} |{~}\\ €e µm Straße ÄÖÜ °"});
     world.tap(XK_Tab);
     ASSERT_TRUE(world.waitForText("é ^a  Ω → ")) << world.text();
@@ -51,7 +51,8 @@ TEST_F(TranslatingE2E, AWindowThatForwardsKeyCodesGetsWhatItsLayoutHas) {
 // Wine's notepad on three layouts: AltGr and Shift levels and characters no layout has, at full
 // speed, each line read back whole.
 TEST_F(TranslatingE2E, AWindowsProgramUnderWineGetsEveryCharacter) {
-    start({}, {"/bin/sh", KQ_E2E_WINE_TARGET});
+    ASSERT_EQ(system("/bin/sh " KQ_E2E_WINE_TARGET " --prepare"), 0);
+    ASSERT_NO_FATAL_FAILURE(start({}, {"/bin/sh", KQ_E2E_WINE_TARGET}));
     const std::pair<const char*, std::string> lines[] = {
         {"us", "Hello, World! [x] @q {{}y{}} |{~}\\ é → ✓"},
         {"de", "[x] @q {{}y{}} €e |{~}\\ µm Straße ÄÖÜ Ω →i é ✓"},

@@ -2,11 +2,14 @@
 # A Windows program under Wine: its notepad, in a Wine prefix kept between runs (making one takes
 # a while). Same start protocol as the other targets: "MAPPED <window>" in EVENTS once its window
 # is up; its text is read back through the clipboard.
-# Usage: wine_target.sh TEXT EVENTS
+# Usage: wine_target.sh TEXT EVENTS, or wine_target.sh --prepare to make the prefix only.
 events=$2
 export WINEPREFIX="${KQ_WINEPREFIX:-$HOME/.cache/keyquill/wine}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
-[ -e "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+# Quirk: wineboot returns before the new prefix is complete; a program started meanwhile can
+# lose keys. Wait for every process of the prefix to end.
+[ -e "$WINEPREFIX/system.reg" ] || { wineboot -i && wineserver -w; } >/dev/null 2>&1
+[ "$1" = --prepare ] && exit 0
 wine notepad >/dev/null 2>&1 &
 notepad=$!
 trap 'kill $notepad 2>/dev/null; wineserver -k 2>/dev/null' EXIT TERM INT
