@@ -46,7 +46,7 @@ pkg_check_modules(PORTALDEPS REQUIRED IMPORTED_TARGET GLOBAL libsystemd)
 add_library(kq_platform_portal STATIC
   platform/portal/portalshortcuts.cpp platform/portal/portalbus.cpp
   platform/kde/fakeinputtyper.cpp platform/kde/kwinlayouts.cpp platform/gnome/remotedesktoptyper.cpp
-  platform/gnome/shellextension.cpp)
+  platform/gnome/shellextension.cpp platform/inputmethod/directinput.cpp)
 target_link_libraries(kq_platform_portal PUBLIC kq_platform_wayland PkgConfig::PORTALDEPS)
 
 add_library(kq_platform_select STATIC platform/openkeyboard.cpp platform/composedkeyboard.cpp)

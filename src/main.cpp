@@ -4,6 +4,7 @@
 #include "app/keyboardbridge.h"
 #include "app/session.h"
 #include "appearance/modtrans.h"
+#include "platform/inputmethod/directinput.h"
 #include "platform/openkeyboard.h"
 #include "platform/sessiongone.h"
 #include "platform/trigger/triggerhotkeys.h"
@@ -95,11 +96,16 @@ int main(int argc, char** argv) {
     keyboard = std::move(choice.keyboard);
     if (!keyboard) std::fprintf(stderr, "keyquill: no global hotkeys: %s\n", choice.error.c_str());
     kq::SessionPlatform platform;
-    if (keyboard) platform = {keyboard.get(), keyboard.get(), &keyboard->typer()};
+    std::unique_ptr<kq::DirectInputSink> sender;
+    if (keyboard) {
+        sender = std::make_unique<kq::DirectInputSink>(keyboard->typer(), [k = keyboard.get()] { return k->layoutName(); });
+        platform = {keyboard.get(), keyboard.get(), sender.get()};
+    }
     kq::Session session(platform);
     if (keyboard) {
         bridge = std::make_unique<kq::KeyboardBridge>(*keyboard, session.macro);
         session.useBridge(bridge.get());
+        bridge->addUpkeep([s = sender.get()] { return s->msUntilGiveBack(); }, [s = sender.get()] { s->giveBack(false); });
         kq::UseCompositorOpacity(keyboard->windowOpacity());
     }
 

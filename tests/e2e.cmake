@@ -5,7 +5,7 @@ target_link_libraries(kq_e2e_target PRIVATE PkgConfig::X11DEPS)
 add_library(kq_e2e_support STATIC e2e/xvfb.cpp e2e/keyboard_world.cpp wayland/sway_session.cpp)
 target_include_directories(kq_e2e_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/e2e ${CMAKE_CURRENT_SOURCE_DIR}/common
   ${CMAKE_CURRENT_SOURCE_DIR}/wayland)
-target_link_libraries(kq_e2e_support PUBLIC kq_platform_x11 GTest::gtest)
+target_link_libraries(kq_e2e_support PUBLIC kq_platform_x11 kq_platform_portal GTest::gtest)
 target_compile_definitions(kq_e2e_support PUBLIC KQ_E2E_TARGET="$<TARGET_FILE:kq_e2e_target>")
 
 # Real toolkits as targets too: a Qt 6 program of ours and a GTK 3 one (Python).
@@ -23,10 +23,11 @@ add_test(NAME e2e_keyboard COMMAND kq_e2e_keyboard)
 add_executable(kq_e2e_translating e2e/test_translating_e2e.cpp)
 target_link_libraries(kq_e2e_translating PRIVATE kq_e2e_support GTest::gtest_main)
 target_compile_definitions(kq_e2e_translating PRIVATE KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py"
+  KQ_E2E_QT_TARGET="$<TARGET_FILE:kq_e2e_qt_target>"
   KQ_E2E_XEPHYR_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/xephyr_target.sh"
   KQ_E2E_WINE_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_target.sh"
   KQ_E2E_CLIPBOARD="${CMAKE_CURRENT_SOURCE_DIR}/e2e/clipboard.py")
-add_dependencies(kq_e2e_translating kq_e2e_target)
+add_dependencies(kq_e2e_translating kq_e2e_target kq_e2e_qt_target)
 add_test(NAME e2e_translating COMMAND kq_e2e_translating)
 set_tests_properties(e2e_translating PROPERTIES TIMEOUT 600 LABELS e2e)
 # The keyboard tests time faults against a line being typed: they do not share the two cores with

@@ -33,7 +33,12 @@ void KeyboardBridge::drain() {
         QTimer::singleShot(0, this, [this, notice] {
             if (m_notice) m_notice(notice);
         });
-    const int due = m_keyboard.msUntilHousekeeping();
+    int due = m_keyboard.msUntilHousekeeping();
+    for (const auto& [upkeepDue, run] : m_upkeeps) {
+        int in = upkeepDue();
+        if (in == 0) run(), in = upkeepDue();
+        if (in >= 0 && (due < 0 || in < due)) due = in;
+    }
     if (due < 0)
         m_upkeep.stop();
     else if (!m_upkeep.isActive() || m_upkeep.remainingTime() > due)

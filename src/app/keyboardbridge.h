@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kq {
 
@@ -24,6 +26,11 @@ public:
     void setRefusedHandler(std::function<void(Hotkey)> handler) { m_refused = std::move(handler); }
     // Likewise with each sentence the backend has for the user.
     void setNoticeHandler(std::function<void(const std::string&)> handler) { m_notice = std::move(handler); }
+    // Upkeep of another part of the typing, run like the keyboard's: `due` says in how many
+    // milliseconds (-1: none), `run` is called once it is 0.
+    void addUpkeep(std::function<int()> due, std::function<void()> run) {
+        m_upkeeps.push_back({std::move(due), std::move(run)});
+    }
 
 private:
     PlatformKeyboard& m_keyboard;
@@ -31,6 +38,7 @@ private:
     QTimer m_upkeep; // wakes the loop when the keyboard has upkeep due without any event
     std::function<void(Hotkey)> m_refused;
     std::function<void(const std::string&)> m_notice;
+    std::vector<std::pair<std::function<int()>, std::function<void()>>> m_upkeeps;
 };
 
 } // namespace kq

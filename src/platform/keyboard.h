@@ -44,6 +44,11 @@ public:
     virtual void switchCapsLockOff() = 0;
 };
 
+// The keyboard layout in use, as XKB names it ("de", "nodeadkeys"); empty where unknown.
+struct LayoutName {
+    std::string layout, variant;
+};
+
 // A keyboard backend for one kind of session: the filter, Caps Lock, the typing, and the events
 // the UI thread pumps. The owner watches eventFd() and calls processPendingEvents() when it is
 // readable and before its event loop blocks (a backend may queue events without the fd showing it).
@@ -58,6 +63,8 @@ public:
     // A sentence for the user that came up while running (the desktop refused or ended the
     // hotkeys), each once; empty when there is none.
     virtual std::string takeNotice() { return {}; }
+    // The layout keys are typed in now; empty where the backend cannot tell.
+    virtual LayoutName layoutName() { return {}; }
     // The compositor's window translucency, where the toolkit cannot set it; nullptr otherwise.
     virtual WindowOpacity* windowOpacity() { return nullptr; }
 };

@@ -14,7 +14,8 @@ bool KeyboardWorld::start(std::string* error, SpareTimings timings, const std::v
     user = XOpenDisplay(nullptr);
     keyboard = X11Keyboard::open(nullptr, error, timings);
     if (!user || !keyboard) return false;
-    playback = std::make_unique<Playback>(state, list, rows, keyboard->typer(), *this);
+    sender = std::make_unique<DirectInputSink>(keyboard->typer(), [this] { return keyboard->layoutName(); });
+    playback = std::make_unique<Playback>(state, list, rows, *sender, *this);
     list.state = &state, list.playback = playback.get();
     m_main = openTarget("main", target);
     if (!m_main.window) return error && (*error = "the target window did not appear", false);
@@ -89,6 +90,7 @@ bool KeyboardWorld::pump(int ms, const std::function<bool()>& done) {
             keyboard->setWatchedKeys(KeysThatMaySwallow(state));
             keyboard->processPendingEvents();
         }
+        if (sender) sender->giveBack(false);
         if (done && done()) return true;
         if (std::chrono::steady_clock::now() >= end) return false;
         pollfd pfd{keyboard ? keyboard->eventFd() : -1, POLLIN, 0};

@@ -3,6 +3,7 @@
 // rows stand in for the windows, and a real X client records what arrives.
 #include "engine/dispatch.h"
 #include "engine/playback.h"
+#include "platform/inputmethod/directinput.h"
 #include "platform/x11/x11keyboard.h"
 #include "views.h"
 #include "xvfb.h"
@@ -63,6 +64,7 @@ public:
     test::ListModel list;
     test::RowsModel rows;
     std::unique_ptr<X11Keyboard> keyboard;
+    std::unique_ptr<DirectInputSink> sender; // the typing as the program does it
     std::unique_ptr<Playback> playback;
     std::vector<std::string> messages;
     Display* user = nullptr;

@@ -71,4 +71,31 @@ TEST_F(TranslatingE2E, AWindowsProgramUnderWineGetsEveryCharacter) {
     }
 }
 
+// IBus with its Pinyin engine on, as a Chinese-speaking user has it: in a GTK 3 and a Qt 6 window
+// the lines arrive as written, the engine is Pinyin again afterwards, and what the user types
+// then is converted again ("ni" and Space make 你).
+TEST_F(TranslatingE2E, AnInputMethodLeavesTheLineAsWritten) {
+    const pid_t ibus = spawn("/usr/bin/env", {"GSETTINGS_BACKEND=memory", "ibus-daemon", "--panel=disable", "--replace"});
+    const auto engine = [] { return runCapture("ibus engine 2>/dev/null"); };
+    ASSERT_TRUE(world.pump(20000, [&] { return runCapture("ibus engine libpinyin 2>&1") == "" && engine() == "libpinyin\n"; }));
+    const std::vector<std::string> clients[] = {{"/usr/bin/env", "GTK_IM_MODULE=ibus", "/usr/bin/python3", KQ_E2E_GTK_TARGET},
+                                                {"/usr/bin/env", "QT_IM_MODULE=ibus", KQ_E2E_QT_TARGET}};
+    ASSERT_NO_FATAL_FAILURE(start({}, clients[0]));
+    world.load({"hello world 123", "Hello, World! é ✓"});
+    for (const auto& client : clients) {
+        SCOPED_TRACE(client[1]);
+        const KeyboardWorld::Target target = world.openTarget(client[1], client);
+        world.focus(target.window);
+        const auto text = [&] { return readFile(target.textPath); };
+        world.tap(XK_Tab);
+        world.tap(XK_Tab);
+        EXPECT_TRUE(world.pump(10000, [&] { return text() == "hello world 123Hello, World! é ✓"; })) << text();
+        // Given back a moment after the line, when the window has handed its keys on.
+        ASSERT_TRUE(world.pump(5000, [&] { return engine() == "libpinyin\n"; })) << engine();
+        world.tap(XK_n), world.tap(XK_i), world.tap(XK_space);
+        EXPECT_TRUE(world.pump(10000, [&] { return text() == "hello world 123Hello, World! é ✓你"; })) << text();
+    }
+    terminate(ibus);
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 #include "platform/x11/x11typer.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
@@ -344,6 +345,32 @@ int X11Keyboard::eventFd() const {
 
 KeystrokeSink& X11Keyboard::typer() {
     return *m_impl->typer;
+}
+
+LayoutName X11Keyboard::layoutName() {
+    Display* dpy = m_impl->dpy;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const Atom names = XInternAtom(dpy, "_XKB_RULES_NAMES", True);
+    if (!names || XGetWindowProperty(dpy, DefaultRootWindow(dpy), names, 0, 1024, False, XA_STRING, &type, &format,
+                                     &count, &after, &data) != Success || !data)
+        return {};
+    // rules, model, layouts, variants, options: strings one after the other, each ended by a NUL.
+    std::vector<std::string> fields;
+    for (unsigned long at = 0; at < count && fields.size() < 4; at += fields.back().size() + 1)
+        fields.emplace_back(reinterpret_cast<const char*>(data) + at);
+    XFree(data);
+    XkbStateRec state{};
+    XkbGetState(dpy, XkbUseCoreKbd, &state);
+    const auto nth = [&](size_t field) {
+        std::string list = field < fields.size() ? fields[field] : "";
+        for (unsigned g = 0; g < state.group && list.find(',') != std::string::npos; ++g)
+            list.erase(0, list.find(',') + 1);
+        return list.substr(0, list.find(','));
+    };
+    return {nth(2), nth(3)};
 }
 
 std::string X11Keyboard::takeNotice() {

@@ -25,6 +25,8 @@ public:
     KeystrokeSink& typer() override;
     // What a line could not type in a window that forwards key codes.
     std::string takeNotice() override;
+    // From the layout names the server keeps (_XKB_RULES_NAMES) and the group in use.
+    LayoutName layoutName() override;
 
     bool install(Callbacks callbacks) override;
     void remove() override;
