@@ -40,7 +40,8 @@ if(TARGET keyquill)
   target_link_libraries(kq_e2e_program PRIVATE kq_e2e_support GTest::gtest_main)
   target_compile_definitions(kq_e2e_program PRIVATE KQ_KEYQUILL="$<TARGET_FILE:keyquill>"
     KQ_BUILD_DIR="${CMAKE_BINARY_DIR}"
-    KQ_E2E_GOLDEN="${CMAKE_CURRENT_SOURCE_DIR}/e2e/golden")
+    KQ_E2E_GOLDEN="${CMAKE_CURRENT_SOURCE_DIR}/e2e/golden"
+    KQ_E2E_XEPHYR_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/xephyr_target.sh")
   add_dependencies(kq_e2e_program kq_e2e_target keyquill)
   add_test(NAME e2e_program COMMAND kq_e2e_program)
   set_tests_properties(e2e_program PROPERTIES TIMEOUT 600 LABELS e2e)

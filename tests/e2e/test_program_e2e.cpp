@@ -136,4 +136,22 @@ TEST_F(ProgramE2E, BindingsAreRemovedWhenIdleAndAtExit) {
     EXPECT_TRUE(capsKeyToggles()) << "exit: the Caps Lock key has its action back";
 }
 
+// In a window that passes key codes on (a nested X server, German on both sides) the program types
+// what the layout has, and a message box says what it left out.
+TEST_F(ProgramE2E, WhatAWindowThatPassesKeyCodesOnCannotTakeIsNamedInAMessage) {
+    ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " de").c_str()), 0);
+    const pid_t nested = spawn("/bin/sh", {KQ_E2E_XEPHYR_TARGET, KQ_E2E_TARGET, path("nested"), path("nested-events")});
+    const Window forwarder = desk.findWindow("kq-forwarder");
+    { std::ofstream(path("list.txt"), std::ios::binary) << "[x] \xE2\x9C\x93\r\n"; }
+    loadAndEnable(path("list.txt"));
+    desk.focus(forwarder);
+    desk.key("Tab");
+    EXPECT_TRUE(WaitUntil([&] { return readFile(path("nested")) == "<Delete>[x] "; })) << readFile(path("nested"));
+    const Window box = newKeyquillWindow(mainWindow);
+    EXPECT_NE(box, 0u) << "no message about the character left out";
+    if (box) desk.focus(box), desk.key("Return");
+    terminate(nested);
+    ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " us").c_str()), 0);
+}
+
 } // namespace
