@@ -87,14 +87,17 @@ public:
     }
 
 private:
+    // The connection is kept, and dropped when a call fails (IBus went away). Without one, IBus
+    // is looked for at most every two seconds, so a line costs nothing where there is none.
     bool connect() {
+        if (m_bus) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now < m_lookAgain) return false;
+        m_lookAgain = now + std::chrono::seconds(2);
         const std::string address = IBusAddress();
-        if (address.empty()) return m_bus.reset(), false;
-        if (m_bus && address == m_address) return true;
         sd_bus* bus = nullptr;
-        if (sd_bus_new(&bus) < 0) return false;
+        if (address.empty() || sd_bus_new(&bus) < 0) return false;
         m_bus.reset(bus);
-        m_address = address;
         if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 || sd_bus_start(bus) < 0)
             return m_bus.reset(), false;
         return true;
@@ -105,7 +108,7 @@ private:
         if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "GetGlobalEngine", nullptr, &reply, "") >= 0)
             e = ReadEngine(reply);
         sd_bus_message_unref(reply);
-        if (!e) m_bus.reset(); // IBus went away, or never had an engine: ask afresh next time
+        if (!e) m_bus.reset(); // IBus went away, or has no engine yet
         return e;
     }
     // Switched, and confirmed by asking which engine is in use now.
@@ -133,7 +136,8 @@ private:
     }
 
     Bus m_bus;
-    std::string m_address, m_previous;
+    std::string m_previous;
+    std::chrono::steady_clock::time_point m_lookAgain{};
 };
 
 // Fcitx5 keeps an on/off state per window: off is direct input.
