@@ -98,14 +98,16 @@ int main(int argc, char** argv) {
     kq::SessionPlatform platform;
     std::unique_ptr<kq::DirectInputSink> sender;
     if (keyboard) {
-        sender = std::make_unique<kq::DirectInputSink>(keyboard->typer(), [k = keyboard.get()] { return k->layoutName(); });
+        sender = std::make_unique<kq::DirectInputSink>(keyboard->typer(),
+                                                       [k = keyboard.get()] { return k->layoutName(); });
         platform = {keyboard.get(), keyboard.get(), sender.get()};
     }
     kq::Session session(platform);
     if (keyboard) {
         bridge = std::make_unique<kq::KeyboardBridge>(*keyboard, session.macro);
         session.useBridge(bridge.get());
-        bridge->addUpkeep([s = sender.get()] { return s->msUntilGiveBack(); }, [s = sender.get()] { s->giveBack(false); });
+        bridge->addUpkeep([s = sender.get()] { return s->msUntilGiveBack(); },
+                          [s = sender.get()] { s->giveBack(false); });
         kq::UseCompositorOpacity(keyboard->windowOpacity());
     }
 

@@ -17,11 +17,31 @@ namespace {
 
 // Window classes (WM_CLASS, either name) of programs known to send the key codes they receive.
 constexpr std::string_view kBuiltIn[] = {
-    "xephyr",        "xnest",         "qemu",          "qemu-system-x86_64", "qemu-system-i386",
-    "qemu-system-aarch64", "virt-viewer", "remote-viewer", "virt-manager", "virtualbox machine",
-    "virtualboxvm",  "vmware",        "vmplayer",      "xfreerdp",           "wlfreerdp",
-    "org.remmina.remmina", "remmina", "vncviewer",     "tigervnc",           "xtightvncviewer",
-    "vinagre",       "org.gnome.connections", "krdc",  "x2goclient",         "wfica",
+    "xephyr",
+    "xnest",
+    "qemu",
+    "qemu-system-x86_64",
+    "qemu-system-i386",
+    "qemu-system-aarch64",
+    "virt-viewer",
+    "remote-viewer",
+    "virt-manager",
+    "virtualbox machine",
+    "virtualboxvm",
+    "vmware",
+    "vmplayer",
+    "xfreerdp",
+    "wlfreerdp",
+    "org.remmina.remmina",
+    "remmina",
+    "vncviewer",
+    "tigervnc",
+    "xtightvncviewer",
+    "vinagre",
+    "org.gnome.connections",
+    "krdc",
+    "x2goclient",
+    "wfica",
 };
 
 std::string lower(std::string_view s) {
@@ -48,7 +68,8 @@ struct ComposeTable {
             if (const char* v = std::getenv(name); v && *v && !locale) locale = v;
         if (locale) table = xkb_compose_table_new_from_locale(context, locale, XKB_COMPOSE_COMPILE_NO_FLAGS);
         // The C locale has no table of its own; dead keys compose the same in every UTF-8 one.
-        if (!table) table = xkb_compose_table_new_from_locale(context, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
+        if (!table)
+            table = xkb_compose_table_new_from_locale(context, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
     }
     ~ComposeTable() {
         xkb_compose_table_unref(table);
@@ -67,7 +88,8 @@ KeyCodeWindows::KeyCodeWindows(std::string_view userList) {
         m_classes.emplace_back(name);
     std::istringstream in{std::string(userList)};
     for (std::string line; std::getline(in, line);)
-        if (const std::string name = trimmed(line); !name.empty() && name[0] != '#') m_classes.push_back(lower(name));
+        if (const std::string name = trimmed(line); !name.empty() && name[0] != '#')
+            m_classes.push_back(lower(name));
 }
 
 KeyCodeWindows KeyCodeWindows::load() {
@@ -89,7 +111,9 @@ bool KeyCodeWindows::matches(std::string_view instance, std::string_view windowC
 }
 
 bool KeyCodeWindows::translatesLate(std::string_view instance, std::string_view windowClass) {
-    const auto exe = [](std::string_view name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".exe"; };
+    const auto exe = [](std::string_view name) {
+        return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".exe";
+    };
     return exe(instance) || exe(windowClass);
 }
 

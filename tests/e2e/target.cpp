@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
         unsigned consumed = 0;
         XkbLookupKeySym(dpy, static_cast<KeyCode>(ev.xkey.keycode), ev.xkey.state, &consumed, &sym);
         const char* name = XKeysymToString(sym);
-        std::fprintf(events, "%c %s %u %lu\n", ev.type == KeyPress ? 'P' : 'R', name ? name : "?", ev.xkey.state,
-                     ev.xkey.time);
+        std::fprintf(events, "%c %s %u %lu\n", ev.type == KeyPress ? 'P' : 'R', name ? name : "?",
+                     ev.xkey.state, ev.xkey.time);
         std::fflush(events);
         if (ev.type != KeyPress || isModifierKeysym(sym)) continue;
         if (sym == XK_Return) {

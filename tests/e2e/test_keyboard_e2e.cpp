@@ -17,9 +17,9 @@
 #include <functional>
 #include <map>
 #include <sstream>
-#include <tuple>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 using namespace kq;
 using namespace kq::e2e;
@@ -178,7 +178,8 @@ TEST_F(KeyboardE2E, DelayAndSleepSpaceTheKeysAtTheWindow) {
     std::istringstream in(world.events());
     for (std::string line, sym, state; std::getline(in, line);)
         if (line.rfind("P ", 0) == 0) std::istringstream(line.substr(2)) >> sym >> state >> pressed[sym];
-    for (const auto& [from, to, least] : {std::tuple{"b", "c", 39}, {"c", "d", 39}, {"d", "e", 39}, {"g", "h", 299}})
+    for (const auto& [from, to, least] :
+         {std::tuple{"b", "c", 39}, {"c", "d", 39}, {"d", "e", 39}, {"g", "h", 299}})
         EXPECT_GE(pressed[to] - pressed[from], least) << from << " to " << to;
 }
 

@@ -140,13 +140,15 @@ TEST_F(ProgramE2E, BindingsAreRemovedWhenIdleAndAtExit) {
 // what the layout has, and a message box says what it left out.
 TEST_F(ProgramE2E, WhatAWindowThatPassesKeyCodesOnCannotTakeIsNamedInAMessage) {
     ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " de").c_str()), 0);
-    const pid_t nested = spawn("/bin/sh", {KQ_E2E_XEPHYR_TARGET, KQ_E2E_TARGET, path("nested"), path("nested-events")});
+    const pid_t nested =
+        spawn("/bin/sh", {KQ_E2E_XEPHYR_TARGET, KQ_E2E_TARGET, path("nested"), path("nested-events")});
     const Window forwarder = desk.findWindow("kq-forwarder");
     { std::ofstream(path("list.txt"), std::ios::binary) << "[x] \xE2\x9C\x93\r\n"; }
     loadAndEnable(path("list.txt"));
     desk.focus(forwarder);
     desk.key("Tab");
-    EXPECT_TRUE(WaitUntil([&] { return readFile(path("nested")) == "<Delete>[x] "; })) << readFile(path("nested"));
+    EXPECT_TRUE(WaitUntil([&] { return readFile(path("nested")) == "<Delete>[x] "; }))
+        << readFile(path("nested"));
     const Window box = newKeyquillWindow(mainWindow);
     EXPECT_NE(box, 0u) << "no message about the character left out";
     if (box) desk.focus(box), desk.key("Return");

@@ -38,7 +38,8 @@ protected:
 // Elsewhere the same line has all its characters.
 TEST_F(TranslatingE2E, AWindowThatForwardsKeyCodesGetsWhatItsLayoutHas) {
     setLayout("de");
-    ASSERT_NO_FATAL_FAILURE(start({}, {"/bin/sh", KQ_E2E_XEPHYR_TARGET, "/usr/bin/python3", KQ_E2E_GTK_TARGET}));
+    ASSERT_NO_FATAL_FAILURE(
+        start({}, {"/bin/sh", KQ_E2E_XEPHYR_TARGET, "/usr/bin/python3", KQ_E2E_GTK_TARGET}));
     world.load({"é {^}a ✓ Ω → ✓", "[x] @q {{}y{}} |{~}\\ €e µm Straße ÄÖÜ °"});
     world.tap(XK_Tab);
     ASSERT_TRUE(world.waitForText("é ^a  Ω → ")) << world.text();
@@ -88,15 +89,17 @@ struct InputMethod {
 };
 
 std::vector<pid_t> StartIBus(const std::string&) {
-    return {spawn("/usr/bin/env", {"GSETTINGS_BACKEND=memory", "ibus-daemon", "--panel=disable", "--replace"})};
+    return {
+        spawn("/usr/bin/env", {"GSETTINGS_BACKEND=memory", "ibus-daemon", "--panel=disable", "--replace"})};
 }
 
 // Fcitx5 answers on the session bus: a private one, which Keyquill uses too.
 std::vector<pid_t> StartFcitx5(const std::string& folder) {
     std::filesystem::create_directories(folder + "/fcitx5");
-    std::ofstream(folder + "/fcitx5/profile") << "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n"
-                                                 "[Groups/0/Items/0]\nName=keyboard-us\n[Groups/0/Items/1]\nName=pinyin\n"
-                                                 "[GroupOrder]\n0=Default\n";
+    std::ofstream(folder + "/fcitx5/profile")
+        << "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n"
+           "[Groups/0/Items/0]\nName=keyboard-us\n[Groups/0/Items/1]\nName=pinyin\n"
+           "[GroupOrder]\n0=Default\n";
     std::istringstream bus(runCapture("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
     std::string address;
     pid_t daemon = 0;
@@ -130,15 +133,18 @@ TEST_P(InputMethodE2E, LinesArriveAsWrittenAndTheEngineIsBackAfterwards) {
         const KeyboardWorld::Target target = world.openTarget(client[1], client);
         world.focus(target.window);
         // Quirk: `ibus engine NAME` reports a failure even when it switched: the state says.
-        ASSERT_TRUE(world.pump(20000, [&] { return (void)!system(im.turnOn), on(); })) << im.name << " is not on";
+        ASSERT_TRUE(world.pump(20000, [&] { return (void)!system(im.turnOn), on(); }))
+            << im.name << " is not on";
         const auto text = [&] { return readFile(target.textPath); };
         world.tap(XK_Tab);
         world.tap(XK_Tab);
-        EXPECT_TRUE(world.pump(10000, [&] { return text() == "hello world 123Hello, World! é ✓"; })) << text();
+        EXPECT_TRUE(world.pump(10000, [&] { return text() == "hello world 123Hello, World! é ✓"; }))
+            << text();
         // Given back a moment after the line, when the window has handed its keys on.
         ASSERT_TRUE(world.pump(5000, on));
         world.tap(XK_n), world.tap(XK_i), world.tap(XK_space);
-        EXPECT_TRUE(world.pump(10000, [&] { return text() == "hello world 123Hello, World! é ✓你"; })) << text();
+        EXPECT_TRUE(world.pump(10000, [&] { return text() == "hello world 123Hello, World! é ✓你"; }))
+            << text();
     }
     for (pid_t pid : daemons)
         terminate(pid);

@@ -12,12 +12,17 @@ TEST(KeyCodeWindows, BuiltInAndUserClassesMatchInAnyCase) {
         const char *instance, *windowClass;
         bool forwards;
     } cases[] = {
-        {"Xephyr", "Xephyr", true},      {"remote-viewer", "Remote-viewer", true},
-        {"xfreerdp", "XFREERDP", true},  {"myconsole", "Other", true},
-        {"firefox-esr", "firefox-esr", false}, {"# my VM console", "", false}, {"", "", false},
+        {"Xephyr", "Xephyr", true},
+        {"remote-viewer", "Remote-viewer", true},
+        {"xfreerdp", "XFREERDP", true},
+        {"myconsole", "Other", true},
+        {"firefox-esr", "firefox-esr", false},
+        {"# my VM console", "", false},
+        {"", "", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(windows.matches(c.instance, c.windowClass), c.forwards) << c.instance << " " << c.windowClass;
+        EXPECT_EQ(windows.matches(c.instance, c.windowClass), c.forwards)
+            << c.instance << " " << c.windowClass;
 }
 
 // A German layout has é only as dead acute then e, and ^ as dead circumflex then space; what a

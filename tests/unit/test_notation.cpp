@@ -59,14 +59,30 @@ TEST(Notation, ParsesValidText) {
 // One case per kind of fault; positions count characters, not bytes.
 TEST(Notation, RejectsBadTextWithoutAnyStrokes) {
     const std::pair<const char*, size_t> cases[] = {
-        {"ab{FOO}", 2}, {"ab{LEFT", 2},   {"a{", 1},
-        {"ab}", 2},     {"ab)", 2},       {"a(b(c)", 1},
-        {"ab+", 2},     {"(a^%)", 3},     {"{LEFT 10001}", 6},
-        {"{a 1x}", 3},  {"{LEFT }", 6},   {"a\nb", 1},
-        {"\x7F", 0},    {"\xC2\x85", 0},  {"\xC3\xA9{FOO}", 1},
-        {"ab\xFF", 2},  {"a\xC0\x80", 1}, {"x\xED\xA0\x80", 1},
+        {"ab{FOO}", 2},
+        {"ab{LEFT", 2},
+        {"a{", 1},
+        {"ab}", 2},
+        {"ab)", 2},
+        {"a(b(c)", 1},
+        {"ab+", 2},
+        {"(a^%)", 3},
+        {"{LEFT 10001}", 6},
+        {"{a 1x}", 3},
+        {"{LEFT }", 6},
+        {"a\nb", 1},
+        {"\x7F", 0},
+        {"\xC2\x85", 0},
+        {"\xC3\xA9{FOO}", 1},
+        {"ab\xFF", 2},
+        {"a\xC0\x80", 1},
+        {"x\xED\xA0\x80", 1},
         // A pause needs its milliseconds, within its limit, and takes no modifier.
-        {"a{DELAY}", 1}, {"{DELAY 1001}", 0}, {"{SLEEP 20000}", 0}, {"{DELAY x}", 0}, {"+{SLEEP 5}", 1},
+        {"a{DELAY}", 1},
+        {"{DELAY 1001}", 0},
+        {"{SLEEP 20000}", 0},
+        {"{DELAY x}", 0},
+        {"+{SLEEP 5}", 1},
     };
     for (const auto& [text, position] : cases) {
         const NotationResult r = ParseNotation(text);

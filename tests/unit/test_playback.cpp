@@ -87,7 +87,9 @@ TEST(SingleListPlayback, TextOfOnePress) {
         {0, true, "", {{kEnter}}},
         {0, false, "x{TAB 2}é", {keys(U"x", {tab, tab, KeyStroke::character(U'é')})}}, // braces name keys
         // Under a delay every key is sent alone; a pause ends a run.
-        {0, true, "ab{DELAY 1}cd{DELAY 0}ef{SLEEP 1}g",
+        {0,
+         true,
+         "ab{DELAY 1}cd{DELAY 0}ef{SLEEP 1}g",
          {keys(U"ab"), keys(U"c"), keys(U"d"), keys(U"ef"), keys(U"g", {kEnter})}},
     };
     for (const Case& c : cases) {

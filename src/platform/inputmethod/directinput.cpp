@@ -38,7 +38,8 @@ std::string IBusAddress() {
     }
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
-    const std::string folder = config && *config ? std::string(config) : std::string(home ? home : "") + "/.config";
+    const std::string folder =
+        config && *config ? std::string(config) : std::string(home ? home : "") + "/.config";
     std::ifstream file(folder + "/ibus/bus/" + machine + "-" + host + "-" + display);
     for (std::string line; std::getline(file, line);)
         if (line.rfind("IBUS_ADDRESS=", 0) == 0) return line.substr(13);
@@ -53,11 +54,11 @@ struct Engine {
 std::optional<Engine> ReadEngine(sd_bus_message* m) {
     Engine e;
     const char *typeName = nullptr, *name = nullptr, *layout = nullptr, *variant = nullptr;
-    if (sd_bus_message_enter_container(m, 'v', nullptr) <= 0 || sd_bus_message_enter_container(m, 'r', nullptr) <= 0 ||
-        sd_bus_message_read(m, "s", &typeName) < 0 || sd_bus_message_skip(m, "a{sv}") < 0 ||
-        sd_bus_message_read(m, "s", &name) < 0 || sd_bus_message_skip(m, "ssssss") < 0 ||
-        sd_bus_message_read(m, "s", &layout) < 0 || sd_bus_message_skip(m, "usss") < 0 ||
-        sd_bus_message_read(m, "s", &variant) < 0)
+    if (sd_bus_message_enter_container(m, 'v', nullptr) <= 0 ||
+        sd_bus_message_enter_container(m, 'r', nullptr) <= 0 || sd_bus_message_read(m, "s", &typeName) < 0 ||
+        sd_bus_message_skip(m, "a{sv}") < 0 || sd_bus_message_read(m, "s", &name) < 0 ||
+        sd_bus_message_skip(m, "ssssss") < 0 || sd_bus_message_read(m, "s", &layout) < 0 ||
+        sd_bus_message_skip(m, "usss") < 0 || sd_bus_message_read(m, "s", &variant) < 0)
         return std::nullopt;
     e = {name, layout, variant};
     // The fields after these differ between IBus versions.
@@ -74,8 +75,9 @@ public:
         const auto engine = globalEngine();
         if (!engine || engine->name.rfind("xkb:", 0) == 0) return false;
         // The keyboard engine of the layout the keys are typed in, so nothing else changes.
-        const LayoutName want =
-            engine->layout != "default" && !engine->layout.empty() ? LayoutName{engine->layout, engine->variant} : layout;
+        const LayoutName want = engine->layout != "default" && !engine->layout.empty()
+                                    ? LayoutName{engine->layout, engine->variant}
+                                    : layout;
         const std::string keyboard = keyboardEngine(want);
         if (keyboard.empty() || !setGlobalEngine(keyboard)) return false;
         m_previous = engine->name;
@@ -98,14 +100,16 @@ private:
         sd_bus* bus = nullptr;
         if (address.empty() || sd_bus_new(&bus) < 0) return false;
         m_bus.reset(bus);
-        if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 || sd_bus_start(bus) < 0)
+        if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
+            sd_bus_start(bus) < 0)
             return m_bus.reset(), false;
         return true;
     }
     std::optional<Engine> globalEngine() {
         sd_bus_message* reply = nullptr;
         std::optional<Engine> e;
-        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "GetGlobalEngine", nullptr, &reply, "") >= 0)
+        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "GetGlobalEngine", nullptr, &reply,
+                               "") >= 0)
             e = ReadEngine(reply);
         sd_bus_message_unref(reply);
         if (!e) m_bus.reset(); // IBus went away, or has no engine yet
@@ -113,8 +117,8 @@ private:
     }
     // Switched, and confirmed by asking which engine is in use now.
     bool setGlobalEngine(const std::string& name) {
-        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "SetGlobalEngine", nullptr, nullptr, "s",
-                               name.c_str()) < 0)
+        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "SetGlobalEngine", nullptr, nullptr,
+                               "s", name.c_str()) < 0)
             return false;
         const auto now = globalEngine();
         return now && now->name == name;
@@ -122,7 +126,8 @@ private:
     std::string keyboardEngine(const LayoutName& layout) {
         sd_bus_message* reply = nullptr;
         std::string found, fallback;
-        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "ListEngines", nullptr, &reply, "") >= 0 &&
+        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "ListEngines", nullptr, &reply, "") >=
+                0 &&
             sd_bus_message_enter_container(reply, 'a', "v") > 0) {
             while (found.empty()) {
                 const auto e = ReadEngine(reply);
@@ -147,8 +152,8 @@ public:
         if (!running()) return false;
         int32_t state = 0;
         sd_bus_message* reply = nullptr;
-        const int r = sd_bus_call_method(m_bus.get(), kFcitx, kController, kControllerInterface, "State", nullptr,
-                                         &reply, "");
+        const int r = sd_bus_call_method(m_bus.get(), kFcitx, kController, kControllerInterface, "State",
+                                         nullptr, &reply, "");
         if (r >= 0) sd_bus_message_read(reply, "i", &state);
         sd_bus_message_unref(reply);
         if (state != 2) return false; // not running, or already off
@@ -174,8 +179,8 @@ private:
         }
         int has = 0;
         sd_bus_message* reply = nullptr;
-        if (sd_bus_call_method(m_bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                               "NameHasOwner", nullptr, &reply, "s", kFcitx) >= 0)
+        if (sd_bus_call_method(m_bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s", kFcitx) >= 0)
             sd_bus_message_read(reply, "b", &has);
         sd_bus_message_unref(reply);
         if (has) m_askAgain = {};
@@ -186,14 +191,14 @@ private:
     static constexpr char kController[] = "/controller";
     static constexpr char kControllerInterface[] = "org.fcitx.Fcitx.Controller1";
     bool call(const char* method) {
-        return sd_bus_call_method(m_bus.get(), kFcitx, kController, kControllerInterface, method, nullptr, nullptr,
-                                  "") >= 0;
+        return sd_bus_call_method(m_bus.get(), kFcitx, kController, kControllerInterface, method, nullptr,
+                                  nullptr, "") >= 0;
     }
     bool stateIs(int32_t want) {
         int32_t state = -1;
         sd_bus_message* reply = nullptr;
-        if (sd_bus_call_method(m_bus.get(), kFcitx, kController, kControllerInterface, "State", nullptr, &reply,
-                               "") >= 0)
+        if (sd_bus_call_method(m_bus.get(), kFcitx, kController, kControllerInterface, "State", nullptr,
+                               &reply, "") >= 0)
             sd_bus_message_read(reply, "i", &state);
         sd_bus_message_unref(reply);
         return state == want;

@@ -354,8 +354,10 @@ LayoutName X11Keyboard::layoutName() {
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     const Atom names = XInternAtom(dpy, "_XKB_RULES_NAMES", True);
-    if (!names || XGetWindowProperty(dpy, DefaultRootWindow(dpy), names, 0, 1024, False, XA_STRING, &type, &format,
-                                     &count, &after, &data) != Success || !data)
+    if (!names ||
+        XGetWindowProperty(dpy, DefaultRootWindow(dpy), names, 0, 1024, False, XA_STRING, &type, &format,
+                           &count, &after, &data) != Success ||
+        !data)
         return {};
     // rules, model, layouts, variants, options: strings one after the other, each ended by a NUL.
     std::vector<std::string> fields;

@@ -358,8 +358,8 @@ bool X11Typer::send(const KeyStrokes& strokes) {
         if (!resolve(strokes[i], presses[i])) return false;
         anyMissing = anyMissing || presses[i].missing != NoSymbol;
     }
-    const bool anyLevel3 = std::any_of(presses.begin(), presses.end(),
-                                       [](const Press& p) { return p.mods & kLateStateMask; });
+    const bool anyLevel3 =
+        std::any_of(presses.begin(), presses.end(), [](const Press& p) { return p.mods & kLateStateMask; });
     const Target target = anyMissing || anyLevel3 ? focusedTarget() : Target::Ordinary;
     m_forwarding = target == Target::ForwardsKeyCodes, m_translatesLate = target == Target::TranslatesLate;
     if (m_forwarding) keepToLayout(strokes, presses, 0), anyMissing = false;

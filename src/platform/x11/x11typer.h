@@ -15,8 +15,8 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <utility>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kq {
