@@ -70,14 +70,14 @@ std::optional<Engine> ReadEngine(sd_bus_message* m) {
 
 class IBusSwitch {
 public:
-    bool direct(const LayoutName& layout) {
+    bool direct(const std::function<LayoutName()>& layout) {
         if (!connect()) return false;
         const auto engine = globalEngine();
         if (!engine || engine->name.rfind("xkb:", 0) == 0) return false;
         // The keyboard engine of the layout the keys are typed in, so nothing else changes.
         const LayoutName want = engine->layout != "default" && !engine->layout.empty()
                                     ? LayoutName{engine->layout, engine->variant}
-                                    : layout;
+                                    : (layout ? layout() : LayoutName{});
         const std::string keyboard = keyboardEngine(want);
         if (keyboard.empty() || !setGlobalEngine(keyboard)) return false;
         m_previous = engine->name;
@@ -210,7 +210,7 @@ private:
 
 class BothSwitches : public InputMethodSwitch {
 public:
-    bool direct(const LayoutName& layout) override {
+    bool direct(const std::function<LayoutName()>& layout) override {
         const bool ibus = m_ibus.direct(layout);
         const bool fcitx = m_fcitx.direct();
         return ibus || fcitx;
@@ -232,7 +232,7 @@ std::unique_ptr<InputMethodSwitch> OpenInputMethodSwitch() {
 }
 
 bool DirectInputSink::send(const KeyStrokes& strokes) {
-    if (!m_switched && m_methods) m_switched = m_methods->direct(m_layout ? m_layout() : LayoutName{});
+    if (!m_switched && m_methods) m_switched = m_methods->direct(m_layout);
     const bool ok = m_inner.send(strokes);
     m_due = std::chrono::steady_clock::now() + kGiveBackAfter;
     return ok;

@@ -18,8 +18,8 @@ class InputMethodSwitch {
 public:
     virtual ~InputMethodSwitch() = default;
     // Puts the input method to direct input when it is on; true when it changed something
-    // (and restore() must follow).
-    virtual bool direct(const LayoutName& layout) = 0;
+    // (and restore() must follow). `layout` is asked only when needed: it may cost round trips.
+    virtual bool direct(const std::function<LayoutName()>& layout) = 0;
     virtual void restore() = 0;
 };
 
