@@ -6,15 +6,17 @@
 # "MAPPED <window>" names the Xephyr window on the outer server.
 # Usage: xephyr_target.sh COMMAND... TEXT EVENTS
 eval "text=\${$(($# - 1))} events=\${$#}"
-n=$((200 + $$ % 300))
-while [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
 # Quirk: the nested server's keymap must be set on its keyboard device (-keybd); a keymap set on
 # its core keyboard is overwritten by the device's at the next key.
 layout=$(setxkbmap -query | awk '/^layout:/ { print $2 }')
-Xephyr ":$n" -screen 640x400 -ac -title kq-forwarder -keybd "ephyr,,,xkblayout=$layout" >/dev/null 2>&1 &
+# Xephyr picks a free display itself (tests running beside this one start X servers too) and
+# names it on the pipe once it takes clients.
+pipe=$(mktemp -u) && mkfifo "$pipe" || exit 1
+Xephyr -displayfd 3 -screen 640x400 -ac -title kq-forwarder -keybd "ephyr,,,xkblayout=$layout" \
+    3>"$pipe" >/dev/null 2>&1 &
 xephyr=$!
-trap 'kill $inner $xephyr 2>/dev/null' EXIT TERM INT
-for _ in $(seq 100); do DISPLAY=:$n xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trap 'kill $inner $xephyr 2>/dev/null; rm -f "$pipe"' EXIT TERM INT
+read -r n <"$pipe"
 inner_command=""
 while [ $# -gt 2 ]; do inner_command="$inner_command '$1'"; shift; done
 eval "DISPLAY=:$n $inner_command '$text' /dev/null kq-inner &"
