@@ -10,7 +10,6 @@
 #include <systemd/sd-bus.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -49,16 +48,9 @@ public:
             gsettings("set org.gnome.shell disable-user-extensions false");
             gsettings("set org.gnome.shell enabled-extensions \"['" + uuid + "']\"");
         }
-        // Quirk: where IBus is installed the shell starts it and hands every key of the virtual
-        // keyboard to it, which loses and reorders keys typed fast (a known open problem). This
-        // session is GNOME without an input method: the shell finds an ibus-daemon that ends at once.
-        std::filesystem::create_directories(m_dir / "bin");
-        std::ofstream(m_dir / "bin/ibus-daemon") << "#!/bin/sh\nexit 1\n";
-        std::filesystem::permissions(m_dir / "bin/ibus-daemon", std::filesystem::perms::owner_all);
         m_shell = spawn("env", concat(m_env, {"sh", "-c",
-                                              "PATH=" + (m_dir / "bin").string() +
-                                                  ":$PATH exec gnome-shell --wayland --headless --virtual-monitor "
-                                                  "1280x800 >" +
+                                              "exec gnome-shell --wayland --headless --virtual-monitor "
+                                              "1280x800 >" +
                                                   (m_dir / "log").string() + " 2>&1"}));
         WaitUntil([&] { return std::filesystem::exists(m_dir / "wayland-0") && !x11Display().empty(); },
                   15000);
