@@ -322,9 +322,10 @@ void BackendE2E::openTarget(Client kind) {
         desk.focus(w);
     }
     // An xterm reports the focus it gets once it has been asked to (DECSET 1004), which can be
-    // after a quick compositor (sway) gave it: then the focus came first, and a second is plenty.
+    // after a quick compositor (sway) gave it: then the focus came first. A busy compositor can
+    // take over a second to give it.
     if (kind == Client::XTerm) {
-        WaitUntil([&] { return readFile(path("text")).find("\x1b[I") != std::string::npos; }, 1000);
+        WaitUntil([&] { return readFile(path("text")).find("\x1b[I") != std::string::npos; }, 3000);
         return;
     }
     if (kind == Client::Gtk || kind == Client::Gtk4) { // it says when it has the focus

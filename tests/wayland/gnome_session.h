@@ -10,6 +10,7 @@
 #include <systemd/sd-bus.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -48,9 +49,16 @@ public:
             gsettings("set org.gnome.shell disable-user-extensions false");
             gsettings("set org.gnome.shell enabled-extensions \"['" + uuid + "']\"");
         }
+        // The shell starts IBus where it is installed; these tests run GNOME without an input
+        // method (the shell finds an ibus-daemon that ends at once). With IBus the extension's keys
+        // are checked by hand for now: on GNOME 43 they skip it (see the extension's core).
+        std::filesystem::create_directories(m_dir / "bin");
+        std::ofstream(m_dir / "bin/ibus-daemon") << "#!/bin/sh\nexit 1\n";
+        std::filesystem::permissions(m_dir / "bin/ibus-daemon", std::filesystem::perms::owner_all);
         m_shell = spawn("env", concat(m_env, {"sh", "-c",
-                                              "exec gnome-shell --wayland --headless --virtual-monitor "
-                                              "1280x800 >" +
+                                              "PATH=" + (m_dir / "bin").string() +
+                                                  ":$PATH exec gnome-shell --wayland --headless --virtual-monitor "
+                                                  "1280x800 >" +
                                                   (m_dir / "log").string() + " 2>&1"}));
         WaitUntil([&] { return std::filesystem::exists(m_dir / "wayland-0") && !x11Display().empty(); },
                   15000);
