@@ -21,7 +21,8 @@ inner_command=""
 while [ $# -gt 2 ]; do inner_command="$inner_command '$1'"; shift; done
 eval "DISPLAY=:$n $inner_command '$text' /dev/null kq-inner &"
 inner=$!
-for _ in $(seq 100); do w=$(DISPLAY=:$n xdotool search --name '^kq-inner$' 2>/dev/null) && break; sleep 0.1; done
+# Focused once it is viewable: a window found by its name may not be mapped yet.
+w=$(DISPLAY=:$n xdotool search --sync --onlyvisible --name '^kq-inner$' | head -n 1)
 DISPLAY=:$n xdotool windowfocus --sync "$w"
 outer=$(xdotool search --sync --name '^kq-forwarder$' | head -n 1)
 printf 'MAPPED 0x%x\n' "$outer" >>"$events"
