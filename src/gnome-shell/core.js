@@ -25,8 +25,6 @@ const SELECTIONS = [St.ClipboardType.CLIPBOARD, St.ClipboardType.PRIMARY];
 // A key nobody presses, typed after ours to learn when they have gone through.
 const MARKER_KEY = 'XF86Launch9', MARKER_KEYSYM = 0x1008ff49;
 const PASTE_SETTLE_MS = 150, PASTE_KEEP_MS = 2000;
-// How long after our last key the input method gets the keys again.
-const INPUT_METHOD_BACK_MS = 1000;
 
 function seatOf() {
     // Quirk: GNOME 47 moved the backend from Clutter's global into the stage's context.
@@ -43,7 +41,6 @@ var KeyquillShell = class {
         this._putBack = 0;
         this._marker = 0;
         this._markerSeen = null;
-        this._inputMethodBack = 0;
         this._keyboard = seatOf().create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // GNOME 48 and later report a grabbed key's release; before, none is seen anywhere, so the
         // release is reported with the press (a held key repeats nothing: repeats are dropped).
@@ -83,7 +80,6 @@ var KeyquillShell = class {
 
     // Everything Keyquill was given goes back: its keys pass again.
     _release() {
-        this._giveInputMethodBack();
         this._bind([]);
         if (this._marker)
             global.display.ungrab_accelerator(this._marker);
@@ -167,34 +163,7 @@ var KeyquillShell = class {
         });
     }
 
-    // Quirk: where IBus runs, the shell hands every key of a Wayland client to it and waits for
-    // the answer, while mutter sends the modifier state on at once (GNOME 43 and 44): keys typed
-    // fast came out with the Shift of others, and a tab was lost. Our keys skip the input method
-    // (the shell's own test for "no input source"), and it has the keys again a moment after our
-    // last one: later than their way through mutter, and a key the user types next converts again.
-    _skipInputMethod() {
-        const im = Main.inputMethod;
-        if (im && '_currentSource' in im && im._currentSource)
-            im._currentSource = null;
-        if (this._inputMethodBack)
-            GLib.source_remove(this._inputMethodBack);
-        this._inputMethodBack = this._later(INPUT_METHOD_BACK_MS, () => {
-            this._inputMethodBack = 0;
-            this._giveInputMethodBack();
-        });
-    }
-
-    _giveInputMethodBack() {
-        if (this._inputMethodBack)
-            GLib.source_remove(this._inputMethodBack);
-        this._inputMethodBack = 0;
-        const im = Main.inputMethod;
-        if (im && '_currentSource' in im && !im._currentSource && im._inputSourceManager)
-            im._currentSource = im._inputSourceManager.currentSource;
-    }
-
     _send(events) {
-        this._skipInputMethod();
         const t = GLib.get_monotonic_time();
         for (const e of events) {
             this._keyboard.notify_keyval(t, e & ~KEY_UP >>> 0,
@@ -246,7 +215,6 @@ var KeyquillShell = class {
         const paste = () => {
             for (const type of SELECTIONS)
                 clipboard.set_text(type, text);
-            this._skipInputMethod();
             const t = GLib.get_monotonic_time();
             for (const [code, down] of [[EVDEV_LEFTSHIFT, 1], [EVDEV_INSERT, 1], [EVDEV_INSERT, 0], [EVDEV_LEFTSHIFT, 0]])
                 this._keyboard.notify_key(t, code, down ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
