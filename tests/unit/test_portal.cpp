@@ -1,5 +1,5 @@
-// The portal backend's pure parts: shortcut ids per key, the keys to bind, the hotkey queue, and
-// which key of the user's layout types what.
+// The portal backend's pure parts: the trigger asked for each key, the dialog for typing, the
+// hotkey queue, and which key of the user's layout types what.
 #include "engine/hotkey.h"
 #include "platform/deferredtyper.h"
 #include "platform/hotkeyqueue.h"
@@ -18,13 +18,6 @@ TEST(PortalShortcuts, EachKeyIsAskedForWithItsTrigger) {
         {Hotkey::Tab, "Tab"}, {Hotkey::CapsLock, "Caps_Lock"}, {Hotkey::F1, "F1"}, {Hotkey::F10, "F10"}};
     for (const auto& [key, trigger] : cases)
         EXPECT_EQ(PortalShortcutFor(key).trigger, trigger);
-}
-
-TEST(PortalShortcuts, CapsLockAloneBindsNothingSoEnablingAgainAsksNoOne) {
-    using V = std::vector<Hotkey>;
-    EXPECT_EQ(PortalKeysToBind({Hotkey::CapsLock}), V{});
-    EXPECT_EQ(PortalKeysToBind({Hotkey::Tab, Hotkey::CapsLock}), (V{Hotkey::Tab, Hotkey::CapsLock}));
-    EXPECT_EQ(PortalKeysToBind({Hotkey::F1, Hotkey::CapsLock}), (V{Hotkey::F1, Hotkey::CapsLock}));
 }
 
 // GNOME's dialog for typing comes at the first line, not at start-up; a refusal fails that line,
