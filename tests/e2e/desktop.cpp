@@ -58,12 +58,9 @@ std::vector<Window> Desktop::windows(const std::string& title, bool mappedOnly) 
 }
 
 Window Desktop::findWindow(const std::string& title, int timeoutMs, bool mappedOnly) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        if (const auto found = windows(title, mappedOnly); !found.empty()) return found.back();
-        settle(20);
-    } while (std::chrono::steady_clock::now() < end);
-    return 0;
+    std::vector<Window> found;
+    WaitUntil([&] { return !(found = windows(title, mappedOnly)).empty(); }, timeoutMs);
+    return found.empty() ? 0 : found.back();
 }
 
 Rect Desktop::geometry(Window w) const {

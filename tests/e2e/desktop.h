@@ -9,6 +9,7 @@
 #include <X11/Xlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,16 +114,11 @@ template <class Done> bool WaitUntil(Done done, int ms = 10000) {
     return done();
 }
 
-// Keyquill's viewable top-level windows (the main window, and a notice or message box).
-inline std::vector<Window> keyquillWindows(const Desktop& desk) {
-    return desk.windows("Keyquill");
-}
-
 // Keyquill's main window, once the notice shown with it at start (the shorter window of the two,
 // sharing its title) has been answered; 0 when the two did not appear.
 inline Window MainWindowPastNotice(const Desktop& desk) {
     std::vector<Window> shown;
-    if (!WaitUntil([&] { return (shown = keyquillWindows(desk)).size() == 2; })) return 0;
+    if (!WaitUntil([&] { return (shown = desk.windows("Keyquill")).size() == 2; })) return 0;
     const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
     desk.focus(shown[firstIsMain ? 1 : 0]);
     desk.key("Return");
@@ -158,18 +154,26 @@ protected:
         WaitUntil([&] { return (w = desk.findWindow("Keyquill", 0)) && w != other; }, 5000);
         return w != other ? w : 0;
     }
-    void fileDialog(Window w, const std::vector<std::string>& menuKeys, const std::string& file) const {
-        ASSERT_TRUE(ui.fileDialog(w, menuKeys, file));
-    }
-    // Loads a list through File > Load and ticks "Enabled".
-    void loadAndEnable(const std::string& list) {
-        ASSERT_TRUE(ui.loadList(mainWindow, list));
+    // Writes a list file with this content, loads it through File > Load and ticks "Enabled".
+    void loadAndEnable(const std::string& content) {
+        std::ofstream(path("list.txt"), std::ios::binary) << content;
+        ASSERT_TRUE(ui.loadList(mainWindow, path("list.txt")));
         ui.clickEnabled(mainWindow);
     }
     std::string path(const std::string& name) const { return (dir / name).string(); }
-    Window openMultiSlot() { return ui.openMultiSlot(mainWindow); }
-    bool fillRow(Window multi, int r, const std::string& text, bool withEnter = false) {
-        return ui.fillRow(multi, r, text, withEnter);
+    // What the recording client received (the file "text"); an xterm's reports of its focus are
+    // not text.
+    std::string text() const {
+        std::string t = readFile(path("text"));
+        for (const char* report : {"\x1b[I", "\x1b[O"})
+            for (size_t at; (at = t.find(report)) != std::string::npos;)
+                t.erase(at, 3);
+        return t;
+    }
+    bool waitForText(const std::string& expected, int ms = 5000) const {
+        WaitUntil([&] { return text().size() >= expected.size(); }, ms);
+        Desktop::settle(50); // anything more that would arrive
+        return text() == expected;
     }
 
     std::filesystem::path dir;

@@ -131,8 +131,7 @@ TEST_F(DesktopE2E, AHotkeyHeldByAnotherProgramIsReported) {
     helpers.push_back(spawn(KQ_E2E_TARGET, {path("text"), path("events"), "grabber", "grab-tab"}));
     ASSERT_NE(desk.findWindow("grabber"), 0u);
     startKeyquill(KQ_KEYQUILL);
-    std::ofstream(path("list.txt"), std::ios::binary) << "a\r\n";
-    loadAndEnable(path("list.txt"));
+    loadAndEnable("a\r\n");
     const Window box = newKeyquillWindow(mainWindow);
     ASSERT_NE(box, 0u) << "no message about TAB";
     desk.focus(box);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
 
 using namespace kq::e2e;
 
@@ -29,11 +28,6 @@ protected:
     void TearDown() override {
         KeyquillTest::TearDown();
         terminate(target);
-    }
-    std::string text() const { return readFile(path("text")); }
-    bool waitForText(const std::string& expected) const {
-        WaitUntil([&] { return text().size() >= expected.size(); }, 5000);
-        return text() == expected;
     }
     // Whether a tap of Caps Lock toggles the lock, as the keymap says it should once no Keyquill
     // runs (a dump of the keymap does not show key actions). The lock is switched off again.
@@ -57,17 +51,17 @@ protected:
 // The multi-slot window's rows go to a file and come back from it unchanged (File > Save, Restore
 // Defaults, File > Load); what the rows type is a journey of every desktop.
 TEST_F(ProgramE2E, TheSlotSetRoundTripsThroughItsFile) {
-    const Window multi = openMultiSlot();
+    const Window multi = ui.openMultiSlot(mainWindow);
     ASSERT_NE(multi, 0u);
-    ASSERT_TRUE(fillRow(multi, 0, "echo one, (two)"));
-    ASSERT_TRUE(fillRow(multi, 2, "third", true));
+    ASSERT_TRUE(ui.fillRow(multi, 0, "echo one, (two)"));
+    ASSERT_TRUE(ui.fillRow(multi, 2, "third", true));
     const std::string golden = readFile(KQ_E2E_GOLDEN "/slotset.txt");
-    fileDialog(multi, {"alt+f", "Down", "Return"}, path("set1.txt"));
+    ASSERT_TRUE(ui.fileDialog(multi, {"alt+f", "Down", "Return"}, path("set1.txt")));
     EXPECT_EQ(readFile(path("set1.txt")), golden);
     desk.focus(multi);
     desk.keys({"alt+f", "Down", "Down", "Down", "Return"}); // Restore Defaults
-    fileDialog(multi, {"alt+f", "Return"}, path("set1.txt"));
-    fileDialog(multi, {"alt+f", "Down", "Return"}, path("set2.txt"));
+    ASSERT_TRUE(ui.fileDialog(multi, {"alt+f", "Return"}, path("set1.txt")));
+    ASSERT_TRUE(ui.fileDialog(multi, {"alt+f", "Down", "Return"}, path("set2.txt")));
     EXPECT_EQ(readFile(path("set2.txt")), golden) << "Load must bring back the same rows";
 }
 
@@ -92,8 +86,7 @@ TEST_F(ProgramE2E, BindingsLeftByAKilledCopyAreRemovedAtTheNextStart) {
     for (int i = 0; line.size() < 6000; ++i)
         line += i % 8 == 7 ? std::string(" ")
                            : std::string("αβγδεζηθικλμνξοπρστυφχψω").substr(size_t(i % 24) * 2, 2);
-    { std::ofstream(path("greek.txt"), std::ios::binary) << line << "\r\n"; }
-    loadAndEnable(path("greek.txt"));
+    loadAndEnable(line + "\r\n");
     desk.focus(targetWindow);
     desk.key("Tab");
     const std::string del = "<Delete>"; // "Auto Backspace" is ticked at start
@@ -119,8 +112,7 @@ TEST_F(ProgramE2E, BindingsLeftByAKilledCopyAreRemovedAtTheNextStart) {
 // Characters the layout lacks stay bound after a line; ten seconds without typing give the keymap
 // back, and so does closing the program, at once.
 TEST_F(ProgramE2E, BindingsAreRemovedWhenIdleAndAtExit) {
-    { std::ofstream(path("arrows.txt"), std::ios::binary) << "→ ✓\r\n"; }
-    loadAndEnable(path("arrows.txt"));
+    loadAndEnable("→ ✓\r\n");
     desk.focus(targetWindow);
     desk.key("Tab");
     ASSERT_TRUE(waitForText("<Delete>→ ✓")) << text();
@@ -143,8 +135,7 @@ TEST_F(ProgramE2E, WhatAWindowThatPassesKeyCodesOnCannotTakeIsNamedInAMessage) {
     const pid_t nested =
         spawn("/bin/sh", {KQ_E2E_XEPHYR_TARGET, KQ_E2E_TARGET, path("nested"), path("nested-events")});
     const Window forwarder = desk.findWindow("kq-forwarder");
-    { std::ofstream(path("list.txt"), std::ios::binary) << "[x] \xE2\x9C\x93\r\n"; }
-    loadAndEnable(path("list.txt"));
+    loadAndEnable("[x] \xE2\x9C\x93\r\n");
     desk.focus(forwarder);
     desk.key("Tab");
     EXPECT_TRUE(WaitUntil([&] { return readFile(path("nested")) == "<Delete>[x] "; }))

@@ -86,6 +86,13 @@ std::string runCapture(const std::string& command) {
     return out;
 }
 
+std::string runCaptureWith(const std::vector<std::string>& env, const std::string& command) {
+    std::string line = "env";
+    for (const auto& e : env)
+        line += " '" + e + "'";
+    return runCapture(line + " " + command);
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;

@@ -39,6 +39,8 @@ bool waitExit(pid_t pid, int ms);
 std::filesystem::path RuntimeDir(const std::string& name);
 // Runs a shell command and returns its standard output.
 std::string runCapture(const std::string& command);
+// The same with these variables ("NAME=value") added to its environment.
+std::string runCaptureWith(const std::vector<std::string>& env, const std::string& command);
 std::string readFile(const std::string& path);
 // The shared Xvfb's keymap, as xkbcomp writes it out.
 inline std::string keymapDump() {

@@ -93,29 +93,18 @@ protected:
     }
     // Starts a recording client of this kind; it has the keyboard focus when this returns.
     void openTarget(Client kind);
-    // What the client received; an xterm's reports of its focus are not text.
-    std::string text() const {
-        std::string t = readFile(path("text"));
-        for (const char* report : {"\x1b[I", "\x1b[O"})
-            for (size_t at; (at = t.find(report)) != std::string::npos;)
-                t.erase(at, 3);
-        return t;
-    }
     // Every press and release the recording client saw, as "P <keysym>" / "R <keysym>" lines.
     std::string keyLog() const;
-    bool waitForText(const std::string& expected, int ms = 5000) const {
-        WaitUntil([&] { return text().size() >= expected.size(); }, ms);
-        Desktop::settle(50); // anything more that would arrive
-        return text() == expected;
-    }
-    std::string writeList(const std::vector<std::string>& lines) const {
-        std::ofstream f(path("list.txt"), std::ios::binary);
+    // Loads these lines as the list (typed as they stand, or read in the key notation), ticks
+    // "Enabled", unticks "Auto Backspace" and waits until the desktop has bound the keys.
+    void loadList(const std::vector<std::string>& lines, bool notation = false) {
+        std::string content;
         for (const auto& l : lines)
-            f << literal(l) << "\n";
-        return path("list.txt");
+            content += (notation ? l : literal(l)) + "\n";
+        loadAndEnable(content);
+        ui.clickAutoBackspace(mainWindow);
+        ASSERT_TRUE(backend().waitBound(true));
     }
-    void clickEnabled() { ui.clickEnabled(mainWindow); }
-    void untickAutoBackspace() { ui.clickAutoBackspace(mainWindow); }
     // The user's keyboard of this desktop.
     bool tap(int key) { return backend().tap(key); }
     bool user(const std::string& command) { return backend().user(command); }

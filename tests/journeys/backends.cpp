@@ -11,12 +11,6 @@
 
 namespace kq::e2e {
 
-bool Backend::ensureStarted(std::string* error) {
-    if (!std::exchange(m_tried, true) && !start(&m_error) && m_error.empty()) m_error = "did not start";
-    *error = m_error;
-    return m_error.empty();
-}
-
 namespace {
 
 std::vector<Backend*>& started() {
@@ -33,6 +27,19 @@ public:
     }
 };
 const bool g_stopAtEnd = (::testing::AddGlobalTestEnvironment(new StopDesktops), true);
+
+} // namespace
+
+bool Backend::ensureStarted(std::string* error) {
+    if (!std::exchange(m_tried, true)) {
+        started().push_back(this);
+        if (!start(&m_error) && m_error.empty()) m_error = "did not start";
+    }
+    *error = m_error;
+    return m_error.empty();
+}
+
+namespace {
 
 // "tap 15" -> {"tap", 15}.
 std::pair<std::string, int> parse(const std::string& command) {
@@ -51,9 +58,7 @@ public:
     bool releaseMayPass() const override { return true; }
     bool start(std::string* error) override {
         m_dpy = XOpenDisplay(XvfbDisplay().c_str());
-        if (!m_dpy) return *error = "no Xvfb", false;
-        started().push_back(this);
-        return true;
+        return m_dpy || (*error = "no Xvfb", false);
     }
     void stop() override {
         if (m_dpy) XCloseDisplay(m_dpy);
@@ -109,10 +114,7 @@ class SwayBackend : public VirtualKeyboardBackend<SwaySession> {
 public:
     explicit SwayBackend(std::string folder = "sway") : VirtualKeyboardBackend(std::move(folder)) {}
     const char* name() const override { return "sway"; }
-    bool start(std::string* error) override {
-        started().push_back(this);
-        return session.start(error) && startKeys(error);
-    }
+    bool start(std::string* error) override { return session.start(error) && startKeys(error); }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
         session.msg("input type:keyboard xkb_layout us");
@@ -171,20 +173,10 @@ public:
 };
 
 // A headless KWin with the desktop portal: portal shortcuts bring the hotkeys, fake input types.
-class KwinBackend : public Backend {
+class KwinBackend : public VirtualKeyboardBackend<KwinSession> {
 public:
     const char* name() const override { return "KWin"; }
-    bool start(std::string* error) override {
-        started().push_back(this);
-        if (!session.start(error)) return false;
-        return keys.start(KQ_WL_KEYS, session.env()) || (*error = "the test keyboard did not start", false);
-    }
-    void stop() override {
-        keys.stop();
-        session.stop();
-    }
-    std::vector<std::string> env(bool) const override { return session.env(); }
-    bool user(const std::string& command) override { return keys.command(command); }
+    bool start(std::string* error) override { return session.start(error) && startKeys(error); }
     // The notice shown at start says once what this desktop does differently.
     Window launch(Desktop& desk, pid_t* keyquill) override {
         *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
@@ -194,9 +186,6 @@ public:
     bool waitBound(bool bound) override {
         return WaitPortal([&] { return session.portal(); }, bound);
     }
-
-    KwinSession session;
-    UserKeyboard keys;
 };
 
 // A headless GNOME Shell with Keyquill's extension: the shell grabs the keys and types.
@@ -204,10 +193,7 @@ class GnomeBackend : public Backend {
 public:
     const char* name() const override { return "GNOME"; }
     bool releaseMayPass() const override { return true; } // GNOME before 48 reports no release
-    bool start(std::string* error) override {
-        started().push_back(this);
-        return session.start(KQ_GNOME_EXTENSION, error);
-    }
+    bool start(std::string* error) override { return session.start(KQ_GNOME_EXTENSION, error); }
     void stop() override { session.stop(); }
     std::vector<std::string> env(bool x11Client) const override { return session.env(x11Client); }
     bool user(const std::string& command) override {
@@ -235,10 +221,7 @@ public:
     bool available() const override { return LabwcSession::installed(); }
     // Quirk: labwc binds by key symbol, so the key Keyquill types back is taken by the binding too.
     bool passedKeyReachesClients() const override { return false; }
-    bool start(std::string* error) override {
-        started().push_back(this);
-        return session.start(KQ_KEYQUILL, error) && startKeys(error);
-    }
+    bool start(std::string* error) override { return session.start(KQ_KEYQUILL, error) && startKeys(error); }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
         *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));

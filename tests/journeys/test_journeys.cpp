@@ -89,22 +89,17 @@ protected:
     Backend& backend() const override { return GetParam().desktop(); }
 
     void prepare(const Journey& j) {
-        if (j.list.empty()) {
-            const Window multi = openMultiSlot();
+        if (!j.list.empty()) {
+            ASSERT_NO_FATAL_FAILURE(loadList(j.list, true));
+        } else {
+            const Window multi = ui.openMultiSlot(mainWindow);
             ASSERT_NE(multi, 0u);
             for (const Row& r : j.rows)
-                ASSERT_TRUE(fillRow(multi, r.index, r.text, r.enter));
-        } else {
-            std::ofstream f(path("list.txt"), std::ios::binary);
-            for (const std::string& line : j.list)
-                f << line << "\n";
-            f.close();
-            loadAndEnable(path("list.txt"));
-            untickAutoBackspace();
+                ASSERT_TRUE(ui.fillRow(multi, r.index, r.text, r.enter));
+            ASSERT_TRUE(backend().waitBound(true));
         }
-        ASSERT_TRUE(backend().waitBound(true));
         if (j.untick) {
-            clickEnabled();
+            ui.clickEnabled(mainWindow);
             ASSERT_TRUE(backend().waitBound(false));
         }
     }

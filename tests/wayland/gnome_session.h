@@ -13,7 +13,6 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,7 +24,6 @@ public:
     // `extension`: the folder of the extension's built form, or empty for a shell without it.
     bool start(const std::string& extension, std::string* error) {
         m_dir = RuntimeDir("kq-gnome");
-        chmod(m_dir.c_str(), 0700);
         const auto home = m_dir / "home";
         m_env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (m_dir / "session_bus").string(),
                  "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (m_dir / "system_bus").string(),
@@ -128,13 +126,7 @@ public:
         return on;
     }
     std::string gsettings(const std::string& args) const {
-        return runCapture("env " + joined() + " gsettings " + args + " 2>&1");
-    }
-    std::string joined() const {
-        std::string s;
-        for (const auto& e : m_env)
-            s += "'" + e + "' ";
-        return s;
+        return runCaptureWith(m_env, "gsettings " + args + " 2>&1");
     }
 
 private:

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,7 +21,6 @@ class KwinSession {
 public:
     bool start(std::string* error) {
         m_dir = RuntimeDir("kq-kwin");
-        chmod(m_dir.c_str(), 0700);
         std::filesystem::copy_file("/usr/bin/kwin_wayland", m_dir / "kwin_wayland");
         int out = -1;
         m_bus = spawnPiped("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, nullptr, &out);
@@ -40,9 +38,9 @@ public:
                  "KWIN_WAYLAND_NO_PERMISSION_CHECKS=1",
                  "XDG_CONFIG_HOME=" + (m_dir / "config").string()};
         // What the bus hands to the portal it starts: KDE's backend is a Wayland client of KWin.
-        runCapture("env " + joined() + " dbus-update-activation-environment XDG_CURRENT_DESKTOP=KDE " +
-                   m_env[1] + " " + m_env[2] + " " + m_env[5] +
-                   " QT_QPA_PLATFORM=wayland KWIN_WAYLAND_NO_PERMISSION_CHECKS=1");
+        runCaptureWith(m_env, "dbus-update-activation-environment XDG_CURRENT_DESKTOP=KDE " + m_env[1] + " " +
+                                  m_env[2] + " " + m_env[5] +
+                                  " QT_QPA_PLATFORM=wayland KWIN_WAYLAND_NO_PERMISSION_CHECKS=1");
         m_kwin = spawn("env", concat(m_env, {"sh", "-c",
                                              "exec " + (m_dir / "kwin_wayland").string() +
                                                  " --virtual --socket wayland-kq --no-lockscreen >" +
@@ -56,14 +54,13 @@ public:
         terminate(m_bus); // the portal and its backend end with their bus
         m_kwin = m_bus = 0;
     }
-    const std::vector<std::string>& env() const { return m_env; }
+    std::vector<std::string> env(bool = false) const { return m_env; }
     // The user's layouts (as kxkbrc lists them) and the one in use, set as the keyboard settings
     // module does: the file, then KWin told to read it. True once KWin uses them.
     bool setLayouts(const std::string& list, int active) {
         std::filesystem::create_directories(m_dir / "config");
         std::ofstream(m_dir / "config" / "kxkbrc") << "[Layout]\nLayoutList=" << list << "\nUse=true\n";
-        runCapture("env " + joined() +
-                   " dbus-send --session --type=signal /Layouts org.kde.keyboard.reloadConfig");
+        runCaptureWith(m_env, "dbus-send --session --type=signal /Layouts org.kde.keyboard.reloadConfig");
         const bool several = list.find(',') != std::string::npos;
         for (int i = 0; i < 300; ++i, Desktop::settle(10)) {
             const std::string got = layoutCall("getLayoutsList");
@@ -80,16 +77,10 @@ public:
     }
     // What KWin's layout service answers (busctl's output, or its error).
     std::string layoutCall(const std::string& methodAndArgs) const {
-        return runCapture("env " + joined() + " busctl --user call org.kde.keyboard /Layouts " +
-                          "org.kde.KeyboardLayouts " + methodAndArgs + " 2>&1");
+        return runCaptureWith(m_env, "busctl --user call org.kde.keyboard /Layouts org.kde.KeyboardLayouts " +
+                                         methodAndArgs + " 2>&1");
     }
-    std::string joined() const {
-        std::string s;
-        for (const auto& e : m_env)
-            s += "'" + e + "' ";
-        return s;
-    }
-    PortalHold portal() const { return KeyquillPortalHold(joined()); }
+    PortalHold portal() const { return KeyquillPortalHold(m_env); }
 
 private:
     std::filesystem::path m_dir;

@@ -20,10 +20,8 @@ public:
     ~LabwcSession() { stop(); }
     static bool installed() { return std::filesystem::exists("/usr/bin/labwc"); }
     bool start(const std::string& keyquill, std::string* error) {
-        m_dir = std::filesystem::temp_directory_path() / ("kq-labwc-" + std::to_string(getpid()));
-        std::filesystem::remove_all(m_dir);
+        m_dir = RuntimeDir("kq-labwc");
         std::filesystem::create_directories(m_dir / "config");
-        std::filesystem::permissions(m_dir, std::filesystem::perms::owner_all);
         std::ofstream rc(m_dir / "config" / "rc.xml");
         rc << "<?xml version=\"1.0\"?>\n<labwc_config><keyboard>\n";
         for (int f = 0; f <= 12; ++f)

@@ -7,6 +7,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace kq::e2e {
 
@@ -17,10 +18,10 @@ struct PortalHold {
     bool none() const { return sessions == 0 && !answering; }
 };
 
-// `env`: the quoted environment of a client of that desktop's session bus.
-inline PortalHold KeyquillPortalHold(const std::string& env) {
+// `env`: the environment of a client of that desktop's session bus.
+inline PortalHold KeyquillPortalHold(const std::vector<std::string>& env) {
     const std::string tree =
-        runCapture("env " + env + " busctl --user tree --list org.freedesktop.portal.Desktop 2>/dev/null");
+        runCaptureWith(env, "busctl --user tree --list org.freedesktop.portal.Desktop 2>/dev/null");
     PortalHold hold;
     for (size_t at = tree.find("/keyquill\n"); at != std::string::npos; at = tree.find("/keyquill\n", at + 1))
         ++hold.sessions;

@@ -30,10 +30,7 @@ std::string firstMatch(const fs::path& dir, const std::string& prefix, const std
 } // namespace
 
 bool SwaySession::start(std::string* error) {
-    m_dir = fs::temp_directory_path() / ("kq-" + m_name + "-" + std::to_string(getpid()));
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-    fs::permissions(m_dir, fs::perms::owner_all);
+    m_dir = RuntimeDir("kq-" + m_name);
     // XWayland admits only sway's user; the tests' X11 clients run as root. The display name is
     // written once they are let in, so it also says XWayland is up.
     std::ofstream(m_dir / "config")

@@ -17,28 +17,15 @@ class GnomeE2E : public BackendE2E {
 protected:
     Backend& backend() const override { return GnomeDesktop(); }
     GnomeSession& gnome() const { return GnomeSessionOf(GnomeDesktop()); }
-    // Lines as they stand in the file: the key notation is theirs.
-    void loadRaw(const std::vector<std::string>& lines) {
-        std::ofstream f(path("list.txt"), std::ios::binary);
-        for (const std::string& l : lines)
-            f << l << "\n";
-        f.close();
-        loadAndEnable(path("list.txt"));
-        untickAutoBackspace();
-        ASSERT_TRUE(backend().waitBound(true));
-    }
     std::string clipboard() {
-        std::string env;
-        for (const std::string& e : gnome().env(true))
-            env += "'" + e + "' ";
-        return runCapture("env " + env + " GDK_BACKEND=x11 " + KQ_E2E_CLIPBOARD + " get");
+        return runCaptureWith(gnome().env(true), std::string("GDK_BACKEND=x11 ") + KQ_E2E_CLIPBOARD + " get");
     }
 };
 
 // The shell takes a key Keyquill types while it is grabbed for itself: a tab in a line must
 // reach the window all the same, and the next press of Tab is still Keyquill's.
 TEST_F(GnomeE2E, ATabInALineReachesTheWindowAndTabStaysTheHotkey) {
-    loadRaw({"a{TAB}b", "c"});
+    loadList({"a{TAB}b", "c"}, true);
     openTarget(Client::Gtk);
     ASSERT_TRUE(tap(kTab));
     ASSERT_TRUE(waitForText("a\tb")) << "got: " << text();
@@ -48,7 +35,7 @@ TEST_F(GnomeE2E, ATabInALineReachesTheWindowAndTabStaysTheHotkey) {
 
 // Keyquill killed outright: the extension lets its keys go, and Tab reaches the window again.
 TEST_F(GnomeE2E, AKilledKeyquillLeavesNoKeyGrabbed) {
-    loadRaw({"x"});
+    loadList({"x"});
     kill(keyquill, SIGKILL);
     EXPECT_TRUE(WaitUntil([&] { return gnome().bound().empty(); })) << gnome().bound();
     openTarget(Client::Gtk);
@@ -67,7 +54,7 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
             line += "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,;:-_!?"[i % 73];
         lines.push_back(line);
     }
-    loadRaw(lines);
+    loadList(lines);
     const pid_t owner =
         spawn("env", concat(gnome().env(true), {"GDK_BACKEND=x11", KQ_E2E_CLIPBOARD, "set", "mine"}));
     ASSERT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
@@ -89,7 +76,7 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
 // GNOME switches the lock even for a grabbed Caps Lock (only applications miss the key), and
 // Keyquill switches it off when it starts, as on X11.
 TEST_F(GnomeE2E, CapsLockStillSwitchesAndKeyquillSwitchesItOffAtStart) {
-    loadRaw({"x"});
+    loadList({"x"});
     ASSERT_TRUE(tap(kCapsLock));
     ASSERT_TRUE(WaitUntil([&] { return gnome().capsLocked(); }));
     terminate(keyquill);

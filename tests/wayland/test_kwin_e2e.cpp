@@ -31,15 +31,12 @@ protected:
 // What no layout has is pasted in its place in the line (the journeys check the lines), and the
 // clipboard the user had is back afterwards.
 TEST_F(KwinE2E, TheUsersClipboardIsBackAfterAPaste) {
-    loadAndEnable(writeList({"caf\xc3\xa9 \xe2\x86\x92 end"}));
-    untickAutoBackspace();
-    ASSERT_TRUE(backend().waitBound(true));
-    runCapture("env " + kwin().joined() + " wl-copy 'what the user copied'");
+    loadList({"caf\xc3\xa9 \xe2\x86\x92 end"});
+    runCaptureWith(kwin().env(), "wl-copy 'what the user copied'");
     openTarget(Client::Qt);
     ASSERT_TRUE(tap(kTab));
     ASSERT_TRUE(waitForText("caf\xc3\xa9 \xe2\x86\x92 end")) << "got: " << text();
-    EXPECT_EQ(runCapture("env " + kwin().joined() + " timeout 5 wl-paste --no-newline"),
-              "what the user copied");
+    EXPECT_EQ(runCaptureWith(kwin().env(), "timeout 5 wl-paste --no-newline"), "what the user copied");
 }
 
 // The user's layouts us+ru with ru in use, then us+de with de in use: lines of Latin, Cyrillic and
@@ -48,9 +45,7 @@ TEST_F(KwinE2E, TheUsersClipboardIsBackAfterAPaste) {
 TEST_F(KwinE2E, LinesAreExactWithSeveralLayouts) {
     const std::vector<std::string> lines{"Hello, world! (x) [y] {z} @#$%^&*", "Привет, мир! Ёж",
                                          "mixed: abc жэ xyz ЖЭ 42", "äöü ÄÖÜ ß € @ µ ~|"};
-    loadAndEnable(writeList(lines));
-    untickAutoBackspace();
-    ASSERT_TRUE(backend().waitBound(true));
+    loadList(lines);
     layoutsChanged = true;
     for (const char* list : {"us,ru", "us,de"}) {
         SCOPED_TRACE(list);

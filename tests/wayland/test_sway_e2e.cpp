@@ -64,8 +64,7 @@ TEST_F(SwayE2E, AClientThatStopsReadingForAMomentGetsAllOfALongLine) {
     std::string line;
     for (int i = 0; line.size() < 6000; ++i)
         line += "abcdefghij"[i % 10];
-    loadAndEnable(writeList({line}));
-    untickAutoBackspace();
+    loadList({line});
     recorderArgs = "--times";
     openTarget(Client::Recorder);
     const std::string pid = runCapture("pgrep -n kq_wl_recorder");
@@ -91,8 +90,7 @@ TEST_F(SwayE2E, AClientThatStopsReadingForAMomentGetsAllOfALongLine) {
 // a keymap late, so they are where a line would come out wrong.
 TEST_F(SwayE2E, AHotkeyReleasedMidLineLeavesTheLineExactInXWayland) {
     const std::string line = longLine();
-    loadAndEnable(writeList({line}));
-    untickAutoBackspace();
+    loadList({line});
     openTarget(Client::XTerm);
     ASSERT_TRUE(user("down " + std::to_string(kTab)));
     for (int i = 0; i < 500 && text().size() < 40; ++i)
@@ -103,8 +101,7 @@ TEST_F(SwayE2E, AHotkeyReleasedMidLineLeavesTheLineExactInXWayland) {
 
 TEST_F(SwayE2E, ASlowXWaylandClientGetsTheLineExact) {
     const std::string line = "abc é ß → 😀 xyz";
-    loadAndEnable(writeList({line}));
-    untickAutoBackspace();
+    loadList({line});
     openTarget(Client::XTerm);
     const pid_t xterm = std::stoi(runCapture("pgrep -n xterm"));
     kill(xterm, SIGSTOP);
@@ -120,8 +117,7 @@ TEST_F(SwayE2E, ASlowXWaylandClientGetsTheLineExact) {
 // line. Quirk: sway updates a keyboard's lock before it looks at its bindings, so a bound Caps
 // Lock still toggles the user's lock (the application does not see the key).
 TEST_F(SwayE2E, TheUsersCapsLockAndShiftDoNotReachTheLine) {
-    loadAndEnable(writeList({"abc"}));
-    untickAutoBackspace();
+    loadList({"abc"});
     openTarget(Client::Qt);
     ASSERT_TRUE(tap(kCapsLock));
     ASSERT_TRUE(tap(kTab));
@@ -151,8 +147,7 @@ TEST_P(KeymapE2E, LinesStayExactWhenTheKeymapsChange) {
     const bool labwc = GetParam();
     const std::vector<std::string> lines{"Hello, [world] (x) {y} 1+2=3 ~/a_b@c#d$e%f^g&h*i|j",
                                          "é ü ß € ñ ç å ø", "→ ✓ Ω 日本語 😀", "yz"};
-    loadAndEnable(writeList(lines));
-    untickAutoBackspace();
+    loadList(lines);
     const std::function<void()> changes[] = {
         [] {},
         [this] {
@@ -219,8 +214,7 @@ TEST_F(SwayE2E, SavedTranslucencyReachesTheWindowThroughTheCompositor) {
 }
 
 TEST_F(SwayE2E, AKilledKeyquillLeavesNoBindingBehind) {
-    loadAndEnable(writeList({"one"}));
-    untickAutoBackspace();
+    loadList({"one"});
     openTarget(Client::Qt);
     ASSERT_TRUE(tap(kTab));
     ASSERT_TRUE(waitForText("one")) << text();
@@ -241,13 +235,11 @@ TEST_F(KeyquillTest, OtherWaylandSessionsSayOnceThatHotkeysWorkInX11Applications
         spawn("env", {"WAYLAND_DISPLAY=wayland-elsewhere", "SWAYSOCK=", "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
     mainWindow = MainWindowPastNotice(desk);
     ASSERT_NE(mainWindow, 0u) << "the main window and the notice";
-    { std::ofstream(path("list.txt"), std::ios::binary) << "x11 line\n"; }
-    loadAndEnable(path("list.txt"));
+    loadAndEnable("x11 line\n");
     desk.focus(targetWindow);
     desk.key("Tab");
-    WaitUntil([&] { return readFile(path("text")).find("x11 line") != std::string::npos; }, 3000);
-    EXPECT_EQ(readFile(path("text")), "<Delete>x11 line");
-    EXPECT_EQ(keyquillWindows(desk), std::vector<Window>{mainWindow}) << "told once";
+    EXPECT_TRUE(waitForText("<Delete>x11 line")) << text();
+    EXPECT_EQ(desk.windows("Keyquill"), std::vector<Window>{mainWindow}) << "told once";
     terminate(target);
 }
 
