@@ -15,8 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const bool g_xvfb = RegisterSharedXvfb();
-
 class DesktopE2E : public KeyquillTest {
 protected:
     // keyquill keeps config.ini in its own folder: the test runs a copy of its own.

@@ -12,7 +12,6 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <atomic>
 #include <csignal>
 #include <functional>
 #include <map>
@@ -26,8 +25,6 @@ using namespace kq::e2e;
 using namespace std::chrono_literals;
 
 namespace {
-
-const bool g_xvfb = RegisterSharedXvfb();
 
 // Shorter than the product's, so that a test that waits for a grace period stays quick; still far
 // longer than the half second a stopped client lags.
@@ -57,6 +54,34 @@ protected:
     }
     // Whether the target had to take in a keymap change since it was last emptied.
     bool remapped() const { return world.events().find("MAPPING") != std::string::npos; }
+
+    static constexpr const char* kNext = "next line: xyz Ω";
+    static std::string faultLine() {
+        std::string line;
+        for (int i = 0; line.size() < 6000; ++i)
+            line += "xyz" + std::to_string(i % 10) + (i % 5 ? " " : " → ✓ Ω ");
+        return line;
+    }
+    // Loads `line` and kNext, types `line` and, from another thread with a connection of its own,
+    // runs `fault` once part of the line has arrived.
+    void typeWithFault(const std::function<void(Display*)>& fault, const std::string& line = faultLine()) {
+        world.load({line, kNext});
+        const std::string path = world.textPath();
+        const size_t before = world.text().size();
+        std::thread injector([&] {
+            Display* own = XOpenDisplay(nullptr);
+            struct stat st {};
+            for (int i = 0; i < 25000 && !(stat(path.c_str(), &st) == 0 && size_t(st.st_size) > before + 300);
+                 ++i)
+                std::this_thread::sleep_for(200us);
+            fault(own);
+            XCloseDisplay(own);
+        });
+        world.tap(XK_Tab);
+        world.pump(500);
+        injector.join();
+        world.pump(300);
+    }
 };
 
 // While the line arrives the target is stopped for half a second: it looks every keycode up long
@@ -64,26 +89,18 @@ protected:
 // keycodes of the first line are given new meanings, but only once their grace period is over.
 TEST_F(KeyboardE2E, ClientStoppedMidLineReceivesEveryCharacter) {
     start();
-    const std::string greek = cycle(U'α', 24, 1500), cyrillic = cycle(U'а', 30, 1500);
-    world.load({greek, cyrillic});
     std::string expected;
-    for (const std::string& line : {greek, cyrillic}) {
-        const size_t before = world.text().size();
-        std::atomic<bool> stopped{false};
-        std::thread stopper([&] {
-            struct stat st {};
-            const std::string path = world.textPath();
-            for (int i = 0; i < 5000 && !stopped; ++i, std::this_thread::sleep_for(200us))
-                if (stat(path.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) > before) stopped = true;
-            kill(world.targetPid(), SIGSTOP);
-            std::this_thread::sleep_for(500ms);
-            kill(world.targetPid(), SIGCONT);
-        });
-        world.tap(XK_Tab);
+    for (const std::string& line : {cycle(U'α', 24, 1500), cycle(U'а', 30, 1500)}) {
+        typeWithFault(
+            [&](Display*) {
+                kill(world.targetPid(), SIGSTOP);
+                std::this_thread::sleep_for(500ms);
+                kill(world.targetPid(), SIGCONT);
+            },
+            line);
         expected += line;
-        const bool arrived = world.waitForText(expected, 30000);
-        stopper.join();
-        ASSERT_TRUE(arrived) << "got " << world.text().size() << " of " << expected.size() << " bytes";
+        ASSERT_TRUE(world.waitForText(expected, 30000))
+            << "got " << world.text().size() << " of " << expected.size() << " bytes";
     }
 }
 
@@ -298,32 +315,6 @@ TEST_F(KeyboardE2E, BoundKeyInsideALineIsTakenAndTheRestStillArrives) {
 // the keyboard leaves (an ordinary close is checked with the whole program).
 class FaultE2E : public KeyboardE2E {
 protected:
-    static std::string faultLine() {
-        std::string line;
-        for (int i = 0; line.size() < 6000; ++i)
-            line += "xyz" + std::to_string(i % 10) + (i % 5 ? " " : " → ✓ Ω ");
-        return line;
-    }
-    static constexpr const char* kNext = "next line: xyz Ω";
-
-    // Types the fault line and, from another thread with a connection of its own, runs `fault`
-    // once part of the line has arrived.
-    void typeWithFault(const std::function<void(Display*)>& fault) {
-        world.load({faultLine(), kNext});
-        const std::string path = world.textPath();
-        std::thread injector([&] {
-            Display* own = XOpenDisplay(nullptr);
-            struct stat st {};
-            for (int i = 0; i < 25000 && !(stat(path.c_str(), &st) == 0 && st.st_size > 300); ++i)
-                std::this_thread::sleep_for(200us);
-            fault(own);
-            XCloseDisplay(own);
-        });
-        world.tap(XK_Tab);
-        world.pump(500);
-        injector.join();
-        world.pump(300);
-    }
     void expectNextLine() {
         world.clearTarget();
         world.tap(XK_Tab);

@@ -13,8 +13,6 @@ using namespace kq::e2e;
 
 namespace {
 
-const bool g_xvfb = RegisterSharedXvfb();
-
 class ProgramE2E : public KeyquillTest {
 protected:
     void SetUp() override {

@@ -15,8 +15,6 @@ using namespace kq::e2e;
 
 namespace {
 
-const bool g_xvfb = RegisterSharedXvfb();
-
 class TranslatingE2E : public KeyboardWorldTest {
 protected:
     void TearDown() override {

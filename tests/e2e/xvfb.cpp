@@ -136,15 +136,11 @@ struct XvfbEnvironment : ::testing::Environment {
     }
     void TearDown() override { g_xvfb.stop(); }
 };
+const bool g_registered = (::testing::AddGlobalTestEnvironment(new XvfbEnvironment), true);
 } // namespace
 
 const std::string& XvfbDisplay() {
     return g_xvfb.display();
-}
-
-bool RegisterSharedXvfb() {
-    static const bool registered = (::testing::AddGlobalTestEnvironment(new XvfbEnvironment), true);
-    return registered;
 }
 
 } // namespace kq::e2e

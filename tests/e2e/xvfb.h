@@ -21,9 +21,8 @@ private:
     std::string m_display;
 };
 
-// One private Xvfb for a whole test program, registered from a namespace-scope initialiser in each
-// test file (the first call counts); the tests read its display name.
-bool RegisterSharedXvfb();
+// One private Xvfb for a whole test program (each that links this), started before its first test
+// and stopped after its last; the tests read its display name.
 const std::string& XvfbDisplay();
 
 // Starts a program with arguments; returns its pid (0 on failure).
@@ -50,6 +49,10 @@ inline std::string keymapDump() {
 inline std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+// Starts `command` with these variables ("NAME=value") added to its environment.
+inline pid_t spawnWith(const std::vector<std::string>& env, const std::vector<std::string>& command) {
+    return spawn("env", concat(env, command));
 }
 
 } // namespace kq::e2e

@@ -58,18 +58,14 @@ private:
     std::string m_error;
 };
 
-Backend& X11Desktop();
-Backend& SwayDesktop();
-Backend& KwinDesktop();
-Backend& TriggerDesktop();
-Backend& GnomeDesktop();
-Backend& LabwcDesktop();
-// Sway's session, for its own tests (swaymsg).
-class SwaySession& SwaySessionOf(Backend& sway);
-// GNOME's session, for its own tests.
-class GnomeSession& GnomeSessionOf(Backend& gnome);
-// KWin's session, for its own tests (layouts, portal sessions).
-class KwinSession& KwinSessionOf(Backend& kwin);
+// One of each desktop for the whole program: started once, stopped at the end. Trigger is a
+// wlroots compositor whose own bindings run the command-line trigger (played by a second sway).
+enum class Desk { X11, Sway, Kwin, Trigger, Gnome, Labwc };
+Backend& TheDesktop(Desk which);
+// The sessions of sway (swaymsg), GNOME and KWin (layouts, portal sessions), for their own tests.
+class SwaySession& TheSwaySession();
+class GnomeSession& TheGnomeSession();
+class KwinSession& TheKwinSession();
 
 // A test of the real keyquill serving one desktop: clients of that desktop record what they
 // receive, and keyquill's windows are driven on the Xvfb.

@@ -13,16 +13,12 @@ namespace kq::e2e {
 
 namespace {
 
-std::vector<Backend*>& started() {
-    static std::vector<Backend*> all;
-    return all;
-}
-
 // Every desktop a test started is stopped once, when the program's tests are done.
+std::vector<Backend*> g_started;
 class StopDesktops : public ::testing::Environment {
 public:
     void TearDown() override {
-        for (Backend* b : started())
+        for (Backend* b : g_started)
             b->stop();
     }
 };
@@ -32,7 +28,7 @@ const bool g_stopAtEnd = (::testing::AddGlobalTestEnvironment(new StopDesktops),
 
 bool Backend::ensureStarted(std::string* error) {
     if (!std::exchange(m_tried, true)) {
-        started().push_back(this);
+        g_started.push_back(this);
         if (!start(&m_error) && m_error.empty()) m_error = "did not start";
     }
     *error = m_error;
@@ -79,7 +75,7 @@ public:
     }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         user("layout us");
-        *keyquill = spawn("env", concat(env(true), {KQ_KEYQUILL}));
+        *keyquill = spawnWith(env(true), {KQ_KEYQUILL});
         return desk.findWindow("Keyquill");
     }
 
@@ -118,7 +114,7 @@ public:
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
         session.msg("input type:keyboard xkb_layout us");
-        *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        *keyquill = spawnWith(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
         return desk.findWindow("Keyquill");
     }
 };
@@ -148,12 +144,12 @@ public:
                         "; ";
         }
         session.msg("'" + bindings + "'");
-        watcher = spawn("env", concat(session.env(false),
-                                      {"XDG_RUNTIME_DIR=" + runtime, "sh", "-c",
-                                       "stdbuf -oL swaymsg -m -r -t subscribe '[\"binding\"]' | "
-                                       "while IFS= read -r e; do set -- $(printf %s \"$e\" | sed -n "
-                                       "'s/.*nop kqtrigger \\([a-z]*\\) \\([a-z0-9]*\\).*/\\1 \\2/p'); "
-                                       "[ $# = 2 ] && " KQ_KEYQUILL " --$1 $2; done"}));
+        watcher =
+            spawnWith(session.env(false), {"XDG_RUNTIME_DIR=" + runtime, "sh", "-c",
+                                           "stdbuf -oL swaymsg -m -r -t subscribe '[\"binding\"]' | "
+                                           "while IFS= read -r e; do set -- $(printf %s \"$e\" | sed -n "
+                                           "'s/.*nop kqtrigger \\([a-z]*\\) \\([a-z0-9]*\\).*/\\1 \\2/p'); "
+                                           "[ $# = 2 ] && " KQ_KEYQUILL " --$1 $2; done"});
         return true;
     }
     void stop() override {
@@ -162,9 +158,8 @@ public:
     }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
-        *keyquill = spawn(
-            "env", concat(env(false), {"SWAYSOCK=", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
-                                       "XDG_RUNTIME_DIR=" + runtime, "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        *keyquill = spawnWith(env(false), {"SWAYSOCK=", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
+                                           "XDG_RUNTIME_DIR=" + runtime, "QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
         return MainWindowPastNotice(desk); // the notice names the bindings to add
     }
 
@@ -179,7 +174,7 @@ public:
     bool start(std::string* error) override { return session.start(error) && startKeys(error); }
     // The notice shown at start says once what this desktop does differently.
     Window launch(Desktop& desk, pid_t* keyquill) override {
-        *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        *keyquill = spawnWith(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
         return MainWindowPastNotice(desk);
     }
     // The portal answers a request once the desktop has bound the keys.
@@ -224,45 +219,31 @@ public:
     bool start(std::string* error) override { return session.start(KQ_KEYQUILL, error) && startKeys(error); }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         if (!keys.command("layout us")) return 0;
-        *keyquill = spawn("env", concat(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL}));
+        *keyquill = spawnWith(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
         return MainWindowPastNotice(desk); // the notice names the bindings to add
     }
 };
 
 } // namespace
 
-// One of each desktop for the whole program: started once, stopped at the end.
-template <class Kind> Kind& the() {
-    static Kind desktop;
-    return desktop;
+Backend& TheDesktop(Desk which) {
+    static X11Backend x11;
+    static SwayBackend sway;
+    static KwinBackend kwin;
+    static TriggerBackend trigger;
+    static GnomeBackend gnome;
+    static LabwcBackend labwc;
+    Backend* const all[] = {&x11, &sway, &kwin, &trigger, &gnome, &labwc};
+    return *all[static_cast<int>(which)];
 }
-
-Backend& LabwcDesktop() {
-    return the<LabwcBackend>();
+SwaySession& TheSwaySession() {
+    return static_cast<SwayBackend&>(TheDesktop(Desk::Sway)).session;
 }
-Backend& GnomeDesktop() {
-    return the<GnomeBackend>();
+GnomeSession& TheGnomeSession() {
+    return static_cast<GnomeBackend&>(TheDesktop(Desk::Gnome)).session;
 }
-Backend& X11Desktop() {
-    return the<X11Backend>();
-}
-Backend& SwayDesktop() {
-    return the<SwayBackend>();
-}
-Backend& TriggerDesktop() {
-    return the<TriggerBackend>();
-}
-Backend& KwinDesktop() {
-    return the<KwinBackend>();
-}
-SwaySession& SwaySessionOf(Backend& sway) {
-    return static_cast<SwayBackend&>(sway).session;
-}
-GnomeSession& GnomeSessionOf(Backend&) {
-    return the<GnomeBackend>().session;
-}
-KwinSession& KwinSessionOf(Backend&) {
-    return the<KwinBackend>().session;
+KwinSession& TheKwinSession() {
+    return static_cast<KwinBackend&>(TheDesktop(Desk::Kwin)).session;
 }
 
 void BackendE2E::openTarget(Client kind) {
@@ -272,30 +253,27 @@ void BackendE2E::openTarget(Client kind) {
     std::filesystem::remove(events);
     const bool x11 = backend().isX11();
     if (kind == Client::Recorder && !x11) { // its log is the text; it says when it has the focus
-        target = spawn("env", concat(backend().env(false), {"sh", "-c",
-                                                            std::string("exec ") + KQ_WL_RECORDER + " " +
-                                                                recorderArgs + " > " + path("text")}));
+        target = spawnWith(
+            backend().env(false),
+            {"sh", "-c", std::string("exec ") + KQ_WL_RECORDER + " " + recorderArgs + " > " + path("text")});
         ASSERT_TRUE(WaitUntil([&] { return text().find("F in") != std::string::npos; }))
             << "the recorder did not get the focus";
         return;
     }
     if (kind == Client::Recorder) {
-        target =
-            spawn("env", concat(backend().env(true), {KQ_E2E_TARGET, path("text"), events, "kq-target"}));
+        target = spawnWith(backend().env(true), {KQ_E2E_TARGET, path("text"), events, "kq-target"});
     } else if (kind == Client::XTerm) {
-        target = spawn("env", concat(backend().env(true),
-                                     {"LC_ALL=C.UTF-8", "xterm", "-xrm", "XTerm*utf8: 1", "-e", "sh", "-c",
-                                      "stty raw -echo; printf '\\033[?1004h'; echo MAPPED > " + events +
-                                          "; exec cat > " + path("text")}));
+        target = spawnWith(backend().env(true),
+                           {"LC_ALL=C.UTF-8", "xterm", "-xrm", "XTerm*utf8: 1", "-e", "sh", "-c",
+                            "stty raw -echo; printf '\\033[?1004h'; echo MAPPED > " + events +
+                                "; exec cat > " + path("text")});
     } else if (kind == Client::Qt) {
-        target = spawn(
-            "env", concat(backend().env(x11), {std::string("QT_QPA_PLATFORM=") + (x11 ? "xcb" : "wayland"),
-                                               KQ_E2E_QT_TARGET, path("text"), events, "kq-target"}));
+        target = spawnWith(backend().env(x11), {std::string("QT_QPA_PLATFORM=") + (x11 ? "xcb" : "wayland"),
+                                                KQ_E2E_QT_TARGET, path("text"), events, "kq-target"});
     } else {
-        target =
-            spawn("env", concat(backend().env(x11), {std::string("GDK_BACKEND=") + (x11 ? "x11" : "wayland"),
-                                                     kind == Client::Gtk4 ? "KQ_GTK=4" : "KQ_GTK=3",
-                                                     KQ_E2E_GTK_TARGET, path("text"), events, "kq-target"}));
+        target = spawnWith(backend().env(x11), {std::string("GDK_BACKEND=") + (x11 ? "x11" : "wayland"),
+                                                kind == Client::Gtk4 ? "KQ_GTK=4" : "KQ_GTK=3",
+                                                KQ_E2E_GTK_TARGET, path("text"), events, "kq-target"});
     }
     const auto said = [&](const char* what) { return readFile(events).find(what) != std::string::npos; };
     ASSERT_TRUE(WaitUntil([&] { return said("MAPPED"); })) << "the target did not start";

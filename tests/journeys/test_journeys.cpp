@@ -13,11 +13,6 @@ using namespace kq::e2e;
 
 namespace {
 
-const bool g_xvfb = RegisterSharedXvfb();
-
-// evdev key codes, as the user's keyboard sends them.
-constexpr int kTab = 15, kF1 = 59;
-
 const std::string kAscii =
     " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 
@@ -32,17 +27,10 @@ struct Journey {
     std::vector<std::string> list; // in the key notation; empty: the multi-slot rows instead
     std::vector<Row> rows;
     bool untick;                   // "Enabled" unticked again before the keys
-    std::vector<std::string> keys; // the user's keyboard: "tap N", "down N", "up N", "hold N"
+    std::vector<std::string> keys; // the user's keyboard by evdev code: "tap N", "down N", "up N", "hold N"
     Client client;
     std::string expected; // the text received, or for the recorder its presses and releases
 };
-
-std::vector<std::string> functionKeys() {
-    std::vector<std::string> keys;
-    for (int f = 0; f < 12; ++f)
-        keys.push_back("tap " + std::to_string(f < 10 ? kF1 + f : 87 + (f - 10)));
-    return keys;
-}
 
 const std::vector<Journey>& journeys() {
     static const std::vector<Journey> all{
@@ -57,7 +45,8 @@ const std::vector<Journey>& journeys() {
          {},
          {{0, "echo €, (two)", false}, {11, "twelfth", true}},
          false,
-         functionKeys(),
+         {"tap 59", "tap 60", "tap 61", "tap 62", "tap 63", "tap 64", "tap 65", "tap 66", "tap 67", "tap 68",
+          "tap 87", "tap 88"}, // F1..F12
          Client::Qt,
          "echo €, (two)twelfth\n"},
         {"AHeldKeyTypesOneLine", {"one", "two"}, {}, false, {"hold 15"}, Client::Qt, "one"},
@@ -80,13 +69,13 @@ const std::vector<Journey>& journeys() {
 }
 
 struct Case {
-    Backend& (*desktop)();
+    Desk desktop;
     const Journey* journey;
 };
 
 class Journeys : public BackendE2E, public ::testing::WithParamInterface<Case> {
 protected:
-    Backend& backend() const override { return GetParam().desktop(); }
+    Backend& backend() const override { return TheDesktop(GetParam().desktop); }
 
     void prepare(const Journey& j) {
         if (!j.list.empty()) {
@@ -142,8 +131,7 @@ TEST_P(Journeys, Run) {
 
 std::vector<Case> cases() {
     std::vector<Case> out;
-    for (Backend& (*desktop)() :
-         {&X11Desktop, &SwayDesktop, &KwinDesktop, &TriggerDesktop, &GnomeDesktop, &LabwcDesktop})
+    for (Desk desktop : {Desk::X11, Desk::Sway, Desk::Kwin, Desk::Trigger, Desk::Gnome, Desk::Labwc})
         for (const Journey& j : journeys())
             out.push_back({desktop, &j});
     return out;
@@ -151,7 +139,8 @@ std::vector<Case> cases() {
 
 INSTANTIATE_TEST_SUITE_P(EveryDesktop, Journeys, ::testing::ValuesIn(cases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                             return std::string(info.param.desktop().name()) + "_" + info.param.journey->name;
+                             return std::string(TheDesktop(info.param.desktop).name()) + "_" +
+                                    info.param.journey->name;
                          });
 
 } // namespace

@@ -53,11 +53,11 @@ public:
         std::filesystem::create_directories(m_dir / "bin");
         std::ofstream(m_dir / "bin/ibus-daemon") << "#!/bin/sh\nexit 1\n";
         std::filesystem::permissions(m_dir / "bin/ibus-daemon", std::filesystem::perms::owner_all);
-        m_shell = spawn("env", concat(m_env, {"sh", "-c",
-                                              "PATH=" + (m_dir / "bin").string() +
-                                                  ":$PATH exec gnome-shell --wayland --headless --virtual-monitor "
-                                                  "1280x800 >" +
-                                                  (m_dir / "log").string() + " 2>&1"}));
+        m_shell = spawnWith(m_env, {"sh", "-c",
+                                    "PATH=" + (m_dir / "bin").string() +
+                                        ":$PATH exec gnome-shell --wayland --headless --virtual-monitor "
+                                        "1280x800 >" +
+                                        (m_dir / "log").string() + " 2>&1"});
         WaitUntil([&] { return std::filesystem::exists(m_dir / "wayland-0") && !x11Display().empty(); },
                   15000);
         if (x11Display().empty()) return *error = "GNOME Shell did not start: " + log(), false;
@@ -97,34 +97,14 @@ public:
                                   "org.gnome.Mutter.RemoteDesktop.Session", "NotifyKeyboardKeycode", nullptr,
                                   nullptr, "ub", static_cast<uint32_t>(code), down ? 1 : 0) >= 0;
     }
-    // The keys Keyquill's extension holds now, as the shell names them ("Tab F1").
-    std::string bound() {
-        sd_bus_message* reply = nullptr;
-        char** keys = nullptr;
-        std::string out;
-        if (sd_bus_get_property(m_bus, "io.github.wrenfield.Keyquill.Shell",
-                                "/io/github/wrenfield/Keyquill/Shell", "io.github.wrenfield.Keyquill.Shell1",
-                                "Bound", nullptr, &reply, "as") >= 0 &&
-            sd_bus_message_read_strv(reply, &keys) >= 0)
-            for (char** k = keys; k && *k; ++k) {
-                out += (out.empty() ? "" : " ") + std::string(*k);
-                free(*k);
-            }
-        free(keys);
-        sd_bus_message_unref(reply);
-        return out;
+    // What busctl answers on the shell's session bus ("b true", "as 2 "Tab" "F1""), or "".
+    std::string busctl(const std::string& args) const {
+        return runCaptureWith(m_env, "busctl --user " + args + " 2>/dev/null");
     }
+    // The keys Keyquill's extension holds now, as busctl lists the shell's names for them.
+    std::string bound() const { return busctl(std::string("get-property ") + kExtension + " Bound"); }
     // The lock as the shell has it (asked of Keyquill's extension, which answers anyone this).
-    bool capsLocked() {
-        sd_bus_message* reply = nullptr;
-        int on = 0;
-        if (sd_bus_call_method(m_bus, "io.github.wrenfield.Keyquill.Shell",
-                               "/io/github/wrenfield/Keyquill/Shell", "io.github.wrenfield.Keyquill.Shell1",
-                               "CapsLock", nullptr, &reply, "") >= 0)
-            sd_bus_message_read(reply, "b", &on);
-        sd_bus_message_unref(reply);
-        return on;
-    }
+    bool capsLocked() const { return busctl(std::string("call ") + kExtension + " CapsLock") == "b true\n"; }
     std::string gsettings(const std::string& args) const {
         return runCaptureWith(m_env, "gsettings " + args + " 2>&1");
     }
@@ -132,8 +112,8 @@ public:
 private:
     bool startBus(const std::string& name) {
         const auto socket = m_dir / (name + "_bus");
-        m_buses.push_back(spawn("env", concat(m_env, {"dbus-daemon", "--session", "--nofork",
-                                                      "--address=unix:path=" + socket.string()})));
+        m_buses.push_back(spawnWith(
+            m_env, {"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + socket.string()}));
         return WaitUntil([&] { return std::filesystem::exists(socket); }, 3000);
     }
     bool openKeyboard() {
@@ -160,22 +140,19 @@ private:
         return ok && WaitUntil([&] { return overview(); }) && key(1, true) && key(1, false) &&
                WaitUntil([&] { return !overview(); });
     }
-    bool extensionUp() {
-        int owned = 0;
-        sd_bus_message* reply = nullptr;
-        if (sd_bus_call_method(m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                               "NameHasOwner", nullptr, &reply, "s",
-                               "io.github.wrenfield.Keyquill.Shell") >= 0)
-            sd_bus_message_read(reply, "b", &owned);
-        sd_bus_message_unref(reply);
-        return owned;
+    bool extensionUp() const {
+        return busctl("call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus NameHasOwner s "
+                      "io.github.wrenfield.Keyquill.Shell") == "b true\n";
     }
-    bool overview() {
-        int active = 0;
-        sd_bus_get_property_trivial(m_bus, "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell",
-                                    "OverviewActive", nullptr, 'b', &active);
-        return active;
+    bool overview() const {
+        return busctl("get-property org.gnome.Shell /org/gnome/Shell org.gnome.Shell OverviewActive") ==
+               "b true\n";
     }
+
+    // Keyquill's extension on the shell's bus: service, object, interface.
+    static constexpr const char* kExtension =
+        "io.github.wrenfield.Keyquill.Shell /io/github/wrenfield/Keyquill/Shell "
+        "io.github.wrenfield.Keyquill.Shell1";
 
     std::filesystem::path m_dir;
     pid_t m_shell = 0;

@@ -6,8 +6,10 @@
 #include "xvfb.h"
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -22,14 +24,9 @@ public:
     bool start(std::string* error) {
         m_dir = RuntimeDir("kq-kwin");
         std::filesystem::copy_file("/usr/bin/kwin_wayland", m_dir / "kwin_wayland");
-        int out = -1;
-        m_bus = spawnPiped("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, nullptr, &out);
-        char buf[512] = {};
-        const ssize_t n = m_bus ? read(out, buf, sizeof buf - 1) : 0;
-        close(out);
-        std::string address(buf, n > 0 ? size_t(n) : 0);
-        while (!address.empty() && address.back() == '\n')
-            address.pop_back();
+        std::istringstream bus(runCapture("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
+        std::string address;
+        bus >> address >> m_bus;
         if (address.empty()) return *error = "no session bus", false;
         m_env = {"DBUS_SESSION_BUS_ADDRESS=" + address,
                  "XDG_RUNTIME_DIR=" + m_dir.string(),
@@ -41,17 +38,17 @@ public:
         runCaptureWith(m_env, "dbus-update-activation-environment XDG_CURRENT_DESKTOP=KDE " + m_env[1] + " " +
                                   m_env[2] + " " + m_env[5] +
                                   " QT_QPA_PLATFORM=wayland KWIN_WAYLAND_NO_PERMISSION_CHECKS=1");
-        m_kwin = spawn("env", concat(m_env, {"sh", "-c",
-                                             "exec " + (m_dir / "kwin_wayland").string() +
-                                                 " --virtual --socket wayland-kq --no-lockscreen >" +
-                                                 (m_dir / "log").string() + " 2>&1"}));
+        m_kwin = spawnWith(m_env, {"sh", "-c",
+                                   "exec " + (m_dir / "kwin_wayland").string() +
+                                       " --virtual --socket wayland-kq --no-lockscreen >" +
+                                       (m_dir / "log").string() + " 2>&1"});
         if (!WaitUntil([&] { return std::filesystem::exists(m_dir / "wayland-kq"); }, 5000))
             return *error = "KWin did not start: " + readFile((m_dir / "log").string()), false;
         return true;
     }
     void stop() {
         terminate(m_kwin);
-        terminate(m_bus); // the portal and its backend end with their bus
+        if (m_bus > 0) kill(m_bus, SIGTERM); // the portal and its backend end with their bus
         m_kwin = m_bus = 0;
     }
     std::vector<std::string> env(bool = false) const { return m_env; }

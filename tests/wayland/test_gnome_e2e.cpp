@@ -10,13 +10,12 @@ using namespace kq::e2e;
 
 namespace {
 
-const bool g_xvfb = RegisterSharedXvfb();
 constexpr int kTab = 15, kCapsLock = 58;
 
 class GnomeE2E : public BackendE2E {
 protected:
-    Backend& backend() const override { return GnomeDesktop(); }
-    GnomeSession& gnome() const { return GnomeSessionOf(GnomeDesktop()); }
+    Backend& backend() const override { return TheDesktop(Desk::Gnome); }
+    GnomeSession& gnome() const { return TheGnomeSession(); }
     std::string clipboard() {
         return runCaptureWith(gnome().env(true), std::string("GDK_BACKEND=x11 ") + KQ_E2E_CLIPBOARD + " get");
     }
@@ -37,7 +36,7 @@ TEST_F(GnomeE2E, ATabInALineReachesTheWindowAndTabStaysTheHotkey) {
 TEST_F(GnomeE2E, AKilledKeyquillLeavesNoKeyGrabbed) {
     loadList({"x"});
     kill(keyquill, SIGKILL);
-    EXPECT_TRUE(WaitUntil([&] { return gnome().bound().empty(); })) << gnome().bound();
+    EXPECT_TRUE(WaitUntil([&] { return gnome().bound().find('"') == std::string::npos; })) << gnome().bound();
     openTarget(Client::Gtk);
     ASSERT_TRUE(tap(kTab));
     EXPECT_TRUE(waitForText("\t")) << "got: " << text();
@@ -55,8 +54,7 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
         lines.push_back(line);
     }
     loadList(lines);
-    const pid_t owner =
-        spawn("env", concat(gnome().env(true), {"GDK_BACKEND=x11", KQ_E2E_CLIPBOARD, "set", "mine"}));
+    const pid_t owner = spawnWith(gnome().env(true), {"GDK_BACKEND=x11", KQ_E2E_CLIPBOARD, "set", "mine"});
     ASSERT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
     for (Client client : {Client::XTerm, Client::Gtk, Client::Gtk4}) {
         openTarget(client);

@@ -12,13 +12,12 @@ using namespace kq::e2e;
 
 namespace {
 
-const bool g_xvfb = RegisterSharedXvfb();
 constexpr int kTab = 15;
 
 class KwinE2E : public BackendE2E {
 protected:
-    Backend& backend() const override { return KwinDesktop(); }
-    KwinSession& kwin() const { return KwinSessionOf(KwinDesktop()); }
+    Backend& backend() const override { return TheDesktop(Desk::Kwin); }
+    KwinSession& kwin() const { return TheKwinSession(); }
     void TearDown() override {
         if (layoutsChanged) {
             EXPECT_TRUE(kwin().setLayouts("us", 0));

@@ -15,26 +15,23 @@ using namespace kq::e2e;
 
 namespace {
 
-const bool g_xvfb = RegisterSharedXvfb();
-
 // evdev key codes, as the user's keyboard sends them.
 constexpr int kTab = 15, kCapsLock = 58, kLeftShift = 42, kKeyA = 30, kKeyY = 21;
 
 class SwayE2E : public BackendE2E {
 protected:
-    Backend& backend() const override { return SwayDesktop(); }
-    SwaySession& sway() const { return SwaySessionOf(SwayDesktop()); }
+    Backend& backend() const override { return TheDesktop(Desk::Sway); }
+    SwaySession& sway() const { return TheSwaySession(); }
 
     // A reload drops the bindings Keyquill made; it makes them again when sway reports the reload.
     // They are back once a press of Caps Lock (bound with the hotkeys, in the same command) comes
     // back as a binding event. Sway toggles the lock either way, so the presses come in pairs.
     void waitUntilRebound() {
         const std::string log = path("bindings");
-        const pid_t watcher =
-            spawn("env", concat(sway().env(false), {"sh", "-c",
-                                                    "exec stdbuf -oL swaymsg -m -t subscribe "
-                                                    "'[\"binding\"]' > " +
-                                                        log}));
+        const pid_t watcher = spawnWith(sway().env(false), {"sh", "-c",
+                                                            "exec stdbuf -oL swaymsg -m -t subscribe "
+                                                            "'[\"binding\"]' > " +
+                                                                log});
         WaitUntil([&] { return readFile(log).find("success") != std::string::npos; }, 5000);
         bool bound = false;
         for (int pair = 0; pair < 20 && !bound; ++pair) {
@@ -140,7 +137,7 @@ TEST_F(SwayE2E, TheUsersCapsLockAndShiftDoNotReachTheLine) {
 // types are still the user's (German) ones. On labwc the compositor's own bindings run the trigger.
 class KeymapE2E : public SwayE2E, public testing::WithParamInterface<bool> {
 protected:
-    Backend& backend() const override { return GetParam() ? LabwcDesktop() : SwayDesktop(); }
+    Backend& backend() const override { return TheDesktop(GetParam() ? Desk::Labwc : Desk::Sway); }
 };
 
 TEST_P(KeymapE2E, LinesStayExactWhenTheKeymapsChange) {
@@ -148,20 +145,15 @@ TEST_P(KeymapE2E, LinesStayExactWhenTheKeymapsChange) {
     const std::vector<std::string> lines{"Hello, [world] (x) {y} 1+2=3 ~/a_b@c#d$e%f^g&h*i|j",
                                          "é ü ß € ñ ç å ø", "→ ✓ Ω 日本語 😀", "yz"};
     loadList(lines);
-    const std::function<void()> changes[] = {
-        [] {},
-        [this] {
+    for (int round = 0; round < 3; ++round) {
+        if (round == 1) {
+            if (labwc) continue;
             sway().msg("reload");
-            waitUntilRebound();
-        },
-        [&] {
+            ASSERT_NO_FATAL_FAILURE(waitUntilRebound());
+        } else if (round == 2) {
             if (!labwc) sway().msg("input type:keyboard xkb_layout de");
             ASSERT_TRUE(user("layout de"));
-        },
-    };
-    for (int round = 0; round < 3; ++round) {
-        if (labwc && round == 1) continue;
-        ASSERT_NO_FATAL_FAILURE(changes[round]());
+        }
         for (Client c : {Client::Qt, Client::Gtk, Client::XTerm}) {
             SCOPED_TRACE(std::to_string(int(c)) + " (Qt, GTK, xterm), round " + std::to_string(round));
             openTarget(c);
@@ -192,7 +184,7 @@ TEST_F(SwayE2E, SavedTranslucencyReachesTheWindowThroughTheCompositor) {
     const std::string copy = path("keyquill");
     std::filesystem::copy_file(KQ_KEYQUILL, copy);
     { std::ofstream(path("config.ini"), std::ios::binary) << "13137920 16777215 1 128\r\n"; }
-    const pid_t native = spawn("env", concat(sway().env(false), {"QT_QPA_PLATFORM=wayland", copy}));
+    const pid_t native = spawnWith(sway().env(false), {"QT_QPA_PLATFORM=wayland", copy});
     const std::string pidField = "\"pid\": " + std::to_string(native);
     WaitUntil([&] { return sway().msg("-t get_tree").find(pidField) != std::string::npos; }, 6000);
     Desktop::settle(1000); // mapped, then given its opacity
