@@ -17,15 +17,11 @@ class ProgramE2E : public KeyquillTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(KeyquillTest::SetUp());
-        target = spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"});
+        helpers.push_back(spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"}));
         targetWindow = desk.findWindow("kq-target");
         ASSERT_NE(targetWindow, 0u);
         keymapBefore = keymapDump();
         startKeyquill(KQ_KEYQUILL);
-    }
-    void TearDown() override {
-        KeyquillTest::TearDown();
-        terminate(target);
     }
     // Whether a tap of Caps Lock toggles the lock, as the keymap says it should once no Keyquill
     // runs (a dump of the keymap does not show key actions). The lock is switched off again.
@@ -41,7 +37,6 @@ protected:
         return st.locked_mods & LockMask;
     }
 
-    pid_t target = 0;
     Window targetWindow = 0;
     std::string keymapBefore;
 };
@@ -130,8 +125,8 @@ TEST_F(ProgramE2E, BindingsAreRemovedWhenIdleAndAtExit) {
 // what the layout has, and a message box says what it left out.
 TEST_F(ProgramE2E, WhatAWindowThatPassesKeyCodesOnCannotTakeIsNamedInAMessage) {
     ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " de").c_str()), 0);
-    const pid_t nested =
-        spawn("/bin/sh", {KQ_E2E_XEPHYR_TARGET, KQ_E2E_TARGET, path("nested"), path("nested-events")});
+    helpers.push_back(
+        spawn("/bin/sh", {KQ_E2E_XEPHYR_TARGET, KQ_E2E_TARGET, path("nested"), path("nested-events")}));
     const Window forwarder = desk.findWindow("kq-forwarder");
     loadAndEnable("[x] \xE2\x9C\x93\r\n");
     desk.focus(forwarder);
@@ -141,7 +136,6 @@ TEST_F(ProgramE2E, WhatAWindowThatPassesKeyCodesOnCannotTakeIsNamedInAMessage) {
     const Window box = newKeyquillWindow(mainWindow);
     EXPECT_NE(box, 0u) << "no message about the character left out";
     if (box) desk.focus(box), desk.key("Return");
-    terminate(nested);
     ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " us").c_str()), 0);
 }
 

@@ -34,7 +34,8 @@ void terminate(pid_t pid);
 // True when the process ended within `ms`.
 bool waitExit(pid_t pid, int ms);
 // An empty folder of the test's own, also made the XDG runtime folder (where keyquill keeps its
-// single-instance lock).
+// single-instance lock). The compositor sessions make theirs with it too, before each test makes
+// its own.
 std::filesystem::path RuntimeDir(const std::string& name);
 // Runs a shell command and returns its standard output.
 std::string runCapture(const std::string& command);

@@ -4,7 +4,7 @@
 #include "gnome_session.h"
 
 #include <csignal>
-#include <fstream>
+#include <sys/wait.h>
 
 using namespace kq::e2e;
 
@@ -54,7 +54,7 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
         lines.push_back(line);
     }
     loadList(lines);
-    const pid_t owner = spawnWith(gnome().env(true), {"GDK_BACKEND=x11", KQ_E2E_CLIPBOARD, "set", "mine"});
+    helpers.push_back(spawnWith(gnome().env(true), {"GDK_BACKEND=x11", KQ_E2E_CLIPBOARD, "set", "mine"}));
     ASSERT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
     for (Client client : {Client::XTerm, Client::Gtk, Client::Gtk4}) {
         openTarget(client);
@@ -68,7 +68,6 @@ TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
         EXPECT_EQ(waitpid(target, nullptr, WNOHANG), 0) << "the client was cut off";
     }
     EXPECT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
-    terminate(owner);
 }
 
 // GNOME switches the lock even for a grabbed Caps Lock (only applications miss the key), and

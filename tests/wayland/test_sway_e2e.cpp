@@ -220,7 +220,7 @@ TEST_F(SwayE2E, AKilledKeyquillLeavesNoBindingBehind) {
 // A Wayland session with no sway (GNOME, KDE...): the X11 backend through XWayland, and the user
 // is told once at start that the hotkeys reach X11 applications only.
 TEST_F(KeyquillTest, OtherWaylandSessionsSayOnceThatHotkeysWorkInX11ApplicationsOnly) {
-    const pid_t target = spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"});
+    helpers.push_back(spawn(KQ_E2E_TARGET, {path("text"), path("events"), "kq-target"}));
     const Window targetWindow = desk.findWindow("kq-target");
     ASSERT_NE(targetWindow, 0u);
     keyquill =
@@ -232,7 +232,6 @@ TEST_F(KeyquillTest, OtherWaylandSessionsSayOnceThatHotkeysWorkInX11Applications
     desk.key("Tab");
     EXPECT_TRUE(waitForText("<Delete>x11 line")) << text();
     EXPECT_EQ(desk.windows("Keyquill"), std::vector<Window>{mainWindow}) << "told once";
-    terminate(target);
 }
 
 } // namespace
