@@ -25,6 +25,8 @@ const SELECTIONS = [St.ClipboardType.CLIPBOARD, St.ClipboardType.PRIMARY];
 // A key nobody presses, typed after ours to learn when they have gone through.
 const MARKER_KEY = 'XF86Launch9', MARKER_KEYSYM = 0x1008ff49;
 const PASTE_SETTLE_MS = 150, PASTE_KEEP_MS = 2000;
+// How long the rest of a line waits for the user to let go of a key it types.
+const HELD_KEY_WAIT_MS = 1000;
 
 function seatOf() {
     // Quirk: GNOME 47 moved the backend from Clutter's global into the stage's context.
@@ -35,6 +37,8 @@ function seatOf() {
 var KeyquillShell = class {
     enable() {
         this._grabs = new Map(); // action -> key name
+        this._down = new Set(); // names of grabbed keys reported pressed and not yet released
+        this._upWait = null;
         this._owner = null;
         this._watch = 0;
         this._saved = undefined; // the user's clipboard while a paste of ours is on it
@@ -54,6 +58,9 @@ var KeyquillShell = class {
     }
 
     disable() {
+        if (this._upWait?.timeout)
+            GLib.source_remove(this._upWait.timeout);
+        this._upWait = null;
         this._release();
         this._signals.forEach(id => global.display.disconnect(id));
         this._object.unexport();
@@ -73,8 +80,21 @@ var KeyquillShell = class {
         const event = Clutter.get_current_event();
         if (!up && event && (event.get_flags() & Clutter.EventFlags.FLAG_REPEATED) !== 0)
             return;
+        if (up && !this._down.delete(key))
+            return; // reported already, when its grab was let go for a line
         this._object.emit_signal(up ? 'Released' : 'Pressed', new GLib.Variant('(s)', [key]));
         if (!this._releases)
+            this._object.emit_signal('Released', new GLib.Variant('(s)', [key]));
+        else if (!up)
+            this._down.add(key);
+        else if (this._upWait && !this._upWait.keys.some(k => this._down.has(k)))
+            this._upWait.finish();
+    }
+
+    // A key whose grab is let go while it is down would have its release go to the window, and
+    // Keyquill would take the next press for the held key repeating: its release is reported now.
+    _releaseDown(keys) {
+        for (const key of keys.filter(k => this._down.delete(k)))
             this._object.emit_signal('Released', new GLib.Variant('(s)', [key]));
     }
 
@@ -97,6 +117,7 @@ var KeyquillShell = class {
             global.display.ungrab_accelerator(action);
             Main.wm.allowKeybinding(Meta.external_binding_name_for_action(action), Shell.ActionMode.NONE);
             this._grabs.delete(action);
+            this._down.delete(key);
         }
         const held = [...this._grabs.values()];
         // Quirk: mutter reports a release only for a grab with TRIGGER_RELEASE, a flag its
@@ -150,10 +171,26 @@ var KeyquillShell = class {
             GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE, () => done());
             return;
         }
-        // Quirk: a key we type while it is grabbed fires the grab and never reaches the window
-        // (a tab in a line while Tab is the hotkey). Its grab is let go for the keys, and taken
-        // again once a marker key typed after them has come back through mutter's input thread.
+        // Quirk: mutter passes on one press of a key for the whole seat, so a key we type while
+        // the user still holds it (a tab in a line, moments after the user pressed Tab) never
+        // reaches the window. The keys before it go now, the rest once the user has let go.
+        const held = grabbed.filter(k => this._down.has(k));
+        const at = events.findIndex(e => held.some(k => e === Clutter[`KEY_${k}`]));
+        if (at > 0)
+            this._send(events.slice(0, at));
+        this._whenUp(held, () => this._sendGrabbed(at > 0 ? events.slice(at) : events, grabbed, done));
+    }
+
+    // Quirk: a key we type while it is grabbed fires the grab and never reaches the window (a tab
+    // in a line while Tab is the hotkey). Its grab is let go for the keys, and taken again once a
+    // marker key typed after them has come back through mutter's input thread.
+    _sendGrabbed(events, grabbed, done) {
+        if (this._owner === null) {
+            done(); // Keyquill left while the line waited
+            return;
+        }
         const keep = [...this._grabs.values()];
+        this._releaseDown(grabbed);
         this._bind(keep.filter(k => !grabbed.includes(k)));
         this._send(events);
         this._afterOurKeys(() => {
@@ -161,6 +198,26 @@ var KeyquillShell = class {
                 this._bind(keep);
             done();
         });
+    }
+
+    // Runs `then` once none of these keys is down, or after HELD_KEY_WAIT_MS all the same.
+    _whenUp(keys, then) {
+        if (!keys.some(k => this._down.has(k))) {
+            then();
+            return;
+        }
+        const wait = {keys, timeout: 0};
+        wait.finish = () => {
+            if (wait.timeout)
+                GLib.source_remove(wait.timeout);
+            this._upWait = null;
+            then();
+        };
+        wait.timeout = this._later(HELD_KEY_WAIT_MS, () => {
+            wait.timeout = 0;
+            wait.finish();
+        });
+        this._upWait = wait;
     }
 
     _send(events) {

@@ -22,11 +22,20 @@ protected:
 };
 
 // The shell takes a key Keyquill types while it is grabbed for itself: a tab in a line must
-// reach the window all the same, and the next press of Tab is still Keyquill's.
+// reach the window all the same, and the next press of Tab is still Keyquill's. A user's Tab is
+// still down when the line starts, and mutter drops a key pressed twice at once: the line's tab
+// waits for the user to let go. Shells before 48 tell no one of that (a known problem): there the
+// user's Tab is let go at once.
 TEST_F(GnomeE2E, ATabInALineReachesTheWindowAndTabStaysTheHotkey) {
     loadList({"a{TAB}b", "c"}, true);
     openTarget(Client::Gtk);
-    ASSERT_TRUE(tap(kTab));
+    const bool releasesSeen =
+        std::stoi(runCapture("gnome-shell --version | tr -dc 0-9. | cut -d. -f1")) >= 48;
+    ASSERT_TRUE(gnome().key(kTab, true));
+    if (releasesSeen) {
+        ASSERT_TRUE(WaitUntil([&] { return !text().empty(); })) << "the line did not start";
+    }
+    ASSERT_TRUE(gnome().key(kTab, false));
     ASSERT_TRUE(waitForText("a\tb")) << "got: " << text();
     ASSERT_TRUE(tap(kTab));
     EXPECT_TRUE(waitForText("a\tbc")) << "got: " << text();
