@@ -41,7 +41,22 @@ struct Options {
 struct Latency {
     std::vector<double> micros; // XTest press flushed -> first typed key read by the receiver
     int missed = 0;
+    std::vector<double> cpuPerPress; // microseconds on a CPU per press, one for each watched process
 };
+
+// A process that spends CPU time on each press: its name in the report, and its pid.
+struct Watched {
+    const char* name;
+    pid_t pid;
+};
+
+// Time the process has spent on a CPU, in microseconds, as the scheduler counts it.
+double CpuMicros(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    unsigned long long ns = 0;
+    in >> ns;
+    return static_cast<double>(ns) / 1000.0;
+}
 
 class Session {
 public:
@@ -59,7 +74,7 @@ public:
         if (multi) kq.fillRow(multi, 0, "x");
         return multi != 0;
     }
-    Latency latency(KeySym hotkey, const Options& opt) {
+    Latency latency(KeySym hotkey, const Options& opt, const std::vector<Watched>& watched) {
         m_desk.focus(m_rx.window());
         // The pointer rests in the application being typed into, as it would for a person
         // (over keyquill's window it would bring it focus events of every grab).
@@ -68,7 +83,11 @@ public:
         XSync(m_user, False);
         const KeyCode kc = XKeysymToKeycode(m_user, hotkey);
         Latency out;
+        std::vector<double> cpuBefore;
         for (int i = 0; i < opt.warmup + opt.presses; ++i) {
+            if (i == opt.warmup)
+                for (const Watched& w : watched)
+                    cpuBefore.push_back(CpuMicros(w.pid));
             m_rx.drain();
             // Flushed, not synced: a round trip here would hide the key arriving meanwhile.
             const auto sent = Clock::now();
@@ -86,6 +105,8 @@ public:
             }
             out.micros.push_back(micros(sent, *arrived));
         }
+        for (size_t w = 0; w < watched.size(); ++w)
+            out.cpuPerPress.push_back((CpuMicros(watched[w].pid) - cpuBefore[w]) / opt.presses);
         return out;
     }
     // Characters per second of one line typed by a TAB press; 0 when it did not all arrive.
@@ -123,12 +144,15 @@ private:
     Display* m_user = nullptr;
 };
 
-void printLatency(const char* title, const Latency& l) {
+void printLatency(const char* title, const Latency& l, const std::vector<Watched>& watched) {
     const std::vector<double>& v = l.micros;
     std::printf("\n%s, %zu presses (XTest press flushed to first key read)\n", title,
                 v.size() + size_t(l.missed));
     std::printf("  median %6.0f us   p99 %6.0f us   max %6.0f us   missed %d\n", median(v), percentile(v, 99),
                 v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()), l.missed);
+    std::printf("  CPU per press:");
+    for (size_t w = 0; w < watched.size(); ++w)
+        std::printf(" %s %.0f us%s", watched[w].name, l.cpuPerPress[w], w + 1 < watched.size() ? "," : "\n");
     std::fflush(stdout);
 }
 
@@ -146,13 +170,17 @@ void printThroughput(const std::vector<double>& kq, const std::vector<double>& x
 }
 
 // One pass: keyquill started, its latency and throughput measured, and stopped again.
-int pass(const Options& opt, Desktop& desk, Receiver& rx, const std::string& dir, const char* where) {
+// `watched`: the processes besides keyquill and this one whose CPU time per press is reported.
+int pass(const Options& opt, Desktop& desk, Receiver& rx, const std::string& dir, const char* where,
+         std::vector<Watched> watched) {
     Session s(desk, rx, dir);
     if (!s.start(opt.keyquill)) return std::fprintf(stderr, "keyquill did not show its window\n"), 1;
+    watched.insert(watched.begin(), {"keyquill", s.kq.pid()});
+    watched.push_back({"this benchmark (presses, receiver)", getpid()});
     std::printf("\nThe real keyquill on display %s, %s\n", std::getenv("DISPLAY"), where);
     s.kq.loadList("latency.txt", "x");
     s.kq.enableWithoutBackspace();
-    printLatency("Single list: TAB to first character", s.latency(XK_Tab, opt));
+    printLatency("Single list: TAB to first character", s.latency(XK_Tab, opt, watched), watched);
 
     const std::string text = LowercaseWords(10000);
     s.kq.loadList("long.txt", text);
@@ -165,7 +193,7 @@ int pass(const Options& opt, Desktop& desk, Receiver& rx, const std::string& dir
     printThroughput(kq, xdo);
 
     if (!s.multiSlotRow()) return std::fprintf(stderr, "the multi-slot window did not appear\n"), 1;
-    printLatency("Multi-slot: F1 to first character", s.latency(XK_F1, opt));
+    printLatency("Multi-slot: F1 to first character", s.latency(XK_F1, opt, watched), watched);
     s.kq.stop();
     return 0;
 }
@@ -188,13 +216,14 @@ int run(const Options& opt) {
     Receiver rx;
     Desktop desk;
     if (!rx.open() || !desk.ok()) return std::fprintf(stderr, "cannot open the display\n"), 1;
-    if (opt.useDisplay) return pass(opt, desk, rx, dir, "as it is");
-    if (const int r = pass(opt, desk, rx, dir, "without a window manager")) return r;
+    if (opt.useDisplay) return pass(opt, desk, rx, dir, "as it is", {});
+    if (const int r = pass(opt, desk, rx, dir, "without a window manager", {{"X server", xvfb.pid()}}))
+        return r;
     const pid_t wm = e2e::spawn("openbox", {});
     const Window root = DefaultRootWindow(desk.display());
     if (!e2e::WaitUntil([&] { return parentOf(desk.display(), rx.window()) != root; }))
         return std::fprintf(stderr, "openbox did not frame the receiving window\n"), e2e::terminate(wm), 1;
-    const int r = pass(opt, desk, rx, dir, "under openbox");
+    const int r = pass(opt, desk, rx, dir, "under openbox", {{"X server", xvfb.pid()}, {"openbox", wm}});
     e2e::terminate(wm);
     return r;
 }

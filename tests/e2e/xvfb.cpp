@@ -136,7 +136,15 @@ struct XvfbEnvironment : ::testing::Environment {
     }
     void TearDown() override { g_xvfb.stop(); }
 };
-const bool g_registered = (::testing::AddGlobalTestEnvironment(new XvfbEnvironment), true);
+} // namespace
+
+bool RegisterSharedXvfb() {
+    static const bool registered = (::testing::AddGlobalTestEnvironment(new XvfbEnvironment), true);
+    return registered;
+}
+
+namespace {
+const bool g_registered = RegisterSharedXvfb();
 } // namespace
 
 const std::string& XvfbDisplay() {

@@ -15,6 +15,7 @@ public:
     void stop();
     ~PrivateXvfb() { stop(); }
     const std::string& display() const { return m_display; }
+    pid_t pid() const { return m_pid; }
 
 private:
     pid_t m_pid = 0;
@@ -24,6 +25,8 @@ private:
 // One private Xvfb for a whole test program (each that links this), started before its first test
 // and stopped after its last; the tests read its display name.
 const std::string& XvfbDisplay();
+// Registers it now, if it is not yet: an environment registered after it is torn down before it.
+bool RegisterSharedXvfb();
 
 // Starts a program with arguments; returns its pid (0 on failure).
 pid_t spawn(const std::string& program, const std::vector<std::string>& args);

@@ -22,7 +22,8 @@ public:
             b->stop();
     }
 };
-const bool g_stopAtEnd = (::testing::AddGlobalTestEnvironment(new StopDesktops), true);
+// After the shared Xvfb, so that they stop before it: keyquill's windows are on it.
+const bool g_stopAtEnd = (RegisterSharedXvfb(), ::testing::AddGlobalTestEnvironment(new StopDesktops), true);
 
 } // namespace
 
