@@ -8,6 +8,8 @@
 #include "platform/keyboard.h"
 #include "platform/typer.h"
 
+#include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +32,7 @@ public:
     bool CapsLockOn() override;
     void switchCapsLockOff() override;
 
-    KeystrokeSink& typer() override { return *m_typer; }
+    KeystrokeSink& typer() override { return m_noting; }
     int eventFd() const override { return m_source->fd(); }
     void processPendingEvents() override;
     int msUntilHousekeeping() const override { return -1; }
@@ -38,6 +40,22 @@ public:
     WindowOpacity* windowOpacity() override { return m_opacity; }
 
 private:
+    // The typer, noting each hotkey's key that a line types: where the desktop reports typed keys
+    // too, that key comes back as a press, an echo that is no press of the user's.
+    struct NotingTyper : KeystrokeSink {
+        explicit NotingTyper(Typer& t) : typer(t) {}
+        bool send(const KeyStrokes& strokes) override;
+        // True, once for each time the key was typed, when it was typed a moment ago.
+        bool takeEcho(Hotkey key);
+
+        Typer& typer;
+        struct Echoes {
+            int pending = 0;
+            std::chrono::steady_clock::time_point last;
+        };
+        std::map<Hotkey, Echoes> echoes;
+    };
+
     void bindNow();
     // The key a source's binding swallowed, typed after all.
     void typeKey(Hotkey key);
@@ -45,6 +63,7 @@ private:
     // The source outlives the typer: a typer may talk through the source's connection.
     std::unique_ptr<HotkeySource> m_source;
     std::unique_ptr<Typer> m_typer;
+    NotingTyper m_noting{*m_typer};
     std::string m_desktop;
     WindowOpacity* m_opacity;
     HotkeyQueue m_queue;

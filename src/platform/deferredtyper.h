@@ -31,7 +31,6 @@ public:
     void tapCapsLock() override {
         if (m_typer) m_typer->tapCapsLock();
     }
-    bool typedJustNow(Hotkey key) const override { return m_typer && m_typer->typedJustNow(key); }
 
 private:
     Open m_open;

@@ -31,6 +31,9 @@ public:
     // True when the desktop swallows the keys whatever Keyquill binds (a compositor binding that
     // runs a command): a press Keyquill lets pass is then typed by Keyquill itself.
     virtual bool retypesPassedKeys() const { return false; }
+    // True when the desktop also reports the keys Keyquill types itself (a binding that matches a
+    // key whoever pressed it).
+    virtual bool reportsTypedKeys() const { return retypesPassedKeys(); }
 };
 
 } // namespace kq

@@ -16,9 +16,6 @@ public:
     // press of it that toggles the lock.
     virtual std::optional<bool> capsLocked() { return std::nullopt; }
     virtual void tapCapsLock() {}
-    // True when this typer itself typed the key a moment ago. A compositor binding that matches
-    // the key's symbol fires on our own key too; that echo is no press of the user's.
-    virtual bool typedJustNow(Hotkey) const { return false; }
 };
 
 } // namespace kq

@@ -38,6 +38,18 @@ TEST_F(KwinE2E, TheUsersClipboardIsBackAfterAPaste) {
     EXPECT_EQ(runCaptureWith(kwin().env(), "timeout 5 wl-paste --no-newline"), "what the user copied");
 }
 
+// KWin fires a shortcut for the keys of fake input too: the tab a line types while Tab is the
+// hotkey comes back as a press of it, which is Keyquill's own key, swallowed like the user's, and
+// must not start the next line.
+TEST_F(KwinE2E, ATabInALineStartsNoLine) {
+    loadList({"a{TAB}b", "c"}, true);
+    openTarget(Client::Qt);
+    ASSERT_TRUE(tap(kTab));
+    ASSERT_TRUE(waitForText("ab")) << "got: " << text();
+    ASSERT_TRUE(tap(kTab));
+    EXPECT_TRUE(waitForText("abc")) << "got: " << text();
+}
+
 // The user's layouts us+ru with ru in use, then us+de with de in use: lines of Latin, Cyrillic and
 // German characters arrive exactly (each typed in a layout that has it, or pasted), and the
 // layout the user had is in use again afterwards.

@@ -38,6 +38,8 @@ public:
     bool read(std::vector<HotkeyEvent>* keys) override;
     // A sentence for the user when the desktop refused the shortcuts, once per refusal.
     std::string takeNotice() override;
+    // Quirk: KWin and mutter fire a shortcut for the keys of fake input and virtual keyboards too.
+    bool reportsTypedKeys() const override { return true; }
 
     struct Impl;
 

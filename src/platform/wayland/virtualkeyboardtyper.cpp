@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <set>
 #include <sys/mman.h>
@@ -37,7 +36,6 @@ struct VirtualKeyboardTyper::Impl : KeyEmitter {
     VirtualKeymap keymap;
     LineTyper line{*this};
     std::function<bool()> replaced;
-    std::map<Hotkey, std::chrono::steady_clock::time_point> typedHotkeys; // when we last typed each
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
     ~Impl() override {
@@ -156,24 +154,7 @@ void VirtualKeyboardTyper::watchKeymap(std::function<bool()> replaced) {
 }
 
 bool VirtualKeyboardTyper::send(const KeyStrokes& strokes) {
-    const bool ok = m_impl->wayland.alive() && m_impl->line.type(strokes);
-    for (const KeyStroke& s : strokes) {
-        std::optional<Hotkey> key;
-        if (s.named && s.key == NamedKey::Tab) key = Hotkey::Tab;
-        if (s.named && s.key >= NamedKey::F1 && s.key <= NamedKey::F12)
-            key = FunctionKey(static_cast<int>(s.key) - static_cast<int>(NamedKey::F1));
-        if (!s.named && s.ch == U'\t') key = Hotkey::Tab;
-        if (key) m_impl->typedHotkeys[*key] = std::chrono::steady_clock::now();
-    }
-    return ok;
-}
-
-// Quirk: the echo of a key we typed comes back through the compositor's binding and a process
-// it starts; it arrives within tens of milliseconds after the line's last fence.
-bool VirtualKeyboardTyper::typedJustNow(Hotkey key) const {
-    const auto it = m_impl->typedHotkeys.find(key);
-    return it != m_impl->typedHotkeys.end() &&
-           std::chrono::steady_clock::now() - it->second < std::chrono::milliseconds(300);
+    return m_impl->wayland.alive() && m_impl->line.type(strokes);
 }
 
 } // namespace kq

@@ -18,7 +18,6 @@ public:
 
     bool send(const KeyStrokes& strokes) override;
     bool alive() const override;
-    bool typedJustNow(Hotkey key) const override;
     // Asked before each line and, between keys, after each fence: true when the compositor has
     // replaced our keymap since it was last asked. The keymap then goes up again before the next
     // key, so the rest of the line is read with the keys we send.
