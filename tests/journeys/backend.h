@@ -60,12 +60,14 @@ private:
 
 // One of each desktop for the whole program: started once, stopped at the end. Trigger is a
 // wlroots compositor whose own bindings run the command-line trigger (played by a second sway).
-enum class Desk { X11, Sway, Kwin, Trigger, Gnome, Labwc };
+enum class Desk { X11, Sway, Kwin, Trigger, Gnome, Labwc, GnomePortal };
 Backend& TheDesktop(Desk which);
 // The sessions of sway (swaymsg), GNOME and KWin (layouts, portal sessions), for their own tests.
 class SwaySession& TheSwaySession();
-class GnomeSession& TheGnomeSession();
+class GnomeSession& TheGnomeSession(Desk which = Desk::Gnome);
 class KwinSession& TheKwinSession();
+// How many of GNOME's dialogs the user of the portal desktop has answered so far.
+int GnomeDialogsAnswered();
 
 // A test of the real keyquill serving one desktop: clients of that desktop record what they
 // receive, and keyquill's windows are driven on the Xvfb.

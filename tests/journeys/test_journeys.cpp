@@ -1,5 +1,6 @@
 // One table of journeys, each run against the real Keyquill on every desktop it serves (X11,
-// sway, KWin, and a wlroots compositor whose own bindings run the command-line trigger): a list loaded and
+// sway, KWin, a wlroots compositor whose own bindings run the command-line trigger, labwc, GNOME
+// with Keyquill's extension and without it, through the portals): a list loaded and
 // enabled (or rows of the multi-slot window filled), the user's keys pressed, and what a real client
 // received.
 #include "backend.h"
@@ -131,7 +132,8 @@ TEST_P(Journeys, Run) {
 
 std::vector<Case> cases() {
     std::vector<Case> out;
-    for (Desk desktop : {Desk::X11, Desk::Sway, Desk::Kwin, Desk::Trigger, Desk::Gnome, Desk::Labwc})
+    for (Desk desktop :
+         {Desk::X11, Desk::Sway, Desk::Kwin, Desk::Trigger, Desk::Gnome, Desk::Labwc, Desk::GnomePortal})
         for (const Journey& j : journeys())
             out.push_back({desktop, &j});
     return out;

@@ -1,11 +1,8 @@
 // The GlobalShortcuts client against a stand-in portal (python-dbusmock, mock_portal.py) on a
 // private session bus, once for each desktop whose answers differ: GNOME, Plasma 6, Plasma 5.27.
 #include "engine/hotkey.h"
-#include "engine/notation.h"
-#include "platform/gnome/remotedesktoptyper.h"
 #include "platform/portal/portalbus.h"
 #include "platform/portal/portalshortcuts.h"
-#include "platform/wayland/compositorkeymap.h"
 
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
@@ -304,52 +301,6 @@ TEST(PortalMockBus, NoPortalMeansNoClientAndAReason) {
     EXPECT_EQ(PortalShortcuts::open(kAppId, &why), nullptr);
     EXPECT_NE(why, "");
 }
-
-// Typing through the RemoteDesktop portal (GNOME): keysyms of the user's layout, the portal's
-// clipboard for the rest. The mock's compositor types a keysym only when its (US) layout has it.
-class RemoteDesktopMock : public PortalMock {
-protected:
-    std::unique_ptr<RemoteDesktopTyper> openTyper(std::string* why) {
-        auto keymap = std::make_unique<CompositorKeymap>();
-        keymap->layout().loadNames("us");
-        return RemoteDesktopTyper::open(client->bus(), tokenFile, std::move(keymap), why);
-    }
-
-    const std::string tokenFile =
-        std::filesystem::temp_directory_path() / ("kq-rd-token-" + std::to_string(getpid()));
-};
-
-// The user pastes after the lines: the clipboard is the client's again, holding what it held before.
-TEST_P(RemoteDesktopMock, LinesAreExactAndThePreviousClipboardIsBack) {
-    portal.call("SetClipboardFromOtherApp", "s", "what the user copied");
-    std::string why;
-    auto typer = openTyper(&why);
-    ASSERT_NE(typer, nullptr) << why;
-    ASSERT_TRUE(
-        typer->send(ParseNotation("hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {{}x{}}~").strokes));
-    ASSERT_TRUE(typer->send(ParseNotation("\u00fcber").strokes));
-    const std::string lines = "hi caf\u00e9 \u2192 \u65e5\u672c \U0001F600 end {x}\n\u00fcber";
-    EXPECT_EQ(portal.call<std::string>("Typed"), lines);
-    EXPECT_EQ(portal.call("Dropped"), 0u) << "no keysym the layout lacks was sent";
-    ASSERT_TRUE(typer->send(ParseNotation("^v").strokes));
-    EXPECT_TRUE(
-        pumpUntil([&] { return portal.call<std::string>("Typed") == lines + "what the user copied"; }));
-}
-
-TEST_P(RemoteDesktopMock, TheUserIsAskedOnceAndTheKeptPermissionSkipsTheDialog) {
-    std::filesystem::remove(tokenFile);
-    std::string why;
-    ASSERT_NE(openTyper(&why), nullptr) << why;
-    EXPECT_EQ(portal.call("RemoteDialogs"), 1u);
-    ASSERT_NE(openTyper(&why), nullptr) << why;
-    EXPECT_EQ(portal.call("RemoteDialogs"), 1u) << "the restore token was not kept or not used";
-    std::filesystem::remove(tokenFile);
-    portal.call("DeclineRemoteDesktop", "b", true);
-    EXPECT_EQ(openTyper(&why), nullptr);
-    EXPECT_NE(why.find("not allowed"), std::string::npos) << why;
-}
-
-INSTANTIATE_TEST_SUITE_P(Gnome, RemoteDesktopMock, testing::Values("gnome"));
 
 } // namespace
 } // namespace kq

@@ -5,12 +5,15 @@
 // only the extensions that were there when it started). The user's keyboard is mutter's own
 // remote-desktop service, one session held open on one connection.
 #include "desktop.h"
+#include "portal_tree.h"
 #include "xvfb.h"
 
 #include <systemd/sd-bus.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <unistd.h>
@@ -23,7 +26,7 @@ public:
     ~GnomeSession() { stop(); }
     // `extension`: the folder of the extension's built form, or empty for a shell without it.
     bool start(const std::string& extension, std::string* error) {
-        m_dir = RuntimeDir("kq-gnome");
+        m_dir = RuntimeDir(extension.empty() ? "kq-gnome-portals" : "kq-gnome"); // two may run
         const auto home = m_dir / "home";
         m_env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (m_dir / "session_bus").string(),
                  "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (m_dir / "system_bus").string(),
@@ -34,6 +37,7 @@ public:
                  "XDG_DATA_HOME=" + (home / ".local/share").string(),
                  "XDG_CACHE_HOME=" + (home / ".cache").string(),
                  "XDG_CURRENT_DESKTOP=GNOME",
+                 "XDG_SESSION_TYPE=wayland", // GNOME's portal shows no dialog without it
                  "GTK_A11Y=none",
                  "NO_AT_BRIDGE=1"};
         // The services a bus starts (dconf among them) get its environment: the private home.
@@ -53,10 +57,11 @@ public:
         std::filesystem::create_directories(m_dir / "bin");
         std::ofstream(m_dir / "bin/ibus-daemon") << "#!/bin/sh\nexit 1\n";
         std::filesystem::permissions(m_dir / "bin/ibus-daemon", std::filesystem::perms::owner_all);
+        // Unsafe mode lets the tests ask the shell which window has the focus.
         m_shell = spawnWith(m_env, {"sh", "-c",
                                     "PATH=" + (m_dir / "bin").string() +
-                                        ":$PATH exec gnome-shell --wayland --headless --virtual-monitor "
-                                        "1280x800 >" +
+                                        ":$PATH exec gnome-shell --wayland --headless --unsafe-mode "
+                                        "--virtual-monitor 1280x800 >" +
                                         (m_dir / "log").string() + " 2>&1"});
         WaitUntil([&] { return std::filesystem::exists(m_dir / "wayland-0") && !x11Display().empty(); },
                   15000);
@@ -93,6 +98,7 @@ public:
     }
     // A key of the user's keyboard, by evdev code; true once mutter has taken it.
     bool key(int code, bool down) {
+        std::lock_guard<std::mutex> one(m_keys); // a user who answers dialogs presses keys too
         return sd_bus_call_method(m_bus, "org.gnome.Mutter.RemoteDesktop", m_session.c_str(),
                                   "org.gnome.Mutter.RemoteDesktop.Session", "NotifyKeyboardKeycode", nullptr,
                                   nullptr, "ub", static_cast<uint32_t>(code), down ? 1 : 0) >= 0;
@@ -105,6 +111,16 @@ public:
     std::string bound() const { return busctl(std::string("get-property ") + kExtension + " Bound"); }
     // The lock as the shell has it (asked of Keyquill's extension, which answers anyone this).
     bool capsLocked() const { return busctl(std::string("call ") + kExtension + " CapsLock") == "b true\n"; }
+    // The title of the window that has the keyboard focus, as the shell's Eval answers it.
+    std::string focusTitle() const {
+        return busctl("call org.gnome.Shell /org/gnome/Shell org.gnome.Shell Eval s "
+                      "'global.display.focus_window?.get_title() ?? \"\"'");
+    }
+    PortalHold portal() const { return KeyquillPortalHold(m_env); }
+    // The shell's major version (43, 48...).
+    static int version() {
+        return std::atoi(runCapture("gnome-shell --version | tr -dc 0-9. | cut -d. -f1").c_str());
+    }
     std::string gsettings(const std::string& args) const {
         return runCaptureWith(m_env, "gsettings " + args + " 2>&1");
     }
@@ -163,6 +179,7 @@ private:
     std::vector<pid_t> m_buses;
     std::vector<std::string> m_env;
     sd_bus* m_bus = nullptr;
+    std::mutex m_keys;
     std::string m_session;
 };
 

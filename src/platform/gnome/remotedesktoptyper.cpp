@@ -60,7 +60,14 @@ struct RemoteDesktopTyper::Impl : KeysymEmitter {
     std::vector<std::string> othersTypes; // what another application's clipboard offers
     std::string offeredType, offered;     // the clipboard we own (when owning): served on each transfer
     bool owning = false;
-    unsigned transfers = 0;
+    unsigned transfers = 0; // reads of our clipboard answered, the desktop's copies aside
+    // Quirk: mutter keeps a copy of any plain text put on the clipboard (what stays when its
+    // owner goes), read at once: each such read comes before any application's, and is not one.
+    const bool desktopKeepsCopy = [] {
+        const char* d = std::getenv("XDG_CURRENT_DESKTOP");
+        return d && std::strstr(d, "GNOME");
+    }();
+    unsigned copiesOwed = 0;
     LineTyper line{*this};
     int tokens = 0;
 
@@ -108,6 +115,13 @@ struct RemoteDesktopTyper::Impl : KeysymEmitter {
 
     static int onClipboard(sd_bus_message* m, void* data, sd_bus_error*);
     bool setSelection(const std::string& type, std::string data);
+    // Handles the portal's signals until `done` or for kTakeMs at most.
+    bool waitUntil(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTakeMs);
+        while (!done() && std::chrono::steady_clock::now() < end)
+            if (sd_bus_process(bus, nullptr) == 0) sd_bus_wait(bus, 20000);
+        return done();
+    }
     std::pair<std::string, std::string> savedClipboard();
     bool paste(const std::u32string& text, const std::function<bool()>& pressPaste) override;
     bool start(const std::string& tokenFile, std::string* error);
@@ -128,14 +142,20 @@ int RemoteDesktopTyper::Impl::onClipboard(sd_bus_message* m, void* data, sd_bus_
                 return r;
             }
             if (std::strcmp(key, "mime_types") != 0) return sd_bus_message_skip(v, "v");
+            // Quirk: GNOME's portal (48) sends the list inside a struct, "(as)", not as "as".
+            const char* inside = nullptr;
+            int r = sd_bus_message_peek_type(v, nullptr, &inside);
+            const bool wrapped = r >= 0 && inside && std::strcmp(inside, "(as)") == 0;
+            if (r >= 0) r = sd_bus_message_enter_container(v, 'v', wrapped ? "(as)" : "as");
+            if (r >= 0 && wrapped) r = sd_bus_message_enter_container(v, 'r', "as");
             char** strv = nullptr;
-            int r = sd_bus_message_enter_container(v, 'v', "as");
             if (r >= 0) r = sd_bus_message_read_strv(v, &strv);
             for (char** t = strv; t && *t; ++t) {
                 types.emplace_back(*t);
                 free(*t);
             }
             free(strv);
+            if (r >= 0 && wrapped) r = sd_bus_message_exit_container(v);
             return r >= 0 ? sd_bus_message_exit_container(v) : r;
         });
         d->owning = ours;
@@ -154,7 +174,10 @@ int RemoteDesktopTyper::Impl::onClipboard(sd_bus_message* m, void* data, sd_bus_
         sd_bus_call_method_async(d->bus, nullptr, portal::kService, portal::kObject, kClipboard,
                                  "SelectionWriteDone", nullptr, nullptr, "oub", d->session.c_str(), serial,
                                  ok);
-        ++d->transfers;
+        if (d->copiesOwed > 0)
+            --d->copiesOwed;
+        else if (ok) // not one that the clipboard's next owner cancelled
+            ++d->transfers;
     }
     return 0;
 }
@@ -163,6 +186,7 @@ bool RemoteDesktopTyper::Impl::setSelection(const std::string& type, std::string
     offeredType = type;
     offered = std::move(data);
     owning = true;
+    if (desktopKeepsCopy && (type == "text/plain" || type == kText)) ++copiesOwed;
     sd_bus_message* m = nullptr;
     int r = sd_bus_message_new_method_call(bus, &m, portal::kService, portal::kObject, kClipboard,
                                            "SetSelection");
@@ -173,6 +197,9 @@ bool RemoteDesktopTyper::Impl::setSelection(const std::string& type, std::string
         });
     if (r >= 0) r = sd_bus_call(bus, m, 0, nullptr, nullptr);
     sd_bus_message_unref(m);
+    // Quirk: the desktop's copy is read before the clipboard changes again: GNOME's portal (48)
+    // ends when told to write a read that a later owner cancelled.
+    waitUntil([&] { return copiesOwed == 0; });
     return r >= 0;
 }
 
@@ -184,9 +211,10 @@ std::pair<std::string, std::string> RemoteDesktopTyper::Impl::savedClipboard() {
     for (const char* preferred : {kText, "UTF8_STRING", "text/plain"})
         for (const std::string& t : othersTypes)
             if (type.empty() && t == preferred) type = t;
-    if (type.empty() && !othersTypes.empty()) type = othersTypes.front();
-    // No owner change seen since the session began (the clipboard was taken before): ask for text.
-    if (type.empty()) type = kText;
+    // Quirk: GNOME's portal (48) ends when asked to read a clipboard that nobody holds, taking
+    // the session with it; it tells of the one there is as the session starts.
+    if (othersTypes.empty()) return {};
+    if (type.empty()) type = othersTypes.front();
     sd_bus_message* reply = nullptr;
     int fd = -1;
     std::string data;
@@ -206,14 +234,15 @@ bool RemoteDesktopTyper::Impl::paste(const std::u32string& text, const std::func
         std::fprintf(stderr, "keyquill: the desktop gave no clipboard for characters the layout lacks\n");
         return false;
     }
+    // What the portal said meanwhile (the clipboard's owner; a read of what it held before, such
+    // as the desktop's copy) is dealt with first.
+    while (sd_bus_process(bus, nullptr) > 0) {
+    }
     const auto saved = savedClipboard();
+    copiesOwed = 0;
     const unsigned before = transfers;
     if (!setSelection(kText, EncodeUtf8(text)) || !line.fence() || !pressPaste()) return false;
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(kTakeMs);
-    while (transfers == before && Clock::now() < end)
-        if (sd_bus_process(bus, nullptr) == 0) sd_bus_wait(bus, 20000);
-    const bool taken = transfers != before;
+    const bool taken = waitUntil([&] { return transfers != before; });
     if (!taken) std::fprintf(stderr, "keyquill: no application took the pasted text\n");
     if (!saved.first.empty()) setSelection(saved.first, saved.second);
     return taken;
