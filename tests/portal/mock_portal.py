@@ -46,7 +46,6 @@ CONTROLS = {
     'Sessions': ('', 'u', lambda mock: len(mock.sessions)),
     'BoundIds': ('', 'as', lambda mock: sorted(sid for session in mock.sessions.values()
                                                for sid in session['ids'])),
-    'RegisteredApp': ('', 's', lambda mock: mock.registered),
 }
 
 
@@ -58,11 +57,9 @@ def load(mock, parameters):
     mock.closed = {}  # the same, for sessions closed since
     mock.granted = set()  # per application; there is one client
     mock.dialogs = 0
-    mock.registered = ''
     mock.AddProperties(MAIN_IFACE, {'version': dbus.UInt32(1)})
     if mock.desktop != 'kde5':
-        mock.AddMethod(REGISTRY_IFACE, 'Register', 'sa{sv}', '',
-                       lambda mock, app_id, _options: setattr(mock, 'registered', str(app_id)))
+        mock.AddMethod(REGISTRY_IFACE, 'Register', 'sa{sv}', '', '')
     for name, (in_sig, out_sig, body) in CONTROLS.items():
         mock.AddMethod(CONTROL_IFACE, name, in_sig, out_sig, body)
 

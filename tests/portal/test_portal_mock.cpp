@@ -264,14 +264,6 @@ TEST_P(PortalMock, SignalsOfAClosedSessionAreIgnored) {
     EXPECT_EQ(keys, (Keys{{Hotkey::F1, false}}));
 }
 
-// GNOME and Plasma 6 learn the app id from the host registry; Plasma 5.27 has none, and the
-// failed call must not keep the client from its shortcuts.
-TEST_P(PortalMock, TheAppIdIsRegisteredWhereThePortalTakesIt) {
-    EXPECT_EQ(portal.call<std::string>("RegisteredApp"), asksUser() ? kAppId : "");
-    ASSERT_TRUE(bindAndWait(kTabCaps));
-    EXPECT_EQ(portal.boundIds(), (Ids{"caps-lock", "tab"}));
-}
-
 // The user takes the shortcuts back: the keys pass, the user is told, and Keyquill asks again
 // only when its hotkeys change.
 TEST_P(PortalMock, ShortcutsTheDesktopEndsAreLetGoUntilTheHotkeysChange) {
