@@ -247,12 +247,12 @@ public:
     bool waitBound(bool bound) override {
         return WaitPortal([&] { return session.portal(); }, bound);
     }
-    std::atomic<int> dialogsAnswered{0};
+    GnomeDialogs dialogs;
 
 private:
     // Alt and the underlined letter: Tab, the usual way through a dialog, may be a hotkey already.
     void answerDialogs() {
-        constexpr int kAlt = 56, kA = 30, kI = 23, kS = 31;
+        constexpr int kEscape = 1, kAlt = 56, kA = 30, kI = 23, kS = 31;
         const auto chord = [&](int key) {
             session.key(kAlt, true);
             session.key(key, true);
@@ -265,12 +265,18 @@ private:
             if (shortcuts || title.find("Remote Desktop") != std::string::npos) {
                 // Quirk: a dialog may miss the keys of its first moments; the user tries again
                 // while it is there.
+                const bool refuse = !shortcuts && dialogs.refuseTyping.exchange(false);
                 for (bool gone = false; !gone && !m_stopping;) {
-                    if (!shortcuts) chord(kI); // "Allow Remote Interaction" starts switched off
-                    chord(shortcuts ? kA : kS);
+                    if (refuse) {
+                        session.key(kEscape, true);
+                        session.key(kEscape, false);
+                    } else {
+                        if (!shortcuts) chord(kI); // "Allow Remote Interaction" starts switched off
+                        chord(shortcuts ? kA : kS);
+                    }
                     gone = WaitUntil([&] { return session.focusTitle() != title; }, 1000);
                 }
-                ++dialogsAnswered;
+                ++dialogs.answered;
             }
             Desktop::settle(100);
         }
@@ -313,8 +319,8 @@ SwaySession& TheSwaySession() {
 GnomeSession& TheGnomeSession(Desk which) {
     return static_cast<GnomeBackend&>(TheDesktop(which)).session;
 }
-int GnomeDialogsAnswered() {
-    return static_cast<GnomePortalBackend&>(TheDesktop(Desk::GnomePortal)).dialogsAnswered;
+GnomeDialogs& TheGnomeDialogs() {
+    return static_cast<GnomePortalBackend&>(TheDesktop(Desk::GnomePortal)).dialogs;
 }
 KwinSession& TheKwinSession() {
     return static_cast<KwinBackend&>(TheDesktop(Desk::Kwin)).session;

@@ -1,7 +1,6 @@
-// The portal backend's pure parts: the trigger asked for each key, the dialog for typing, the
-// hotkey queue, and which key of the user's layout types what.
+// The portal backend's pure parts: the trigger asked for each key, the hotkey queue, and which
+// key of the user's layout types what.
 #include "engine/hotkey.h"
-#include "platform/deferredtyper.h"
 #include "platform/hotkeyqueue.h"
 #include "platform/portal/shortcutplan.h"
 #include "platform/wayland/layoutkeys.h"
@@ -18,34 +17,6 @@ TEST(PortalShortcuts, EachKeyIsAskedForWithItsTrigger) {
         {Hotkey::Tab, "Tab"}, {Hotkey::CapsLock, "Caps_Lock"}, {Hotkey::F1, "F1"}, {Hotkey::F10, "F10"}};
     for (const auto& [key, trigger] : cases)
         EXPECT_EQ(PortalShortcutFor(key).trigger, trigger);
-}
-
-// GNOME's dialog for typing comes at the first line, not at start-up; a refusal fails that line,
-// and the next line asks again.
-TEST(DeferredTyper, OpensAtTheFirstLineAndAfterARefusalAtTheNext) {
-    struct Counting : Typer {
-        int* lines = nullptr;
-        bool send(const KeyStrokes&) override { return ++*lines > 0; }
-    };
-    int opens = 0, lines = 0;
-    bool allowed = false;
-    DeferredTyper typer([&](std::string* error) -> std::unique_ptr<Typer> {
-        ++opens;
-        if (!allowed) return *error = "typing was not allowed in the desktop's dialog", nullptr;
-        auto counting = std::make_unique<Counting>();
-        counting->lines = &lines;
-        return counting;
-    });
-    const KeyStrokes line{KeyStroke::character(U'a')};
-    EXPECT_TRUE(typer.alive());
-    EXPECT_EQ(typer.capsLocked(), std::nullopt);
-    EXPECT_EQ(opens, 0);
-    EXPECT_FALSE(typer.send(line));
-    allowed = true;
-    EXPECT_TRUE(typer.send(line));
-    EXPECT_TRUE(typer.send(line));
-    EXPECT_EQ(opens, 2);
-    EXPECT_EQ(lines, 2);
 }
 
 // A press queued while an action runs waits for it; a release without its press, or of a key no

@@ -121,11 +121,33 @@ TEST_F(GnomePortalE2E, TheUserIsAskedOnceAndTheirClipboardIsBack) {
         EXPECT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
         // One dialog for the keys and one for typing, whichever test used the portal first.
         if (start == 0) {
-            EXPECT_GE(asked = GnomeDialogsAnswered(), 2);
+            EXPECT_GE(asked = TheGnomeDialogs().answered, 2);
         } else {
-            EXPECT_EQ(GnomeDialogsAnswered(), asked) << "asked again after a restart";
+            EXPECT_EQ(TheGnomeDialogs().answered, asked) << "asked again after a restart";
         }
     }
+}
+
+// The user refuses to let Keyquill type: that line fails with Keyquill's message, and the next
+// press asks again. The permission kept from before (beside the program here) is forgotten first.
+TEST_F(GnomePortalE2E, TypingRefusedFailsTheLineAndTheNextPressAsksAgain) {
+    terminate(keyquill);
+    std::filesystem::remove(std::filesystem::path(KQ_KEYQUILL).parent_path() / "remote-desktop-token");
+    mainWindow = backend().launch(desk, &keyquill);
+    ASSERT_NE(mainWindow, 0u);
+    loadList({"a"});
+    openTarget(Client::Gtk);
+    TheGnomeDialogs().refuseTyping = true;
+    const int asked = TheGnomeDialogs().answered;
+    ASSERT_TRUE(tap(kTab));
+    const Window message = newKeyquillWindow(mainWindow);
+    ASSERT_NE(message, 0u) << "no message for the line that could not be typed";
+    EXPECT_TRUE(WaitUntil([&] { return TheGnomeDialogs().answered == asked + 1; }));
+    desk.focus(message);
+    desk.key("Return");
+    ASSERT_TRUE(tap(kTab));
+    EXPECT_TRUE(waitForText("a", 30000)) << "got: " << text();
+    EXPECT_EQ(TheGnomeDialogs().answered, asked + 2) << "typing was not asked for again";
 }
 
 } // namespace
