@@ -186,7 +186,6 @@ bool RemoteDesktopTyper::Impl::setSelection(const std::string& type, std::string
     offeredType = type;
     offered = std::move(data);
     owning = true;
-    if (desktopKeepsCopy && (type == "text/plain" || type == kText)) ++copiesOwed;
     sd_bus_message* m = nullptr;
     int r = sd_bus_message_new_method_call(bus, &m, portal::kService, portal::kObject, kClipboard,
                                            "SetSelection");
@@ -197,10 +196,12 @@ bool RemoteDesktopTyper::Impl::setSelection(const std::string& type, std::string
         });
     if (r >= 0) r = sd_bus_call(bus, m, 0, nullptr, nullptr);
     sd_bus_message_unref(m);
+    if (r < 0 || !desktopKeepsCopy || (type != "text/plain" && type != kText)) return r >= 0;
     // Quirk: the desktop's copy is read before the clipboard changes again: GNOME's portal (48)
     // ends when told to write a read that a later owner cancelled.
+    ++copiesOwed;
     waitUntil([&] { return copiesOwed == 0; });
-    return r >= 0;
+    return true;
 }
 
 // The clipboard as one type (its text when it has text); empty when there is none or it cannot be
@@ -239,7 +240,7 @@ bool RemoteDesktopTyper::Impl::paste(const std::u32string& text, const std::func
     while (sd_bus_process(bus, nullptr) > 0) {
     }
     const auto saved = savedClipboard();
-    copiesOwed = 0;
+    copiesOwed = 0; // a copy the desktop never read (the wait gave up) is not waited for again
     const unsigned before = transfers;
     if (!setSelection(kText, EncodeUtf8(text)) || !line.fence() || !pressPaste()) return false;
     const bool taken = waitUntil([&] { return transfers != before; });
