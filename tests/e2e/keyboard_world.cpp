@@ -98,6 +98,13 @@ bool KeyboardWorld::pump(int ms, const std::function<bool()>& done) {
     }
 }
 
+void KeyboardWorld::catchUp() {
+    // Reading the lock is a round trip on the program's own connection: every event sent to it
+    // before the answer is queued by then.
+    (void)keyboard->CapsLockOn();
+    keyboard->processPendingEvents();
+}
+
 bool KeyboardWorld::waitForText(const std::string& expected, int ms) {
     return pump(ms, [&] { return text().size() >= expected.size(); }) && text() == expected;
 }

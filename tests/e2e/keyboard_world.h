@@ -41,6 +41,8 @@ public:
     void tap(unsigned long keysym) { press(keysym), release(keysym); }
     // Runs the program side (the filter's events) for up to `ms`, or until `done` holds.
     bool pump(int ms, const std::function<bool()>& done = {});
+    // The program has acted on every key event the server had sent it until now.
+    void catchUp();
     bool waitForText(const std::string& expected, int ms = 10000);
     std::string text() const { return readFile(m_main.textPath); }
     std::string events() const { return readFile(m_main.eventsPath); }

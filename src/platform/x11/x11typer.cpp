@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <numeric>
 #include <optional>
 #include <thread>
 
@@ -158,6 +159,21 @@ void X11Typer::pump() {
     if (!m_pump) return;
     for (const RawKey& k : m_pump())
         ++(k.release ? m_seenReleases : m_seenPresses)[k.keycode];
+}
+
+// Each hotkey the line types itself freezes the keyboard when the server takes it, and the rest
+// of the line waits in the server until the filter has settled that press; a later one freezes it
+// again. The lock and the lifted modifiers may come back only once the last key has been handled,
+// or the keys still waiting would be read with them.
+void X11Typer::settleOwnHotkeys() {
+    const auto unclaimed = [this] { return std::accumulate(m_unclaimed.begin(), m_unclaimed.end(), 0); };
+    for (int left = unclaimed(); left > 0;) {
+        XSync(m_dpy, False);
+        pump();
+        const int now = unclaimed();
+        if (now >= left) break; // the server took none as a hotkey: nothing waits behind it
+        left = now;
+    }
 }
 
 std::vector<KeyCode> X11Typer::releaseHeldModifiers(unsigned heldMods) {
@@ -391,10 +407,11 @@ bool X11Typer::send(const KeyStrokes& strokes) {
         }
         from = typePart(presses, from, to);
     }
-    if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, LockMask);
     // Quirk: a typer that only flushes can lose the tail and leave a key held (server repeat).
     XSync(m_dpy, False);
     pump();
+    settleOwnHotkeys();
+    if (capsLocked) XkbLockModifiers(m_dpy, XkbUseCoreKbd, LockMask, LockMask);
     restoreHeldModifiers(held);
     if (m_lineObserver && !held.empty()) m_lineObserver(false);
     if (!m_leftOut.empty()) {

@@ -92,6 +92,7 @@ private:
     void keepToLayout(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
     void removeBindings();
     void pump();
+    void settleOwnHotkeys();
     std::vector<KeyCode> releaseHeldModifiers(unsigned heldMods);
     void restoreHeldModifiers(const std::vector<KeyCode>& held);
     void tap(const Press& p);
