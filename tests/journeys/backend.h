@@ -5,7 +5,6 @@
 // where the tests drive them.
 #include "desktop.h"
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,13 +66,6 @@ Backend& TheDesktop(Desk which);
 class SwaySession& TheSwaySession();
 class GnomeSession& TheGnomeSession(Desk which = Desk::Gnome);
 class KwinSession& TheKwinSession();
-// The user of GNOME without the extension, who answers GNOME's dialogs: how many so far, and
-// whether the next one that asks to let Keyquill type is refused.
-struct GnomeDialogs {
-    std::atomic<int> answered{0};
-    std::atomic<bool> refuseTyping{false};
-};
-GnomeDialogs& TheGnomeDialogs();
 
 // A test of the real keyquill serving one desktop: clients of that desktop record what they
 // receive, and keyquill's windows are driven on the Xvfb.

@@ -6,10 +6,8 @@
 
 #include <X11/extensions/XTest.h>
 
-#include <atomic>
 #include <memory>
 #include <sstream>
-#include <thread>
 
 namespace kq::e2e {
 
@@ -213,8 +211,7 @@ public:
 };
 
 // GNOME 48 and later without Keyquill's extension: portal shortcuts bring the hotkeys, the
-// RemoteDesktop portal types. Its user allows what GNOME asks, as a person would: each dialog
-// (binding the keys; typing, at the first line) is answered with keys once it has the focus.
+// RemoteDesktop portal types; its user allows what GNOME asks, as a person would.
 class GnomePortalBackend : public GnomeBackend {
 public:
     const char* name() const override { return "GNOME_portal"; }
@@ -222,23 +219,8 @@ public:
     bool available() const override { return GnomeSession::version() >= 48; }
     bool start(std::string* error) override {
         if (!session.start("", error)) return false;
-        // Quirk: a switch in GTK changes only at the end of its animation, so a dialog's switch
-        // and the button it unlocks, pressed at once, would not take.
-        session.gsettings("set org.gnome.desktop.interface enable-animations false");
-        // The portal knows a program outside a sandbox by its desktop file.
-        std::string apps;
-        for (const auto& e : env(false))
-            if (e.rfind("XDG_DATA_HOME=", 0) == 0) apps = e.substr(14) + "/applications";
-        std::filesystem::create_directories(apps);
-        std::ofstream(apps + "/io.github.wrenfield.Keyquill.desktop")
-            << "[Desktop Entry]\nType=Application\nName=Keyquill\nExec=" KQ_KEYQUILL "\n";
-        m_user = std::thread([this] { answerDialogs(); });
+        session.allowKeyquill(KQ_KEYQUILL);
         return true;
-    }
-    void stop() override {
-        m_stopping = true;
-        if (m_user.joinable()) m_user.join();
-        GnomeBackend::stop();
     }
     Window launch(Desktop& desk, pid_t* keyquill) override {
         GnomeBackend::launch(desk, keyquill);
@@ -247,42 +229,6 @@ public:
     bool waitBound(bool bound) override {
         return WaitPortal([&] { return session.portal(); }, bound);
     }
-    GnomeDialogs dialogs;
-
-private:
-    // Alt and the underlined letter: Tab, the usual way through a dialog, may be a hotkey already.
-    void answerDialogs() {
-        constexpr int kEscape = 1, kAlt = 56, kA = 30, kI = 23, kS = 31;
-        const auto chord = [&](int key) {
-            session.key(kAlt, true);
-            session.key(key, true);
-            session.key(key, false);
-            session.key(kAlt, false);
-        };
-        while (!m_stopping) {
-            const std::string title = session.focusTitle();
-            const bool shortcuts = title.find("Add Keyboard Shortcuts") != std::string::npos;
-            if (shortcuts || title.find("Remote Desktop") != std::string::npos) {
-                // Quirk: a dialog may miss the keys of its first moments; the user tries again
-                // while it is there.
-                const bool refuse = !shortcuts && dialogs.refuseTyping.exchange(false);
-                for (bool gone = false; !gone && !m_stopping;) {
-                    if (refuse) {
-                        session.key(kEscape, true);
-                        session.key(kEscape, false);
-                    } else {
-                        if (!shortcuts) chord(kI); // "Allow Remote Interaction" starts switched off
-                        chord(shortcuts ? kA : kS);
-                    }
-                    gone = WaitUntil([&] { return session.focusTitle() != title; }, 1000);
-                }
-                ++dialogs.answered;
-            }
-            Desktop::settle(100);
-        }
-    }
-    std::thread m_user;
-    std::atomic<bool> m_stopping{false};
 };
 
 // A headless labwc: its own bindings run the command-line trigger.
@@ -318,9 +264,6 @@ SwaySession& TheSwaySession() {
 }
 GnomeSession& TheGnomeSession(Desk which) {
     return static_cast<GnomeBackend&>(TheDesktop(which)).session;
-}
-GnomeDialogs& TheGnomeDialogs() {
-    return static_cast<GnomePortalBackend&>(TheDesktop(Desk::GnomePortal)).dialogs;
 }
 KwinSession& TheKwinSession() {
     return static_cast<KwinBackend&>(TheDesktop(Desk::Kwin)).session;

@@ -10,16 +10,25 @@
 
 #include <systemd/sd-bus.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace kq::e2e {
+
+// The user of GNOME without Keyquill's extension, who answers GNOME's dialogs: how many so far, and
+// whether the next one that asks to let Keyquill type is refused.
+struct GnomeDialogs {
+    std::atomic<int> answered{0};
+    std::atomic<bool> refuseTyping{false};
+};
 
 class GnomeSession {
 public:
@@ -70,7 +79,25 @@ public:
         return extension.empty() || WaitUntil([&] { return extensionUp(); }) ||
                (*error = "the extension did not start: " + log(), false);
     }
+    // Keyquill without its extension, as a person who allows what GNOME asks: the portal knows a
+    // program outside a sandbox by its desktop file, and each dialog (binding the keys; typing, at
+    // the first line) is answered with keys once it has the focus.
+    void allowKeyquill(const std::string& program) {
+        // Quirk: a switch in GTK changes only at the end of its animation, so a dialog's switch
+        // and the button it unlocks, pressed at once, would not take.
+        gsettings("set org.gnome.desktop.interface enable-animations false");
+        const auto apps = m_dir / "home/.local/share/applications";
+        std::filesystem::create_directories(apps);
+        std::ofstream(apps / "io.github.wrenfield.Keyquill.desktop")
+            << "[Desktop Entry]\nType=Application\nName=Keyquill\nExec=" << program << "\n";
+        m_user = std::thread([this] { answerDialogs(); });
+    }
+    GnomeDialogs dialogs;
+
     void stop() {
+        m_stopping = true;
+        if (m_user.joinable()) m_user.join();
+        m_stopping = false;
         sd_bus_flush_close_unref(m_bus);
         m_bus = nullptr;
         terminate(m_shell);
@@ -126,6 +153,33 @@ public:
     }
 
 private:
+    // Alt and the underlined letter: Tab, the usual way through a dialog, may be a hotkey already.
+    void answerDialogs() {
+        constexpr int kEscape = 1, kAlt = 56, kA = 30, kI = 23, kS = 31;
+        const auto chord = [&](int code) {
+            key(kAlt, true), key(code, true), key(code, false), key(kAlt, false);
+        };
+        while (!m_stopping) {
+            const std::string title = focusTitle();
+            const bool shortcuts = title.find("Add Keyboard Shortcuts") != std::string::npos;
+            if (shortcuts || title.find("Remote Desktop") != std::string::npos) {
+                // Quirk: a dialog may miss the keys of its first moments; the user tries again
+                // while it is there.
+                const bool refuse = !shortcuts && dialogs.refuseTyping.exchange(false);
+                for (bool gone = false; !gone && !m_stopping;) {
+                    if (refuse) {
+                        key(kEscape, true), key(kEscape, false);
+                    } else {
+                        if (!shortcuts) chord(kI); // "Allow Remote Interaction" starts switched off
+                        chord(shortcuts ? kA : kS);
+                    }
+                    gone = WaitUntil([&] { return focusTitle() != title; }, 1000);
+                }
+                ++dialogs.answered;
+            }
+            Desktop::settle(100);
+        }
+    }
     bool startBus(const std::string& name) {
         const auto socket = m_dir / (name + "_bus");
         m_buses.push_back(spawnWith(
@@ -181,6 +235,8 @@ private:
     sd_bus* m_bus = nullptr;
     std::mutex m_keys;
     std::string m_session;
+    std::thread m_user;
+    std::atomic<bool> m_stopping{false};
 };
 
 } // namespace kq::e2e

@@ -121,9 +121,9 @@ TEST_F(GnomePortalE2E, TheUserIsAskedOnceAndTheirClipboardIsBack) {
         EXPECT_TRUE(WaitUntil([&] { return clipboard() == "mine"; })) << clipboard();
         // One dialog for the keys and one for typing, whichever test used the portal first.
         if (start == 0) {
-            EXPECT_GE(asked = TheGnomeDialogs().answered, 2);
+            EXPECT_GE(asked = gnome().dialogs.answered, 2);
         } else {
-            EXPECT_EQ(TheGnomeDialogs().answered, asked) << "asked again after a restart";
+            EXPECT_EQ(gnome().dialogs.answered, asked) << "asked again after a restart";
         }
     }
 }
@@ -137,17 +137,17 @@ TEST_F(GnomePortalE2E, TypingRefusedFailsTheLineAndTheNextPressAsksAgain) {
     ASSERT_NE(mainWindow, 0u);
     loadList({"a"});
     openTarget(Client::Gtk);
-    TheGnomeDialogs().refuseTyping = true;
-    const int asked = TheGnomeDialogs().answered;
+    gnome().dialogs.refuseTyping = true;
+    const int asked = gnome().dialogs.answered;
     ASSERT_TRUE(tap(kTab));
     const Window message = newKeyquillWindow(mainWindow);
     ASSERT_NE(message, 0u) << "no message for the line that could not be typed";
-    EXPECT_TRUE(WaitUntil([&] { return TheGnomeDialogs().answered == asked + 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return gnome().dialogs.answered == asked + 1; }));
     desk.focus(message);
     desk.key("Return");
     ASSERT_TRUE(tap(kTab));
     EXPECT_TRUE(waitForText("a", 30000)) << "got: " << text();
-    EXPECT_EQ(TheGnomeDialogs().answered, asked + 2) << "typing was not asked for again";
+    EXPECT_EQ(gnome().dialogs.answered, asked + 2) << "typing was not asked for again";
 }
 
 } // namespace
