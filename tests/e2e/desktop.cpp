@@ -105,8 +105,6 @@ void Desktop::key(const std::string& combo) const {
     std::string part;
     while (std::getline(ss, part, '+')) {
         if (part == "alt") part = "Alt_L";
-        if (part == "ctrl") part = "Control_L";
-        if (part == "shift") part = "Shift_L";
         codes.push_back(XKeysymToKeycode(m_dpy, XStringToKeysym(part.c_str())));
     }
     for (KeyCode c : codes)

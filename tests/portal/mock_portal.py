@@ -7,7 +7,7 @@ The desktop is the "desktop" parameter:
          with the shortcuts listed (GNOME 48 does so).
   kde6   like gnome, but a session may bind again.
   kde5   Plasma 5.27: CreateSession binds what its "shortcuts" option lists, without a dialog, and
-         BindShortcuts binds nothing; there is no host Registry to register an app id with.
+         BindShortcuts binds nothing.
 
 Every call answers through a Response signal on its request path, emitted before the call
 returns (a client subscribes before it calls). Tests press keys and read the state through
@@ -30,10 +30,8 @@ SYSTEM_BUS = False
 CONTROL_IFACE = 'org.keyquill.MockPortal'
 REQUEST_IFACE = 'org.freedesktop.portal.Request'
 SESSION_IFACE = 'org.freedesktop.portal.Session'
-REGISTRY_IFACE = 'org.freedesktop.host.portal.Registry'
 
 INVALID_ARGS = 'org.freedesktop.DBus.Error.InvalidArgs'
-NOT_ALLOWED = 'org.freedesktop.portal.Error.NotAllowed'
 
 
 # The control interface's plain methods, which press a key, read the state or set it:
@@ -58,8 +56,6 @@ def load(mock, parameters):
     mock.granted = set()  # per application; there is one client
     mock.dialogs = 0
     mock.AddProperties(MAIN_IFACE, {'version': dbus.UInt32(1)})
-    if mock.desktop != 'kde5':
-        mock.AddMethod(REGISTRY_IFACE, 'Register', 'sa{sv}', '', '')
     for name, (in_sig, out_sig, body) in CONTROLS.items():
         mock.AddMethod(CONTROL_IFACE, name, in_sig, out_sig, body)
 
@@ -70,10 +66,6 @@ def _portal_method(interface, in_signature):
                                sender_keyword='sender')
 
 
-def _error(text, name=NOT_ALLOWED):
-    return dbus.exceptions.DBusException(text, name=name)
-
-
 def _sender_path(kind, sender, token):
     return f'{MAIN_OBJ}/{kind}/{sender.lstrip(":").replace(".", "_")}/{token}'
 
@@ -82,16 +74,6 @@ def _respond(mock, sender, options, code, results):
     path = _sender_path('request', sender, options['handle_token'])
     mock.EmitSignalDetailed(REQUEST_IFACE, 'Response', 'ua{sv}', [code, results], {'path': path})
     return dbus.ObjectPath(path)
-
-
-def _add_session(mock, sender, options, on_close):
-    path = _sender_path('session', sender, options['session_handle_token'])
-    mock.AddObject(path, SESSION_IFACE, {}, [('Close', '', '', lambda obj: on_close(obj.path))])
-    return path
-
-
-def _emit_closed(mock, path, **details):
-    mock.EmitSignalDetailed(SESSION_IFACE, 'Closed', 'a{sv}', [{}], {'path': path, **details})
 
 
 def _shortcut_list(shortcuts):
@@ -107,7 +89,8 @@ def _close_session(path):
 
 @_portal_method(MAIN_IFACE, 'a{sv}')
 def CreateSession(self, options, sender=None):
-    path = _add_session(self, sender, options, _close_session)
+    path = _sender_path('session', sender, options['session_handle_token'])
+    self.AddObject(path, SESSION_IFACE, {}, [('Close', '', '', lambda obj: _close_session(obj.path))])
     self.sessions[path] = {'ids': [], 'binds': 0}
     results = {'session_handle': path}
     if self.desktop == 'kde5' and 'shortcuts' in options:
@@ -120,7 +103,7 @@ def CreateSession(self, options, sender=None):
 def BindShortcuts(self, session_handle, shortcuts, _parent_window, options, sender=None):
     session = self.sessions.get(str(session_handle))
     if session is None:
-        raise _error('no such session', INVALID_ARGS)
+        raise dbus.exceptions.DBusException('no such session', name=INVALID_ARGS)
     session['binds'] += 1
     if self.desktop == 'kde5':
         return _respond(self, sender, options, 0, {'shortcuts': _shortcut_list([])})
@@ -149,5 +132,5 @@ def _emit_for(mock, signal, sid, sessions):
 def RevokeShortcuts(self):
     '''The user takes the shortcuts back in the desktop's settings: every session ends.'''
     for path in list(self.sessions):
-        _emit_closed(self, path)
+        self.EmitSignalDetailed(SESSION_IFACE, 'Closed', 'a{sv}', [{}], {'path': path})
         _close_session(path)

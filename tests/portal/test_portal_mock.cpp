@@ -90,8 +90,8 @@ public:
         if (m_daemon > 0) kill(std::exchange(m_daemon, -1), SIGTERM);
     }
 
-    // Calls a method of the mock's control interface and reads its answer: a uint32_t, std::string
-    // or Ids (a method without one reads as 0).
+    // Calls a method of the mock's control interface and reads its answer: a uint32_t or Ids (a
+    // method without one reads as 0).
     template <typename Out = uint32_t, typename... Args>
     Out call(const char* method, const char* types = "", Args... args) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -115,11 +115,6 @@ public:
 
 private:
     static void read(sd_bus_message* m, uint32_t* out) { sd_bus_message_read(m, "u", out); }
-    static void read(sd_bus_message* m, std::string* out) {
-        const char* text = "";
-        sd_bus_message_read(m, "s", &text);
-        *out = text;
-    }
     static void read(sd_bus_message* m, Ids* out) {
         const char* id = nullptr;
         sd_bus_message_enter_container(m, 'a', "s");

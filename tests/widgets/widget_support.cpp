@@ -75,15 +75,10 @@ void AnswerMessageBox(const QString& button, QString* text) {
     });
 }
 
-Verdict Press(Program& p, Hotkey key) {
-    const Verdict down = p.keyboard.inject({key, false});
-    EXPECT_EQ(p.keyboard.inject({key, true}), down);
-    return down;
-}
-
 std::string Typed(Program& p, Hotkey key) {
     p.keyboard.sends.clear();
-    Press(p, key);
+    const Verdict down = p.keyboard.inject({key, false});
+    EXPECT_EQ(p.keyboard.inject({key, true}), down);
     return p.keyboard.typedText();
 }
 

@@ -41,9 +41,8 @@ void AnswerNextDialog(std::function<void(QWidget*)> answer, bool* seen = nullptr
 void AnswerFileDialog(const std::string& path, QString* message = nullptr);
 // Presses the button with this text in the next message box, and records its text.
 void AnswerMessageBox(const QString& button, QString* text = nullptr);
-// One tap of a key through the filter (down and up); both halves must get the same verdict.
-Verdict Press(Program& p, Hotkey key);
-// What one tap of a key typed, named keys as <NAME> and Enter as a line break.
+// What one tap of a key (down and up, which must get the same verdict) typed, named keys as
+// <NAME> and Enter as a line break.
 std::string Typed(Program& p, Hotkey key);
 std::string TempPath(const std::string& name);
 inline std::string ReadAll(const std::string& path) {
