@@ -44,7 +44,8 @@ var KeyquillShell = class {
         this._saved = undefined; // the user's clipboard while a paste of ours is on it
         this._putBack = 0;
         this._marker = 0;
-        this._markerSeen = null;
+        this._markerWaits = []; // in the order of their markers
+        this._inputMethodHeld = 0;
         this._keyboard = seatOf().create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // GNOME 48 and later report a grabbed key's release; before, none is seen anywhere, so the
         // release is reported with the press (a held key repeats nothing: repeats are dropped).
@@ -61,6 +62,10 @@ var KeyquillShell = class {
         if (this._upWait?.timeout)
             GLib.source_remove(this._upWait.timeout);
         this._upWait = null;
+        this._markerWaits.forEach(w => w.timeout && GLib.source_remove(w.timeout));
+        this._markerWaits = [];
+        if (this._inputMethodHeld > 0)
+            Main.inputMethod._currentSource = Main.inputMethod._inputSourceManager.currentSource;
         this._release();
         this._signals.forEach(id => global.display.disconnect(id));
         this._object.unexport();
@@ -71,7 +76,7 @@ var KeyquillShell = class {
     _activated(action, up) {
         if (action === this._marker) {
             if (!up)
-                this._markerSeen?.();
+                this._markerWaits[0]?.finish();
             return;
         }
         const key = this._grabs.get(action);
@@ -221,10 +226,33 @@ var KeyquillShell = class {
     }
 
     _send(events) {
+        this._pastInputMethod(() => this._notify(events));
+    }
+
+    _notify(events) {
         const t = GLib.get_monotonic_time();
         for (const e of events) {
             this._keyboard.notify_keyval(t, e & ~KEY_UP >>> 0,
                 (e & KEY_UP) ? Clutter.KeyState.RELEASED : Clutter.KeyState.PRESSED);
+        }
+    }
+
+    // Quirk: the shell hands each key of a window that takes text to the input method (IBus), and
+    // on to the window once IBus answers. An engine such as Pinyin would make our keys into text
+    // of its own, and GNOME 43 and 44 send the modifiers on at once, so that fast keys took the
+    // Shift of their neighbours. The shell's input method lets every key by while it has no input
+    // source: it has none while keys of ours are on their way, and gets it back once they are past.
+    _pastInputMethod(send) {
+        const im = Main.inputMethod;
+        const hold = im?._context && '_currentSource' in im;
+        if (hold && this._inputMethodHeld++ === 0)
+            im._currentSource = null;
+        send();
+        if (hold) {
+            this._afterOurKeys(() => {
+                if (--this._inputMethodHeld === 0)
+                    im._currentSource = im._inputSourceManager.currentSource;
+            });
         }
     }
 
@@ -242,21 +270,21 @@ var KeyquillShell = class {
                 this._marker = action;
             }
         }
-        let timeout = 0;
-        const finish = () => {
-            this._markerSeen = null;
-            if (timeout)
-                GLib.source_remove(timeout);
+        const wait = {timeout: 0};
+        wait.finish = () => {
+            this._markerWaits = this._markerWaits.filter(w => w !== wait);
+            if (wait.timeout)
+                GLib.source_remove(wait.timeout);
             then();
         };
         // Without the marker (another program holds it), a fixed wait measured to be enough.
-        timeout = this._later(this._marker ? 2000 : 100, () => {
-            timeout = 0;
-            finish();
+        wait.timeout = this._later(this._marker ? 2000 : 100, () => {
+            wait.timeout = 0;
+            wait.finish();
         });
-        this._markerSeen = finish;
+        this._markerWaits.push(wait);
         if (this._marker)
-            this._send([MARKER_KEYSYM, (MARKER_KEYSYM | KEY_UP) >>> 0]);
+            this._notify([MARKER_KEYSYM, (MARKER_KEYSYM | KEY_UP) >>> 0]);
     }
 
     // Text no key of the layout types: on the clipboard and the primary selection, then
@@ -273,8 +301,10 @@ var KeyquillShell = class {
             for (const type of SELECTIONS)
                 clipboard.set_text(type, text);
             const t = GLib.get_monotonic_time();
-            for (const [code, down] of [[EVDEV_LEFTSHIFT, 1], [EVDEV_INSERT, 1], [EVDEV_INSERT, 0], [EVDEV_LEFTSHIFT, 0]])
-                this._keyboard.notify_key(t, code, down ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
+            this._pastInputMethod(() => {
+                for (const [code, down] of [[EVDEV_LEFTSHIFT, 1], [EVDEV_INSERT, 1], [EVDEV_INSERT, 0], [EVDEV_LEFTSHIFT, 0]])
+                    this._keyboard.notify_key(t, code, down ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
+            });
             this._later(PASTE_SETTLE_MS, () => invocation.return_value(new GLib.Variant('(b)', [true])));
             if (this._putBack)
                 GLib.source_remove(this._putBack);

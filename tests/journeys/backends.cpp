@@ -231,6 +231,15 @@ public:
     }
 };
 
+// GNOME with Keyquill's extension, where the user writes Chinese: IBus's Pinyin engine gets the
+// keys of every window that takes text before the window does.
+class GnomePinyinBackend : public GnomeBackend {
+public:
+    const char* name() const override { return "GNOME_Pinyin"; }
+    bool available() const override { return std::filesystem::exists("/usr/share/ibus/component/libpinyin.xml"); }
+    bool start(std::string* error) override { return session.start(KQ_GNOME_EXTENSION, error, true); }
+};
+
 // A headless labwc: its own bindings run the command-line trigger.
 class LabwcBackend : public VirtualKeyboardBackend<LabwcSession> {
 public:
@@ -256,7 +265,8 @@ Backend& TheDesktop(Desk which) {
     static GnomeBackend gnome;
     static LabwcBackend labwc;
     static GnomePortalBackend gnomePortal;
-    Backend* const all[] = {&x11, &sway, &kwin, &trigger, &gnome, &labwc, &gnomePortal};
+    static GnomePinyinBackend gnomePinyin;
+    Backend* const all[] = {&x11, &sway, &kwin, &trigger, &gnome, &labwc, &gnomePortal, &gnomePinyin};
     return *all[static_cast<int>(which)];
 }
 SwaySession& TheSwaySession() {

@@ -34,8 +34,9 @@ class GnomeSession {
 public:
     ~GnomeSession() { stop(); }
     // `extension`: the folder of the extension's built form, or empty for a shell without it.
-    bool start(const std::string& extension, std::string* error) {
-        m_dir = RuntimeDir(extension.empty() ? "kq-gnome-portals" : "kq-gnome"); // two may run
+    // `pinyin`: the user's input source is IBus's Pinyin engine.
+    bool start(const std::string& extension, std::string* error, bool pinyin = false) {
+        m_dir = RuntimeDir(extension.empty() ? "kq-gnome-portals" : pinyin ? "kq-gnome-ibus" : "kq-gnome");
         const auto home = m_dir / "home";
         m_env = {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (m_dir / "session_bus").string(),
                  "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (m_dir / "system_bus").string(),
@@ -60,12 +61,15 @@ public:
             gsettings("set org.gnome.shell disable-user-extensions false");
             gsettings("set org.gnome.shell enabled-extensions \"['" + uuid + "']\"");
         }
-        // The shell starts IBus where it is installed; these tests run GNOME without an input
-        // method (the shell finds an ibus-daemon that ends at once). With IBus the extension's keys
-        // are checked by hand for now: on GNOME 43 they skip it (see the extension's core).
+        // The shell starts IBus where it is installed; without Pinyin it finds an ibus-daemon that
+        // ends at once.
         std::filesystem::create_directories(m_dir / "bin");
-        std::ofstream(m_dir / "bin/ibus-daemon") << "#!/bin/sh\nexit 1\n";
-        std::filesystem::permissions(m_dir / "bin/ibus-daemon", std::filesystem::perms::owner_all);
+        if (pinyin) {
+            gsettings("set org.gnome.desktop.input-sources sources \"[('ibus', 'libpinyin')]\"");
+        } else {
+            std::ofstream(m_dir / "bin/ibus-daemon") << "#!/bin/sh\nexit 1\n";
+            std::filesystem::permissions(m_dir / "bin/ibus-daemon", std::filesystem::perms::owner_all);
+        }
         // Unsafe mode lets the tests ask the shell which window has the focus.
         m_shell = spawnWith(m_env, {"sh", "-c",
                                     "PATH=" + (m_dir / "bin").string() +
@@ -76,6 +80,7 @@ public:
                   15000);
         if (x11Display().empty()) return *error = "GNOME Shell did not start: " + log(), false;
         if (!openKeyboard()) return *error = "mutter's remote desktop gave no keyboard", false;
+        if (pinyin && !waitForPinyin()) return *error = "IBus did not start with Pinyin", false;
         return extension.empty() || WaitUntil([&] { return extensionUp(); }) ||
                (*error = "the extension did not start: " + log(), false);
     }
@@ -139,9 +144,10 @@ public:
     // The lock as the shell has it (asked of Keyquill's extension, which answers anyone this).
     bool capsLocked() const { return busctl(std::string("call ") + kExtension + " CapsLock") == "b true\n"; }
     // The title of the window that has the keyboard focus, as the shell's Eval answers it.
-    std::string focusTitle() const {
-        return busctl("call org.gnome.Shell /org/gnome/Shell org.gnome.Shell Eval s "
-                      "'global.display.focus_window?.get_title() ?? \"\"'");
+    std::string focusTitle() const { return eval("global.display.focus_window?.get_title() ?? \"\""); }
+    // What the shell's Eval answers for this JavaScript, as busctl prints it.
+    std::string eval(const std::string& js) const {
+        return busctl("call org.gnome.Shell /org/gnome/Shell org.gnome.Shell Eval s '" + js + "'");
     }
     PortalHold portal() const { return KeyquillPortalHold(m_env); }
     // The shell's major version (43, 48...).
@@ -179,6 +185,18 @@ private:
             }
             Desktop::settle(100);
         }
+    }
+    // Quirk: the shell starts IBus again once Xwayland has started (on demand), and the keys of
+    // that moment meet no input method: Xwayland starts now, and IBus is waited for.
+    bool waitForPinyin() {
+        runCaptureWith(env(true), "xdpyinfo >/dev/null 2>&1");
+        return WaitUntil([&] {
+            // The daemon the address files name, once it is the one started again.
+            return runCapture("for f in " + (m_dir / "home/.config/ibus/bus").string() +
+                              "/*; do [ -f \"$f\" ] && . \"$f\"; done; grep -qs -- --xim "
+                              "/proc/$IBUS_DAEMON_PID/cmdline "
+                              "&& IBUS_ADDRESS=$IBUS_ADDRESS ibus engine 2>/dev/null") == "libpinyin\n";
+        });
     }
     bool startBus(const std::string& name) {
         const auto socket = m_dir / (name + "_bus");
