@@ -51,11 +51,14 @@ TEST_F(GnomeE2E, AKilledKeyquillLeavesNoKeyGrabbed) {
     EXPECT_TRUE(waitForText("\t")) << "got: " << text();
 }
 
-// Long lines into each kind of client: a typed one at the pace mutter's clients keep up with,
-// longer ones pasted whole. Every line arrives, no client is cut off, and the clipboard the user
-// had is theirs again afterwards.
-TEST_F(GnomeE2E, LongLinesArriveAndClientsStayConnected) {
-    std::vector<std::string> lines;
+// Lines into each kind of client: every printable ASCII character, characters the layout lacks
+// (pasted), a long line typed at the pace mutter's clients keep up with, longer ones pasted whole.
+// Every line arrives, no client is cut off, and the clipboard the user had is theirs again.
+TEST_F(GnomeE2E, LinesArriveInEachKindOfClientWhichStaysConnected) {
+    std::vector<std::string> lines{
+        " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmn"
+        "opqrstuvwxyz{|}~",
+        "é ü ß “x” — → 日本語 😀"};
     for (size_t n : {1000u, 2000u, 10000u}) {
         std::string line;
         for (size_t i = 0; line.size() < n; ++i)
