@@ -236,7 +236,9 @@ public:
 class GnomePinyinBackend : public GnomeBackend {
 public:
     const char* name() const override { return "GNOME_Pinyin"; }
-    bool available() const override { return std::filesystem::exists("/usr/share/ibus/component/libpinyin.xml"); }
+    bool available() const override {
+        return std::filesystem::exists("/usr/share/ibus/component/libpinyin.xml");
+    }
     bool start(std::string* error) override { return session.start(KQ_GNOME_EXTENSION, error, true); }
 };
 
