@@ -58,7 +58,7 @@ TEST_F(GnomeE2E, LinesArriveInEachKindOfClientWhichStaysConnected) {
     std::vector<std::string> lines{
         " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmn"
         "opqrstuvwxyz{|}~",
-        "é ü ß “x” — → 日本語 😀"};
+        "é ü ß € “x” — → 日本語 😀"};
     for (size_t n : {1000u, 2000u, 10000u}) {
         std::string line;
         for (size_t i = 0; line.size() < n; ++i)

@@ -2,6 +2,7 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -110,7 +111,11 @@ void LayoutKeys::rebuild() {
     };
     const uint32_t shift = bit(XKB_MOD_NAME_SHIFT), lock = m_caps ? bit(XKB_MOD_NAME_CAPS) : 0;
     const uint32_t level3 = bit("Mod5");
-    const xkb_keycode_t lo = xkb_keymap_min_keycode(m_keymap), hi = xkb_keymap_max_keycode(m_keymap);
+    // Quirk: X clients (under XWayland) get key codes up to 255 only, and evdev layouts put
+    // some characters on keys beyond (the euro sign on 443 in every layout): a key there would
+    // type nothing into an X window, so those characters count as missing.
+    const xkb_keycode_t lo = xkb_keymap_min_keycode(m_keymap);
+    const xkb_keycode_t hi = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(m_keymap), 255);
     m_tables->groups.resize(xkb_keymap_num_layouts(m_keymap));
     // The modifier keys: AltGr may be a key of one layout only (us has none, de has one).
     for (uint32_t group = 0; group < groups(); ++group) {
