@@ -76,4 +76,4 @@ unshare -n chroot "$root" env -i LANG=C.UTF-8 HOME=/root PATH=/usr/sbin:/usr/bin
     cmake --build /build -j"$(nproc)" --target keyquill kq_e2e_wayland
     echo "== GNOME Shell $(gnome-shell --version | cut -d" " -f3), KWin $(kwin_wayland --version | cut -d" " -f2) and labwc $(labwc --version | cut -d" " -f2) on Debian 13"
     cd /build && ./tests/kq_e2e_wayland --gtest_filter="$0"' \
-    "${KQ_DEBIAN13_TESTS:-EveryDesktop/Journeys.Run/GNOME_*:EveryDesktop/Journeys.Run/KWin_*:EveryDesktop/Journeys.Run/labwc_*:Compositors/KeymapE2E.*/labwc:GnomeE2E.*:GnomePortalE2E.*:GnomePinyinE2E.*:KwinE2E.*}"
+    "${KQ_DEBIAN13_TESTS:-EveryDesktop/Journeys.Run/GNOME_*:EveryDesktop/Journeys.Run/KWin_*:EveryDesktop/Journeys.Run/labwc_*:Compositors/KeymapE2E.*/labwc:GnomeE2E.*:GnomePortalE2E.*:PinyinOn/*GNOME_Pinyin:KwinE2E.*}"

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 using namespace kq;
@@ -46,63 +45,33 @@ TEST_F(TranslatingE2E, AWindowThatForwardsKeyCodesGetsWhatItsLayoutHas) {
         << readFile(local.textPath);
 }
 
-// An input method with a Pinyin engine on, as a Chinese-speaking user has it (IBus, Fcitx5).
-struct InputMethod {
-    const char* name;
-    const char* module; // what GTK_IM_MODULE and QT_IM_MODULE name it
-    std::vector<pid_t> (*start)(const std::string& folder);
-    const char* turnOn; // a command, for the focused window
-    const char* state;  // a command that prints `on` while the engine converts
-    const char* on;
-};
-
-std::vector<pid_t> StartIBus(const std::string&) {
-    return {
-        spawn("/usr/bin/env", {"GSETTINGS_BACKEND=memory", "ibus-daemon", "--panel=disable", "--replace"})};
-}
-
-// Fcitx5 answers on the session bus: a private one, which Keyquill uses too.
-std::vector<pid_t> StartFcitx5(const std::string& folder) {
+// Fcitx5 with its Pinyin engine on, as a Chinese-speaking user has it, on a private session bus
+// that Keyquill uses too. In a GTK 3 and a Qt 6 window the lines arrive as written, the engine
+// converts again afterwards, and what the user types then is converted ("ni" and Space make 你).
+// (IBus is among the journeys, through the real program; Fcitx5 is not yet: there the start of a
+// line now and then arrived after its end, in about one run of six.)
+TEST_F(TranslatingE2E, Fcitx5LinesArriveAsWrittenAndTheEngineIsBackAfterwards) {
+    const std::string folder = "/tmp/kq-im-" + std::to_string(getpid());
     std::filesystem::create_directories(folder + "/fcitx5");
     std::ofstream(folder + "/fcitx5/profile")
         << "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n"
            "[Groups/0/Items/0]\nName=keyboard-us\n[Groups/0/Items/1]\nName=pinyin\n"
            "[GroupOrder]\n0=Default\n";
-    std::istringstream bus(runCapture("dbus-daemon --session --fork --print-address=1 --print-pid=1"));
-    std::string address;
-    pid_t daemon = 0;
-    bus >> address >> daemon;
-    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    return {spawn("/usr/bin/env", {"XDG_CONFIG_HOME=" + folder, "fcitx5", "--disable=wayland"}), daemon};
-}
-
-const InputMethod kInputMethods[] = {
-    {"IBus", "ibus", StartIBus, "ibus engine libpinyin 2>/dev/null", "ibus engine", "libpinyin\n"},
-    {"Fcitx5", "fcitx", StartFcitx5, "fcitx5-remote -o 2>/dev/null", "fcitx5-remote", "2\n"},
-};
-
-class InputMethodE2E : public TranslatingE2E, public testing::WithParamInterface<InputMethod> {};
-
-// In a GTK 3 and a Qt 6 window the lines arrive as written, the engine converts again afterwards,
-// and what the user types then is converted ("ni" and Space make 你).
-TEST_P(InputMethodE2E, LinesArriveAsWrittenAndTheEngineIsBackAfterwards) {
-    const InputMethod& im = GetParam();
-    const std::string folder = "/tmp/kq-im-" + std::to_string(getpid());
-    const std::vector<pid_t> daemons = im.start(folder);
-    const auto on = [&] { return runCapture(std::string(im.state) + " 2>/dev/null") == im.on; };
-    const std::string module = im.module;
+    pid_t bus = 0;
+    setenv("DBUS_SESSION_BUS_ADDRESS", StartPrivateBus(&bus).c_str(), 1);
+    const pid_t fcitx = spawn("/usr/bin/env", {"XDG_CONFIG_HOME=" + folder, "fcitx5", "--disable=wayland"});
+    const auto on = [&] { return runCapture("fcitx5-remote 2>/dev/null") == "2\n"; };
     const std::vector<std::string> clients[] = {
-        {"/usr/bin/env", "GTK_IM_MODULE=" + module, "/usr/bin/python3", KQ_E2E_GTK_TARGET},
-        {"/usr/bin/env", "QT_IM_MODULE=" + module, KQ_E2E_QT_TARGET}};
+        {"/usr/bin/env", "GTK_IM_MODULE=fcitx", "/usr/bin/python3", KQ_E2E_GTK_TARGET},
+        {"/usr/bin/env", "QT_IM_MODULE=fcitx", KQ_E2E_QT_TARGET}};
     ASSERT_NO_FATAL_FAILURE(start({}, clients[0]));
     world.load({"hello world 123", "Hello, World! é ✓"});
     for (const auto& client : clients) {
         SCOPED_TRACE(client[1]);
         const KeyboardWorld::Target target = world.openTarget(client[1], client);
         world.focus(target.window);
-        // Quirk: `ibus engine NAME` reports a failure even when it switched: the state says.
-        ASSERT_TRUE(world.pump(20000, [&] { return (void)!system(im.turnOn), on(); }))
-            << im.name << " is not on";
+        ASSERT_TRUE(world.pump(20000, [&] { return (void)!system("fcitx5-remote -o 2>/dev/null"), on(); }))
+            << "Fcitx5 is not on";
         const auto text = [&] { return readFile(target.textPath); };
         world.tap(XK_Tab);
         world.tap(XK_Tab);
@@ -114,12 +83,9 @@ TEST_P(InputMethodE2E, LinesArriveAsWrittenAndTheEngineIsBackAfterwards) {
         EXPECT_TRUE(world.pump(10000, [&] { return text() == "hello world 123Hello, World! é ✓你"; }))
             << text();
     }
-    for (pid_t pid : daemons)
-        terminate(pid);
+    terminate(fcitx);
+    terminate(bus);
     std::filesystem::remove_all(folder);
 }
-
-INSTANTIATE_TEST_SUITE_P(PinyinOn, InputMethodE2E, testing::ValuesIn(kInputMethods),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -49,6 +49,9 @@ public:
     // The release of a swallowed key may reach the focused window (clients ignore a release whose
     // press they never saw).
     virtual bool releaseMayPass() const { return false; }
+    // Where an input method converts the user's keys: whether its engine is on in the focused
+    // window, switched on first when asked.
+    virtual bool engineOn(bool /*switchOn*/) { return true; }
 
 protected:
     virtual bool start(std::string* error) = 0;
@@ -60,7 +63,7 @@ private:
 
 // One of each desktop for the whole program: started once, stopped at the end. Trigger is a
 // wlroots compositor whose own bindings run the command-line trigger (played by a second sway).
-enum class Desk { X11, Sway, Kwin, Trigger, Gnome, Labwc, GnomePortal, GnomePinyin };
+enum class Desk { X11, Sway, Kwin, Trigger, Gnome, Labwc, GnomePortal, GnomePinyin, X11IBus };
 Backend& TheDesktop(Desk which);
 // The sessions of sway (swaymsg), GNOME and KWin (layouts, portal sessions), for their own tests.
 class SwaySession& TheSwaySession();

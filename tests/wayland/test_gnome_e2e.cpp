@@ -94,31 +94,6 @@ TEST_F(GnomeE2E, CapsLockStillSwitchesAndKeyquillSwitchesItOffAtStart) {
     EXPECT_TRUE(WaitUntil([&] { return !gnome().capsLocked(); }));
 }
 
-// The user writes Chinese: IBus's Pinyin engine gets the keys of a window that takes text before
-// the window does (and GNOME 43 and 44 sent the modifiers on without waiting for it). Keyquill's
-// keys go past it: each line arrives as written, in its case, its tab included; and the engine
-// still converts what the user types afterwards ("ni" and Space make 你).
-class GnomePinyinE2E : public GnomeE2E {
-protected:
-    GnomePinyinE2E() { desktop = Desk::GnomePinyin; }
-};
-
-TEST_F(GnomePinyinE2E, LinesGoPastTheInputMethodWhichStillConvertsTheUsersKeys) {
-    loadList({"xyz ABC aBc, Hello World!", "a{TAB}b"}, true);
-    for (Client client : {Client::Gtk, Client::Gtk4}) {
-        openTarget(client);
-        ASSERT_TRUE(tap(kTab) && tap(kTab));
-        ASSERT_TRUE(waitForText("xyz ABC aBc, Hello World!a\tb")) << "got: " << text();
-        for (int key : {49, 23, 57}) // n, i, Space
-            ASSERT_TRUE(tap(key));
-        EXPECT_TRUE(waitForText("xyz ABC aBc, Hello World!a\tb你")) << "got: " << text();
-    }
-}
-
-} // namespace
-
-namespace {
-
 // GNOME without the extension: the portals. The user is asked once to let Keyquill type, at its
 // first line; GNOME's answer is kept, so Keyquill started again types at once and asks nothing
 // about its keys either. What the layout lacks is pasted through the portal's clipboard, and the
