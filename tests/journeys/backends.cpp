@@ -129,9 +129,35 @@ public:
         return runCaptureWith(env(true), "ibus engine 2>/dev/null") == "libpinyin\n";
     }
 
-private:
+protected:
     pid_t m_bus = 0, m_daemon = 0;
     std::vector<std::string> m_env;
+};
+
+// The same with Fcitx5, which answers on the session bus.
+class X11FcitxBackend : public X11IBusBackend {
+public:
+    const char* name() const override { return "X11_Fcitx5"; }
+    bool available() const override { return std::filesystem::exists("/usr/share/fcitx5/addon/pinyin.conf"); }
+    bool start(std::string* error) override {
+        if (!X11Backend::start(error)) return false;
+        const std::string folder = RuntimeDir(name()).string();
+        m_env = {"DBUS_SESSION_BUS_ADDRESS=" + StartPrivateBus(&m_bus), "XDG_CONFIG_HOME=" + folder,
+                 "GTK_IM_MODULE=fcitx", "QT_IM_MODULE=fcitx", "XMODIFIERS=@im=fcitx"};
+        std::filesystem::create_directories(folder + "/fcitx5");
+        std::ofstream(folder + "/fcitx5/profile")
+            << "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n"
+               "[Groups/0/Items/0]\nName=keyboard-us\n[Groups/0/Items/1]\nName=pinyin\n"
+               "[GroupOrder]\n0=Default\n";
+        // Without its IBus front end, which would take over an IBus of another test.
+        m_daemon = spawnWith(env(true), {"fcitx5", "--disable=wayland,ibusfrontend"});
+        return WaitUntil([&] { return !runCaptureWith(env(true), "fcitx5-remote 2>/dev/null").empty(); }) ||
+               (*error = "Fcitx5 did not start", false);
+    }
+    bool engineOn(bool switchOn) override {
+        if (switchOn) runCaptureWith(env(true), "fcitx5-remote -o 2>/dev/null");
+        return runCaptureWith(env(true), "fcitx5-remote 2>/dev/null") == "2\n";
+    }
 };
 
 // A compositor whose user keyboard is a virtual keyboard of the tests' own.
@@ -319,8 +345,9 @@ Backend& TheDesktop(Desk which) {
     static GnomePortalBackend gnomePortal;
     static GnomePinyinBackend gnomePinyin;
     static X11IBusBackend x11IBus;
+    static X11FcitxBackend x11Fcitx;
     Backend* const all[] = {&x11,   &sway,        &kwin,        &trigger, &gnome,
-                            &labwc, &gnomePortal, &gnomePinyin, &x11IBus};
+                            &labwc, &gnomePortal, &gnomePinyin, &x11IBus, &x11Fcitx};
     return *all[static_cast<int>(which)];
 }
 SwaySession& TheSwaySession() {

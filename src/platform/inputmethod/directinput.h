@@ -21,6 +21,8 @@ public:
     // (and restore() must follow). `layout` is asked only when needed: it may cost round trips.
     virtual bool direct(const std::function<LayoutName()>& layout) = 0;
     virtual void restore() = 0;
+    // How long to wait between keys while this input method sees them, direct or not.
+    virtual std::chrono::milliseconds keyGap() const { return {}; }
 };
 
 // IBus on its own bus (IBUS_ADDRESS, or the address file IBus writes for this display) and
