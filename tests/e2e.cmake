@@ -24,16 +24,6 @@ add_test(NAME e2e_keyboard COMMAND kq_e2e_keyboard)
 # the Wayland tests' compositor.
 set_tests_properties(e2e_keyboard PROPERTIES TIMEOUT 600 LABELS e2e RESOURCE_LOCK kq_typing_timing)
 
-# Windows that translate keys their own way: a nested X server, input methods.
-add_executable(kq_e2e_translating e2e/test_translating_e2e.cpp)
-target_link_libraries(kq_e2e_translating PRIVATE kq_e2e_support GTest::gtest_main)
-target_compile_definitions(kq_e2e_translating PRIVATE KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py"
-  KQ_E2E_QT_TARGET="$<TARGET_FILE:kq_e2e_qt_target>"
-  KQ_E2E_XEPHYR_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/xephyr_target.sh"
-  )
-add_dependencies(kq_e2e_translating kq_e2e_target kq_e2e_qt_target)
-add_test(NAME e2e_translating COMMAND kq_e2e_translating)
-set_tests_properties(e2e_translating PROPERTIES TIMEOUT 600 LABELS e2e)
 
 if(TARGET keyquill)
   target_sources(kq_e2e_support PRIVATE e2e/desktop.cpp)
@@ -42,7 +32,8 @@ if(TARGET keyquill)
   target_compile_definitions(kq_e2e_program PRIVATE KQ_KEYQUILL="$<TARGET_FILE:keyquill>"
     KQ_BUILD_DIR="${CMAKE_BINARY_DIR}"
     KQ_E2E_GOLDEN="${CMAKE_CURRENT_SOURCE_DIR}/e2e/golden"
-    KQ_E2E_XEPHYR_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/xephyr_target.sh")
+    KQ_E2E_XEPHYR_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/xephyr_target.sh"
+    KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py")
   add_dependencies(kq_e2e_program kq_e2e_target keyquill)
   add_test(NAME e2e_program COMMAND kq_e2e_program)
   set_tests_properties(e2e_program PROPERTIES TIMEOUT 600 LABELS e2e)
