@@ -63,7 +63,19 @@ private:
 
 // One of each desktop for the whole program: started once, stopped at the end. Trigger is a
 // wlroots compositor whose own bindings run the command-line trigger (played by a second sway).
-enum class Desk { X11, Sway, Kwin, Trigger, Gnome, Labwc, GnomePortal, GnomePinyin, X11IBus, X11Fcitx5 };
+enum class Desk {
+    X11,
+    Sway,
+    Kwin,
+    Trigger,
+    Gnome,
+    Labwc,
+    GnomePortal,
+    GnomePinyin,
+    X11IBus,
+    X11Fcitx5,
+    SwayFcitx5
+};
 Backend& TheDesktop(Desk which);
 // The sessions of sway (swaymsg), GNOME and KWin (layouts, portal sessions), for their own tests.
 class SwaySession& TheSwaySession();

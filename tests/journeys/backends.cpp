@@ -134,30 +134,44 @@ protected:
     std::vector<std::string> m_env;
 };
 
+// Fcitx5 with its Pinyin engine on, set up in `folder`, a client of the desktop and bus `env`
+// name; ready once it answers. Without its IBus front end, which would take over another test's
+// IBus.
+pid_t StartFcitx5(const std::string& folder, const std::vector<std::string>& env,
+                  const std::string& disable) {
+    std::filesystem::create_directories(folder + "/fcitx5");
+    std::ofstream(folder + "/fcitx5/profile")
+        << "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n"
+           "[Groups/0/Items/0]\nName=keyboard-us\n[Groups/0/Items/1]\nName=pinyin\n"
+           "[GroupOrder]\n0=Default\n";
+    const pid_t fcitx = spawnWith(env, {"fcitx5", "--disable=ibusfrontend" + disable});
+    return WaitUntil([&] { return !runCaptureWith(env, "fcitx5-remote 2>/dev/null").empty(); })
+               ? fcitx
+               : (terminate(fcitx), 0);
+}
+// Whether Fcitx5 converts in the focused window, switched on first when asked, as a user does.
+bool Fcitx5On(const std::vector<std::string>& env, bool switchOn) {
+    if (switchOn) runCaptureWith(env, "fcitx5-remote -o 2>/dev/null");
+    return runCaptureWith(env, "fcitx5-remote 2>/dev/null") == "2\n";
+}
+bool Fcitx5Installed() {
+    return std::filesystem::exists("/usr/share/fcitx5/addon/pinyin.conf");
+}
+
 // The same with Fcitx5, which answers on the session bus.
 class X11FcitxBackend : public X11IBusBackend {
 public:
     const char* name() const override { return "X11_Fcitx5"; }
-    bool available() const override { return std::filesystem::exists("/usr/share/fcitx5/addon/pinyin.conf"); }
+    bool available() const override { return Fcitx5Installed(); }
     bool start(std::string* error) override {
         if (!X11Backend::start(error)) return false;
         const std::string folder = RuntimeDir(name()).string();
         m_env = {"DBUS_SESSION_BUS_ADDRESS=" + StartPrivateBus(&m_bus), "XDG_CONFIG_HOME=" + folder,
                  "GTK_IM_MODULE=fcitx", "QT_IM_MODULE=fcitx", "XMODIFIERS=@im=fcitx"};
-        std::filesystem::create_directories(folder + "/fcitx5");
-        std::ofstream(folder + "/fcitx5/profile")
-            << "[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=pinyin\n"
-               "[Groups/0/Items/0]\nName=keyboard-us\n[Groups/0/Items/1]\nName=pinyin\n"
-               "[GroupOrder]\n0=Default\n";
-        // Without its IBus front end, which would take over an IBus of another test.
-        m_daemon = spawnWith(env(true), {"fcitx5", "--disable=wayland,ibusfrontend"});
-        return WaitUntil([&] { return !runCaptureWith(env(true), "fcitx5-remote 2>/dev/null").empty(); }) ||
+        return (m_daemon = StartFcitx5(folder, env(true), ",wayland")) ||
                (*error = "Fcitx5 did not start", false);
     }
-    bool engineOn(bool switchOn) override {
-        if (switchOn) runCaptureWith(env(true), "fcitx5-remote -o 2>/dev/null");
-        return runCaptureWith(env(true), "fcitx5-remote 2>/dev/null") == "2\n";
-    }
+    bool engineOn(bool switchOn) override { return Fcitx5On(env(true), switchOn); }
 };
 
 // A compositor whose user keyboard is a virtual keyboard of the tests' own.
@@ -194,6 +208,34 @@ public:
         *keyquill = spawnWith(env(false), {"QT_QPA_PLATFORM=xcb", KQ_KEYQUILL});
         return desk.findWindow("Keyquill");
     }
+};
+
+// sway where the user writes Chinese: Fcitx5 as the compositor's input method, which gets the
+// keys of every window that takes text, virtual keyboards' too, before the window does.
+class SwayFcitxBackend : public SwayBackend {
+public:
+    SwayFcitxBackend() : SwayBackend("sway-fcitx") {}
+    const char* name() const override { return "sway_Fcitx5"; }
+    bool available() const override { return Fcitx5Installed(); }
+    bool start(std::string* error) override {
+        if (!SwayBackend::start(error)) return false;
+        const std::string folder = RuntimeDir(name()).string();
+        m_env = {"DBUS_SESSION_BUS_ADDRESS=" + StartPrivateBus(&m_bus), "XDG_CONFIG_HOME=" + folder};
+        return (m_daemon = StartFcitx5(folder, env(false), "")) || (*error = "Fcitx5 did not start", false);
+    }
+    void stop() override {
+        terminate(m_daemon);
+        terminate(m_bus);
+        SwayBackend::stop();
+    }
+    std::vector<std::string> env(bool x11Client) const override {
+        return concat(SwayBackend::env(x11Client), m_env);
+    }
+    bool engineOn(bool switchOn) override { return Fcitx5On(env(false), switchOn); }
+
+private:
+    pid_t m_bus = 0, m_daemon = 0;
+    std::vector<std::string> m_env;
 };
 
 // Any wlroots compositor without an IPC or portal of its own (labwc, wayfire, river...): its key
@@ -346,8 +388,9 @@ Backend& TheDesktop(Desk which) {
     static GnomePinyinBackend gnomePinyin;
     static X11IBusBackend x11IBus;
     static X11FcitxBackend x11Fcitx;
-    Backend* const all[] = {&x11,   &sway,        &kwin,        &trigger, &gnome,
-                            &labwc, &gnomePortal, &gnomePinyin, &x11IBus, &x11Fcitx};
+    static SwayFcitxBackend swayFcitx;
+    Backend* const all[] = {&x11,         &sway,        &kwin,    &trigger,  &gnome,    &labwc,
+                            &gnomePortal, &gnomePinyin, &x11IBus, &x11Fcitx, &swayFcitx};
     return *all[static_cast<int>(which)];
 }
 SwaySession& TheSwaySession() {

@@ -148,9 +148,10 @@ INSTANTIATE_TEST_SUITE_P(EveryDesktop, Journeys, ::testing::ValuesIn(cases()),
                          });
 
 // Where the user writes Chinese, their input method's Pinyin engine gets the keys of a window that
-// takes text before the window does: IBus or Fcitx5 in GTK and Qt windows on X11, where Keyquill
-// switches to direct input for the line, and IBus in the shell on GNOME (which also sent the
-// modifiers on without waiting for it, before 45), where the extension sends its keys past it.
+// takes text before the window does: IBus or Fcitx5 in GTK and Qt windows on X11, and Fcitx5 as
+// sway's input method (virtual keyboards' keys go to it too), where Keyquill switches to direct
+// input for the line; IBus in the shell on GNOME (which also sent the modifiers on without
+// waiting for it, before 45), where the extension sends its keys past it.
 // Each line arrives as written, in its case; the engine is on again afterwards and converts what
 // the user types ("ni" and Space make 你).
 class InputMethods : public BackendE2E, public ::testing::WithParamInterface<Desk> {
@@ -175,7 +176,8 @@ TEST_P(InputMethods, LinesGoPastTheEngineWhichStillConvertsTheUsersKeys) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PinyinOn, InputMethods,
-                         ::testing::Values(Desk::X11IBus, Desk::X11Fcitx5, Desk::GnomePinyin),
+                         ::testing::Values(Desk::X11IBus, Desk::X11Fcitx5, Desk::GnomePinyin,
+                                           Desk::SwayFcitx5),
                          [](const ::testing::TestParamInfo<Desk>& info) {
                              return std::string(TheDesktop(info.param).name());
                          });
