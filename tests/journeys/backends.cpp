@@ -84,9 +84,28 @@ private:
     Display* m_dpy = nullptr;
 };
 
-// X11 where the user writes Chinese: IBus with its Pinyin engine, to which GTK and Qt windows
-// hand every key before they take it. It and its clients share a bus of their own.
-class X11IBusBackend : public X11Backend {
+// A desktop where the user writes Chinese, with an input method of the test's own on a bus of
+// its own: programs started there reach both, and both end with the desktop.
+template <class Base> class WithInputMethod : public Base {
+public:
+    using Base::Base;
+    void stop() override {
+        terminate(m_daemon);
+        terminate(m_bus);
+        Base::stop();
+    }
+    std::vector<std::string> env(bool x11Client) const override {
+        return concat(Base::env(x11Client), m_env);
+    }
+
+protected:
+    pid_t m_bus = 0, m_daemon = 0;
+    std::vector<std::string> m_env;
+};
+
+// X11 with IBus and its Pinyin engine, to which GTK and Qt windows hand every key before they
+// take it.
+class X11IBusBackend : public WithInputMethod<X11Backend> {
 public:
     const char* name() const override { return "X11_IBus"; }
     bool available() const override {
@@ -107,14 +126,6 @@ public:
         m_env.push_back("IBUS_ADDRESS=" + address.substr(0, address.find('\n')));
         return !address.empty() || (*error = "IBus did not start", false);
     }
-    void stop() override {
-        terminate(m_daemon);
-        terminate(m_bus);
-        X11Backend::stop();
-    }
-    std::vector<std::string> env(bool x11Client) const override {
-        return concat(X11Backend::env(x11Client), m_env);
-    }
     // Keyquill's own windows go without the input method: the tests type into them faster than a
     // person, and an input method can hand such keys on out of order.
     Window launch(Desktop& desk, pid_t* keyquill) override {
@@ -128,10 +139,6 @@ public:
         if (switchOn) runCaptureWith(env(true), "ibus engine libpinyin 2>/dev/null");
         return runCaptureWith(env(true), "ibus engine 2>/dev/null") == "libpinyin\n";
     }
-
-protected:
-    pid_t m_bus = 0, m_daemon = 0;
-    std::vector<std::string> m_env;
 };
 
 // Fcitx5 with its Pinyin engine on, set up in `folder`, a client of the desktop and bus `env`
@@ -212,9 +219,9 @@ public:
 
 // sway where the user writes Chinese: Fcitx5 as the compositor's input method, which gets the
 // keys of every window that takes text, virtual keyboards' too, before the window does.
-class SwayFcitxBackend : public SwayBackend {
+class SwayFcitxBackend : public WithInputMethod<SwayBackend> {
 public:
-    SwayFcitxBackend() : SwayBackend("sway-fcitx") {}
+    SwayFcitxBackend() : WithInputMethod("sway-fcitx") {}
     const char* name() const override { return "sway_Fcitx5"; }
     bool available() const override { return Fcitx5Installed(); }
     bool start(std::string* error) override {
@@ -223,19 +230,7 @@ public:
         m_env = {"DBUS_SESSION_BUS_ADDRESS=" + StartPrivateBus(&m_bus), "XDG_CONFIG_HOME=" + folder};
         return (m_daemon = StartFcitx5(folder, env(false), "")) || (*error = "Fcitx5 did not start", false);
     }
-    void stop() override {
-        terminate(m_daemon);
-        terminate(m_bus);
-        SwayBackend::stop();
-    }
-    std::vector<std::string> env(bool x11Client) const override {
-        return concat(SwayBackend::env(x11Client), m_env);
-    }
     bool engineOn(bool switchOn) override { return Fcitx5On(env(false), switchOn); }
-
-private:
-    pid_t m_bus = 0, m_daemon = 0;
-    std::vector<std::string> m_env;
 };
 
 // Any wlroots compositor without an IPC or portal of its own (labwc, wayfire, river...): its key
