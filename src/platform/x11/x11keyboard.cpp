@@ -25,6 +25,7 @@ namespace kq {
 struct X11Keyboard::Impl {
     Display* dpy = nullptr;
     Window root = 0;
+    Window grabWindow = 0; // where the keys are grabbed: the focused window, else the root
     int xiOpcode = 0;
     int xkbEventBase = 0;
     bool installed = false;
@@ -89,6 +90,10 @@ struct X11Keyboard::Impl {
             // itself is handled (the regrab waits its turn in the queue).
             if (q.ev.type == MappingNotify || q.ev.type == xkbEventBase) typer->invalidate();
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
+            // At once, not in turn: a hotkey pressed in the newly focused window before its grab
+            // is there would reach the application.
+            if (focusMayHaveMoved(q.ev)) followFocus();
+            if (q.ev.type >= FocusIn && q.ev.type <= CirculateRequest) continue; // nothing else to do
             // Of the raw events (ours are thousands a line) only owed key-ups matter later.
             const bool owed = q.raw && q.key.release && awaitingRelease.count(q.key.keycode);
             if (owed || (!q.raw && q.ev.type != GenericEvent)) stash.push(q);
@@ -134,9 +139,57 @@ struct X11Keyboard::Impl {
         return {sets.begin(), sets.end()};
     }
 
-    void ungrab(KeyCode kc) {
+    void ungrab(KeyCode kc, Window w) {
         for (unsigned m : grabMods)
-            XUngrabKey(dpy, kc, m, root);
+            XUngrabKey(dpy, kc, m, w);
+    }
+
+    // Quirk: each grab a press starts and ends sends focus events (modes Grab and Ungrab) from the
+    // focused window to the grab window through every window between. Grabbed on the root, under a
+    // reparenting window manager they pass its frame, which woke the window manager on every
+    // hotkey (measured: more CPU per press than Keyquill's own). Grabbed on the focused window,
+    // only that window hears of it. So the grabs follow the focus; where no window has it, they
+    // sit on the root.
+    void followFocus() {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(dpy, &focus, &revert);
+        const Window want = (!installed || focus == None || focus == PointerRoot) ? root : focus;
+        if (want == grabWindow || moveGrabs(grabWindow, want) || want == root || grabWindow == root) return;
+        moveGrabs(grabWindow, root);
+    }
+
+    // The focused window's focus and structure events are selected: it may lose the focus without
+    // a focus event of its own when it is destroyed.
+    static bool focusMayHaveMoved(const XEvent& ev) {
+        if (ev.type == FocusIn || ev.type == FocusOut)
+            return ev.xfocus.mode == NotifyNormal || ev.xfocus.mode == NotifyWhileGrabbed;
+        return ev.type == UnmapNotify || ev.type == DestroyNotify;
+    }
+
+    // Grabs every grabbed key on `to` before letting go of them on `from`, so that no press falls
+    // between. False, with nothing changed, when `to` refuses a grab (gone, or a key another
+    // client grabbed there).
+    bool moveGrabs(Window from, Window to) {
+        XErrorTrap trap(dpy);
+        if (to != root) XSelectInput(dpy, to, FocusChangeMask | StructureNotifyMask);
+        for (const auto& [kc, key] : grabbed)
+            for (unsigned m : grabMods)
+                XGrabKey(dpy, kc, m, to, True, GrabModeAsync, GrabModeSync);
+        if (trap.errors()) {
+            if (to != root) {
+                for (const auto& [kc, key] : grabbed)
+                    ungrab(kc, to);
+                XSelectInput(dpy, to, NoEventMask);
+            }
+            return false;
+        }
+        for (const auto& [kc, key] : grabbed)
+            ungrab(kc, from);
+        if (from != root) XSelectInput(dpy, from, NoEventMask);
+        grabWindow = to;
+        trap.errors(); // the old window may be gone: its ungrab fails, harmlessly
+        return true;
     }
 
     // Grabs the watched keys where the keymap has them now, touching only what changed: a key
@@ -150,7 +203,7 @@ struct X11Keyboard::Impl {
         const auto mods = installed ? grabModifierSets() : grabMods;
         if (want == grabbed && mods == grabMods) return;
         for (const auto& [kc, key] : grabbed)
-            if (mods != grabMods || !want.count(kc)) ungrab(kc);
+            if (mods != grabMods || !want.count(kc)) ungrab(kc, grabWindow);
         for (auto it = want.begin(); it != want.end();) {
             const auto [kc, key] = *it;
             if (mods == grabMods && grabbed.count(kc)) {
@@ -162,12 +215,12 @@ struct X11Keyboard::Impl {
             // watched keys change), and the user is told once.
             XErrorTrap trap(dpy);
             for (unsigned m : mods)
-                XGrabKey(dpy, kc, m, root, True, GrabModeAsync, GrabModeSync);
+                XGrabKey(dpy, kc, m, grabWindow, True, GrabModeAsync, GrabModeSync);
             if (trap.errors() == 0) {
                 ++it;
                 continue;
             }
-            ungrab(kc);
+            ungrab(kc, grabWindow);
             if (reported.insert(key).second) refused.push_back(key);
             it = want.erase(it);
         }
@@ -308,6 +361,9 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     if (XIQueryVersion(impl->dpy, &xiMajor, &xiMinor) != Success || xiMinor < 2)
         return fail("the X server has no XInput 2.2");
     impl->root = DefaultRootWindow(impl->dpy);
+    impl->grabWindow = impl->root;
+    // Focus moving to the root, or to no window, is seen here; elsewhere, on the focused window.
+    XSelectInput(impl->dpy, impl->root, FocusChangeMask);
     InstallSurvivableErrorHandler();
     // Held hotkeys must not look like release+press pairs (each would be a new press).
     XkbSetDetectableAutoRepeat(impl->dpy, True, nullptr);
@@ -390,6 +446,7 @@ bool X11Keyboard::install(Callbacks callbacks) {
     d.capsKey->neutralise();
     d.selectRawKeys(false);
     d.syncGrabs();
+    d.followFocus();
     XSync(d.dpy, False);
     return true;
 }
@@ -398,6 +455,7 @@ void X11Keyboard::remove() {
     Impl& d = *m_impl;
     if (!d.installed) return;
     d.installed = false;
+    d.followFocus();
     d.syncGrabs();
     d.capsKey->restore();
     d.awaitingRelease.clear();
