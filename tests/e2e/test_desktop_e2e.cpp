@@ -1,13 +1,17 @@
 // Keyquill as a desktop program: its settings file making every window translucent and coloured
 // at start and written at the way out (through the tray, or not at all), an X server that goes
-// away, a hotkey another program holds, a desktop without a tray, and the installed program run
-// by an ordinary user.
+// away, a hotkey another program holds, a window manager moving the focus, a desktop without a
+// tray, and the installed program run by an ordinary user.
 #include "desktop.h"
 
+#include <X11/keysym.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sys/wait.h>
 
 using namespace kq::e2e;
@@ -135,6 +139,45 @@ TEST_F(DesktopE2E, AHotkeyHeldByAnotherProgramIsReported) {
     desk.focus(box);
     desk.key("Return");
     EXPECT_FALSE(exited(500));
+}
+
+// Under a window manager, which frames the windows and moves the focus itself, TAB types the line
+// in whichever window has the focus and never reaches it: after the focus moved, and after the
+// focused window closed. (Keyquill's grabs follow the focused window: the wait is for them to be
+// there, which another client's grab of TAB on that window, refused, shows.)
+TEST_F(DesktopE2E, UnderAWindowManagerTabTypesWhereverTheFocusGoes) {
+    helpers.push_back(spawn("openbox", {}));
+    startKeyquill(KQ_KEYQUILL);
+    loadAndEnable("a\r\n");
+    Display* dpy = desk.display();
+    const KeyCode tab = XKeysymToKeycode(dpy, XK_Tab);
+    static int refusals = 0;
+    XSetErrorHandler([](Display*, XErrorEvent* e) { return refusals += e->error_code == BadAccess, 0; });
+    const auto heldByKeyquill = [&](Window w) {
+        const int before = refusals;
+        XGrabKey(dpy, tab, 0, w, True, GrabModeAsync, GrabModeAsync);
+        XUngrabKey(dpy, tab, 0, w);
+        XSync(dpy, False);
+        return refusals > before;
+    };
+    std::map<std::string, pid_t> targets;
+    const auto typeInto = [&](const std::string& name) {
+        const Window w = desk.findWindow(name);
+        ASSERT_NE(w, 0u);
+        ASSERT_EQ(system(("xdotool windowactivate --sync " + std::to_string(w)).c_str()), 0);
+        ASSERT_TRUE(WaitUntil([&] { return heldByKeyquill(w); })) << "no grab on " << name;
+        desk.key("Tab");
+    };
+    for (const std::string name : {"first", "second"})
+        helpers.push_back(targets[name] = spawn(KQ_E2E_TARGET, {path(name), path(name + ".events"), name}));
+    typeInto("first");
+    typeInto("second");
+    kill(targets["second"], SIGKILL);
+    typeInto("first");
+    // Each line starts with the backspace of "Auto Backspace", which the window logs by name.
+    EXPECT_TRUE(WaitUntil([&] { return readFile(path("first")) == "<Delete>a<Delete>a"; }))
+        << readFile(path("first"));
+    EXPECT_EQ(readFile(path("second")), "<Delete>a");
 }
 
 // Without a tray host, minimising must not hide the window where nothing can bring it back: it
