@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -57,15 +58,8 @@ constexpr Verdict S = Verdict::Swallow, P = Verdict::Pass;
 // before start-up (no mode) everything passes.
 TEST(Dispatch, SwallowsOnlyTheHotkeysOfTheActiveMode) {
     constexpr Hotkey Tab = Hotkey::Tab, F1 = Hotkey::F1, F5 = Hotkey::F5, Caps = Hotkey::CapsLock;
-    struct Case {
-        int16_t mode;
-        bool enabled;
-        Hotkey bind;
-        bool alt, release;
-        Hotkey key;
-        Verdict verdict;
-    };
-    const Case cases[] = {
+    // Mode, "Enabled", the bound key; then an event (Alt held, press or release, the key) and its verdict.
+    const std::tuple<int16_t, bool, Hotkey, bool, bool, Hotkey, Verdict> cases[] = {
         {1, true, Tab, false, D, Tab, S},  {1, true, Tab, false, U, Tab, S},
         {1, false, Tab, false, D, Tab, P}, {1, true, F5, false, D, F5, S},
         {1, true, F5, false, D, Tab, P},   {1, true, Tab, true, D, Tab, P},
@@ -74,15 +68,15 @@ TEST(Dispatch, SwallowsOnlyTheHotkeysOfTheActiveMode) {
         {0, true, Tab, false, D, Tab, P},  {3, true, Tab, false, D, Caps, P},
         {-1, true, Tab, false, D, F1, P},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.mode << " " << c.enabled << " " << HotkeyId(c.bind) << " alt "
-                                        << c.alt << " release " << c.release << " " << HotkeyId(c.key));
-        Rig rig(c.mode, c.enabled, c.bind);
-        EXPECT_EQ(rig.key(c.release, c.key, c.alt), c.verdict);
-        const bool plays = c.verdict == S && c.key == c.bind;
-        EXPECT_EQ(rig.host.calls, plays ? std::vector<std::string>{c.release ? "select:0" : "next"}
+    for (const auto& [mode, enabled, bind, alt, release, key, verdict] : cases) {
+        SCOPED_TRACE(testing::Message() << mode << " " << enabled << " " << HotkeyId(bind) << " alt " << alt
+                                        << " release " << release << " " << HotkeyId(key));
+        Rig rig(mode, enabled, bind);
+        EXPECT_EQ(rig.key(release, key, alt), verdict);
+        const bool plays = verdict == S && key == bind;
+        EXPECT_EQ(rig.host.calls, plays ? std::vector<std::string>{release ? "select:0" : "next"}
                                         : std::vector<std::string>{});
-        EXPECT_EQ(rig.host.yields, c.mode == ModeMultiSlot ? 12 : 0);
+        EXPECT_EQ(rig.host.yields, mode == ModeMultiSlot ? 12 : 0);
     }
 }
 
@@ -127,14 +121,9 @@ TEST(DispatchBothModes, KeysTakenInsideAnActionOrWhileAnotherIsHeld) {
     enum Nest { Nowhere, InYield, InPlayback };
     using Key = std::pair<bool, Hotkey>; // release, key
     constexpr Hotkey Tab = Hotkey::Tab, F1 = Hotkey::F1, F2 = Hotkey::F2, F3 = Hotkey::F3, F5 = Hotkey::F5;
-    struct Case {
-        int16_t mode;
-        Nest nest;
-        Key nested; // taken inside the first key's action
-        std::vector<Key> keys;
-        std::vector<std::string> calls;
-    };
-    const Case cases[] = {
+    // Mode, where a key is taken inside the first key's action and which, then the keys pressed and
+    // released in order and the playback calls they make.
+    const std::tuple<int16_t, Nest, Key, std::vector<Key>, std::vector<std::string>> cases[] = {
         {ModeSingleList, InPlayback, {D, Tab}, {{D, Tab}}, {"next", "next"}},
         {ModeMultiSlot, InPlayback, {D, F2}, {{D, F2}}, {"next2:1", "next2:1"}},
         {ModeSingleList, InPlayback, {U, Tab}, {{D, Tab}, {D, Tab}}, {"next", "select:0", "next"}},
@@ -145,15 +134,15 @@ TEST(DispatchBothModes, KeysTakenInsideAnActionOrWhileAnotherIsHeld) {
         {ModeMultiSlot, Nowhere, {}, {{D, F3}, {D, F3}, {D, F5}, {U, F5}, {D, F5}}, {"next2:2", "next2:4"}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
+        const auto& [mode, nest, inner, keys, calls] = cases[i];
         SCOPED_TRACE(testing::Message() << "case " << i);
-        Rig rig(c.mode);
-        const auto nested = [&rig, k = c.nested] { EXPECT_EQ(rig.key(k.first, k.second), S); };
-        if (c.nest == InYield) rig.host.duringYield = nested;
-        if (c.nest == InPlayback) rig.host.duringPlayback = nested;
-        for (const auto& [release, key] : c.keys)
+        Rig rig(mode);
+        const auto nested = [&rig, k = inner] { EXPECT_EQ(rig.key(k.first, k.second), S); };
+        if (nest == InYield) rig.host.duringYield = nested;
+        if (nest == InPlayback) rig.host.duringPlayback = nested;
+        for (const auto& [release, key] : keys)
             EXPECT_EQ(rig.key(release, key), S);
-        EXPECT_EQ(rig.host.calls, c.calls);
+        EXPECT_EQ(rig.host.calls, calls);
         EXPECT_TRUE(rig.state.HotkeyDown) << "the last press leaves the latch set";
     }
 }

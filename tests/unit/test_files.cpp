@@ -148,29 +148,27 @@ TEST(TextCodec, Utf8WhenValidElseWindows1252ForTheWholeFile) {
 }
 
 TEST(Conversions, NumbersRoundHalfToEvenOrDownAndCheckRange) {
-    struct Case {
-        const char* text;
-        std::optional<int32_t> toLong;
-        std::optional<int16_t> toInteger, floor;
-    };
+    using Int = std::optional<int16_t>;
     const auto no = std::nullopt;
-    const Case cases[] = {{" +42 ", 42, 42, 42},
-                          {"255.5", 256, 256, 255},
-                          {"254.5", 254, 254, 254},
-                          {"-2.5", -2, -2, -3},
-                          {"128.7", 129, 129, 128},
-                          {"1e3", 1000, 1000, 1000},
-                          {"32767.5", 32768, no, 32767},
-                          {"-32768.5", -32768, -32768, no},
-                          {"-2147483648", INT32_MIN, no, no},
-                          {"2147483647.5", no, no, no},
-                          {"", no, no, no},
-                          {"12a", no, no, no},
-                          {"1 2", no, no, no}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(ToLong(c.text), c.toLong) << c.text;
-        EXPECT_EQ(ToInteger(c.text), c.toInteger) << c.text;
-        EXPECT_EQ(FloorToInteger(c.text), c.floor) << c.text;
+    // Text, then what ToLong, ToInteger and FloorToInteger make of it.
+    const std::tuple<const char*, std::optional<int32_t>, Int, Int> cases[] = {
+        {" +42 ", 42, 42, 42},
+        {"255.5", 256, 256, 255},
+        {"254.5", 254, 254, 254},
+        {"-2.5", -2, -2, -3},
+        {"128.7", 129, 129, 128},
+        {"1e3", 1000, 1000, 1000},
+        {"32767.5", 32768, no, 32767},
+        {"-32768.5", -32768, -32768, no},
+        {"-2147483648", INT32_MIN, no, no},
+        {"2147483647.5", no, no, no},
+        {"", no, no, no},
+        {"12a", no, no, no},
+        {"1 2", no, no, no}};
+    for (const auto& [text, toLong, toInteger, floor] : cases) {
+        EXPECT_EQ(ToLong(text), toLong) << text;
+        EXPECT_EQ(ToInteger(text), toInteger) << text;
+        EXPECT_EQ(FloorToInteger(text), floor) << text;
     }
 }
 
@@ -270,13 +268,17 @@ TEST(SlotStore, StoreKeepsTrailingBlanksRowsLoseThem) {
         EXPECT_THROW(store.SlotCommand(c, s), std::out_of_range) << c << "," << s;
 }
 
+void setSlot(SlotStore& st, int c, int s, bool enabled, bool addEnter, const std::string& command) {
+    st.SlotEnabled(c, s) = enabled;
+    st.SlotAddEnter(c, s) = addEnter;
+    st.SlotCommand(c, s) = command;
+}
+
 TEST(SlotSetFile, SerializesAllSlotsInConfigOrder) {
     SlotStore store;
-    store.SlotEnabled(1, 1) = store.SlotAddEnter(1, 1) = true;
-    store.SlotCommand(1, 1) = "a,b";
-    store.SlotCommand(2, 1) = "x,,y ";
-    store.SlotEnabled(12, 12) = true;
-    store.SlotCommand(12, 12) = "last";
+    setSlot(store, 1, 1, true, true, "a,b");
+    setSlot(store, 2, 1, false, false, "x,,y ");
+    setSlot(store, 12, 12, true, false, "last");
     // Config 1 (slot 1 set, eleven untouched slots), then config 2 slot 1.
     std::string head = "True\rTrue\ra\x08"
                        "b\r";
@@ -294,23 +296,18 @@ TEST(SlotSetFile, SerializesAllSlotsInConfigOrder) {
 SlotStore junkStore() {
     SlotStore store;
     for (int c = 1; c <= kConfigCount; ++c)
-        for (int s = 1; s <= kSlotCount; ++s) {
-            store.SlotEnabled(c, s) = store.SlotAddEnter(c, s) = true;
-            store.SlotCommand(c, s) = "junk";
-        }
+        for (int s = 1; s <= kSlotCount; ++s)
+            setSlot(store, c, s, true, true, "junk");
     return store;
 }
 
 TEST_F(FileTest, SlotSetRoundTripAndReadFailures) {
     SlotStore store;
-    store.SlotEnabled(1, 1) = true;
-    store.SlotCommand(1, 1) = "a,b";
-    store.SlotAddEnter(5, 7) = true;
-    store.SlotCommand(5, 7) = ",lead, trail,  ";
-    store.SlotCommand(7, 3) = "  two  blanks ";
-    store.SlotCommand(9, 2) = "\"quoted\" {ENTER}(x)";
-    store.SlotEnabled(12, 12) = store.SlotAddEnter(12, 12) = true;
-    store.SlotCommand(12, 12) = "caf\xC3\xA9,";
+    setSlot(store, 1, 1, true, false, "a,b");
+    setSlot(store, 5, 7, false, true, ",lead, trail,  ");
+    setSlot(store, 7, 3, false, false, "  two  blanks ");
+    setSlot(store, 9, 2, false, false, "\"quoted\" {ENTER}(x)");
+    setSlot(store, 12, 12, true, true, "caf\xC3\xA9,");
     ASSERT_TRUE(WriteSlotSetFile(path("set.txt"), store));
     SlotStore loaded = junkStore();
     ASSERT_TRUE(ReadSlotSetFile(path("set.txt"), loaded));
@@ -325,30 +322,25 @@ TEST_F(FileTest, SlotSetRoundTripAndReadFailures) {
     EXPECT_EQ(loaded.SlotCommand(5, 7), store.SlotCommand(5, 7));
 }
 
-void setSlot(SlotStore& st, int s, bool enabled, bool addEnter, const char* command) {
-    st.SlotEnabled(1, s) = enabled;
-    st.SlotAddEnter(1, s) = addEnter;
-    st.SlotCommand(1, s) = command;
-}
-
 // A short or bad file assigns slot by slot up to the failing field; all else keeps its old value.
 TEST(SlotSetFile, ShortAndBadFiles) {
     using Expect = std::function<void(SlotStore&)>; // turns the junk store into the expected one
     const Expect nothing = [](SlotStore&) {};
     const std::tuple<std::string, bool, Expect> cases[] = {
-        {"True\r\nFalse\r\n", true, [](SlotStore& st) { setSlot(st, 1, true, false, ""); }},
-        {"False\r\nTrue\r\ncmd\r\n", false, [](SlotStore& st) { setSlot(st, 1, false, true, "cmd"); }},
+        {"True\r\nFalse\r\n", true, [](SlotStore& st) { setSlot(st, 1, 1, true, false, ""); }},
+        {"False\r\nTrue\r\ncmd\r\n", false, [](SlotStore& st) { setSlot(st, 1, 1, false, true, "cmd"); }},
         {"", false, nothing},
         {"\r\n", false, nothing},
         {"Maybe\r\nFalse\r\nx\r\n", false, nothing},
         {"False\r", false, [](SlotStore& st) { st.SlotEnabled(1, 1) = false; }},
         {"True\rTrue\rx\rFalse\r", false,
-         [](SlotStore& st) { setSlot(st, 1, true, true, "x"), st.SlotEnabled(1, 2) = false; }},
+         [](SlotStore& st) { setSlot(st, 1, 1, true, true, "x"), st.SlotEnabled(1, 2) = false; }},
         {"True,False,hello\r\nFalse,True\r\n", true,
-         [](SlotStore& st) { setSlot(st, 1, true, false, "hello"), setSlot(st, 2, false, true, ""); }},
+         [](SlotStore& st) { setSlot(st, 1, 1, true, false, "hello"), setSlot(st, 1, 2, false, true, ""); }},
         {"-1\r0\ra\x08"
          "b\rfalse\rTRUE",
-         true, [](SlotStore& st) { setSlot(st, 1, true, false, "a,b"), setSlot(st, 2, false, true, ""); }},
+         true,
+         [](SlotStore& st) { setSlot(st, 1, 1, true, false, "a,b"), setSlot(st, 1, 2, false, true, ""); }},
         {SerializeSlotSet(SlotStore{}) + "True\rTrue\rextra\r", true, [](SlotStore& st) { st.clear(); }},
     };
     for (const auto& [text, ok, expect] : cases) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace kq {
 namespace {
@@ -55,12 +56,8 @@ KeyStrokes strokes(const std::u32string& text, uint8_t mods = ModNone) {
 }
 
 TEST(LineTyper, KeysModifiersPastesAndGroupsInOrder) {
-    const struct {
-        KeyStrokes line;
-        uint32_t active;
-        bool ok;
-        std::string log;
-    } cases[] = {
+    // The line and the group in use, then whether the line was typed and what the emitter saw.
+    const std::tuple<KeyStrokes, uint32_t, bool, std::string> cases[] = {
         {strokes(U"aB"), 0, true, "+a-a+S+b-b-S"},
         {strokes(U"a", ModControl | ModAlt | ModShift), 0, true, "+C+A+S+a-a-S-A-C"},
         {strokes(U"a€→b"), 0, true, "+a-a paste(2)+C+v-v-C+b-b"},
@@ -69,12 +66,12 @@ TEST(LineTyper, KeysModifiersPastesAndGroupsInOrder) {
         {strokes(U"€", ModControl), 0, false, ""},
         {KeyStrokes{KeyStroke::namedKey(NamedKey::Enter, ModShift)}, 0, true, "+S+N-N-S"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [keys, active, ok, log] : cases) {
         RecordingEmitter emitter;
-        emitter.active = c.active;
+        emitter.active = active;
         LineTyper line(emitter);
-        EXPECT_EQ(line.type(c.line), c.ok);
-        EXPECT_EQ(emitter.log, c.log);
+        EXPECT_EQ(line.type(keys), ok);
+        EXPECT_EQ(emitter.log, log);
     }
 }
 

@@ -19,12 +19,8 @@ KeyStroke key(NamedKey k, uint8_t mods = ModNone) {
 constexpr uint8_t kShiftCtrl = ModShift | ModControl;
 
 TEST(Notation, ParsesValidText) {
-    struct Case {
-        const char* text;
-        KeyStrokes strokes;
-    };
     using K = NamedKey;
-    const Case cases[] = {
+    const std::pair<const char*, KeyStrokes> cases[] = {
         {"ab 1", {ch('a'), ch('b'), ch(' '), ch('1')}},
         {"a\rb~", {ch('a'), key(K::Enter), ch('b'), key(K::Enter)}},
         {"\t{TAB}{del}", {key(K::Tab), key(K::Tab), key(K::Delete)}},
@@ -47,10 +43,10 @@ TEST(Notation, ParsesValidText) {
          {ch('a'), KeyStroke::pacing(Pace::Delay, 1000), ch('b'), KeyStroke::pacing(Pace::Sleep, 10000),
           KeyStroke::pacing(Pace::Sleep, 0)}},
     };
-    for (const Case& c : cases) {
-        const NotationResult r = ParseNotation(c.text);
-        EXPECT_TRUE(r.ok()) << c.text << ": " << (r.error ? r.error->reason : "");
-        EXPECT_EQ(r.strokes, c.strokes) << c.text;
+    for (const auto& [text, strokes] : cases) {
+        const NotationResult r = ParseNotation(text);
+        EXPECT_TRUE(r.ok()) << text << ": " << (r.error ? r.error->reason : "");
+        EXPECT_EQ(r.strokes, strokes) << text;
     }
     EXPECT_EQ(ParseNotation("{LEFT 10000}").strokes, KeyStrokes(kMaxRepeat, key(K::Left)));
 }

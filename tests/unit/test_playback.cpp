@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kq {
@@ -71,14 +72,9 @@ struct Rig {
 };
 
 TEST(SingleListPlayback, TextOfOnePress) {
-    struct Case {
-        int16_t autoBackspace;
-        bool addEnter;
-        std::string line;
-        std::vector<KeyStrokes> sends;
-    };
     const KeyStroke tab = KeyStroke::namedKey(NamedKey::Tab);
-    const std::vector<Case> cases = {
+    // The Delete box's value, Add Enter and the line, then the keys of each send, in order.
+    const std::tuple<int16_t, bool, std::string, std::vector<KeyStrokes>> cases[] = {
         {0, false, "ab", {keys(U"ab")}},
         {1, false, "ab", {{kDel}, keys(U"ab")}}, // Delete is a send of its own, before the line
         {2, false, "ab", {keys(U"ab")}},         // a greyed box is not ticked
@@ -92,12 +88,12 @@ TEST(SingleListPlayback, TextOfOnePress) {
          "ab{DELAY 1}cd{DELAY 0}ef{SLEEP 1}g",
          {keys(U"ab"), keys(U"c"), keys(U"d"), keys(U"ef"), keys(U"g", {kEnter})}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.line << " auto " << c.autoBackspace << " enter " << c.addEnter);
-        Rig rig({c.line});
-        rig.list.autoBackspace = c.autoBackspace, rig.list.addEnter = c.addEnter;
+    for (const auto& [autoBackspace, addEnter, line, sends] : cases) {
+        SCOPED_TRACE(testing::Message() << line << " auto " << autoBackspace << " enter " << addEnter);
+        Rig rig({line});
+        rig.list.autoBackspace = autoBackspace, rig.list.addEnter = addEnter;
         rig.press();
-        EXPECT_EQ(rig.sink.sends, c.sends);
+        EXPECT_EQ(rig.sink.sends, sends);
         EXPECT_TRUE(rig.ui.messages.empty());
     }
 }

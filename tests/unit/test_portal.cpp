@@ -8,6 +8,11 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
+
 namespace kq {
 namespace {
 
@@ -49,13 +54,8 @@ TEST(HotkeyQueue, ActsInOrderNeverInsideAnActionAndDropsOrphanReleases) {
 }
 
 TEST(LayoutKeys, EachCharacterFindsItsKeyAndLevelInTheLayout) {
-    const struct Typed {
-        const char* layout;
-        char32_t ch;
-        bool caps;
-        uint32_t keycode;
-        bool shift, level3;
-    } cases[] = {
+    // Layout, character and Caps Lock; then the key that types it and whether Shift and AltGr go with it.
+    const std::tuple<const char*, char32_t, bool, uint32_t, bool, bool> cases[] = {
         {"us", U'a', false, 38, false, false}, {"us", U'A', false, 38, true, false},
         {"us", U'A', true, 38, false, false},  {"us", U'a', true, 38, true, false}, // Caps Lock on
         {"us", U'!', false, 10, true, false},  {"us", U'\t', false, 23, false, false},
@@ -63,17 +63,16 @@ TEST(LayoutKeys, EachCharacterFindsItsKeyAndLevelInTheLayout) {
         {"de", U'@', false, 24, false, true},  {"de", U'µ', false, 58, false, true},
         {"de", U'ß', false, 20, false, false}, {"de", U'{', false, 16, false, true},
     };
-    for (const Typed& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << c.layout << " U+" << std::hex << uint32_t(c.ch) << " caps " << c.caps);
+    for (const auto& [layout, ch, caps, keycode, shift, level3] : cases) {
+        SCOPED_TRACE(testing::Message() << layout << " U+" << std::hex << uint32_t(ch) << " caps " << caps);
         LayoutKeys keys;
-        ASSERT_TRUE(keys.loadNames(c.layout));
-        keys.setState(0, c.caps);
-        const auto k = keys.forChar(c.ch);
+        ASSERT_TRUE(keys.loadNames(layout));
+        keys.setState(0, caps);
+        const auto k = keys.forChar(ch);
         ASSERT_TRUE(k);
-        EXPECT_EQ(k->keycode, c.keycode);
-        EXPECT_EQ(k->shift, c.shift);
-        EXPECT_EQ(k->level3, c.level3);
+        EXPECT_EQ(k->keycode, keycode);
+        EXPECT_EQ(k->shift, shift);
+        EXPECT_EQ(k->level3, level3);
     }
 }
 
@@ -83,12 +82,8 @@ TEST(LayoutKeys, SeveralLayoutsEachCharacterFindsAGroupThatHasIt) {
     LayoutKeys keys;
     ASSERT_TRUE(keys.loadNames("us,ru"));
     ASSERT_EQ(keys.groups(), 2u);
-    const struct {
-        uint32_t inUse;
-        char32_t ch;
-        std::optional<uint32_t> group;
-        bool everywhere;
-    } cases[] = {
+    // The group in use and a character, then the group found for it and whether every group has it.
+    const std::tuple<uint32_t, char32_t, std::optional<uint32_t>, bool> cases[] = {
         {0, U'a', 0, false},
         {1, U'a', 0, false},
         {0, U'ж', 1, false},
@@ -97,12 +92,12 @@ TEST(LayoutKeys, SeveralLayoutsEachCharacterFindsAGroupThatHasIt) {
         {1, U'1', 1, true},
         {1, U'é', std::nullopt, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "group " << c.inUse << " U+" << std::hex << uint32_t(c.ch));
-        keys.setState(c.inUse, false);
-        EXPECT_EQ(keys.groupWithChar(c.ch), c.group);
-        EXPECT_EQ(keys.inEveryGroup(c.ch), c.everywhere);
-        EXPECT_EQ(keys.forChar(c.ch).has_value(), c.group == c.inUse);
+    for (const auto& [inUse, ch, group, everywhere] : cases) {
+        SCOPED_TRACE(testing::Message() << "group " << inUse << " U+" << std::hex << uint32_t(ch));
+        keys.setState(inUse, false);
+        EXPECT_EQ(keys.groupWithChar(ch), group);
+        EXPECT_EQ(keys.inEveryGroup(ch), everywhere);
+        EXPECT_EQ(keys.forChar(ch).has_value(), group == inUse);
     }
     keys.setState(1, false);
     EXPECT_EQ(keys.forChar(U'ж')->keycode, 47u) << "the key of ; in us";

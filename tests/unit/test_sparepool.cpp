@@ -35,9 +35,8 @@ TEST(SparePool, KeycodesThatLeaveTheKeymapTakeTheirBindingsWithThem) {
     SparePool pool(5s);
     EXPECT_FALSE(pool.assign(7, t0)) << "no keycodes yet: no place for anything";
     pool.setKeycodes({10, 20});
-    pool.assign(7, t0);
-    pool.assign(8, t0);
-    pool.assign(9, t0);
+    for (uint32_t sym : {7u, 8u, 9u})
+        pool.assign(sym, t0);
     EXPECT_TRUE(pool.holdsAnything(10) && pool.holdsAnything(20));
     pool.setKeycodes({20, 30}); // 10 was given a meaning by a new layout
     EXPECT_FALSE(pool.find(7));

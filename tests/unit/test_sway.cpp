@@ -7,7 +7,10 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
+#include <utility>
 
 namespace kq {
 namespace {
@@ -37,37 +40,32 @@ TEST(SwayBindings, OnlyOurOwnBindingEventsAreHotkeys) {
     const auto event = [](const std::string& command) {
         return R"({ "change": "run", "binding": { "command": ")" + command + R"(", "symbol": null } })";
     };
-    const struct {
-        std::string json;
-        bool ours;
-        Hotkey key;
-        bool release;
-    } cases[] = {
-        {event("nop kq press tab"), true, Hotkey::Tab, false},
-        {event("nop kq release f12"), true, Hotkey::F12, true},
-        {event("nop kq press caps-lock"), true, Hotkey::CapsLock, false},
-        {event("nop other press tab"), false, {}, false},
-        {event("nop kq press a"), false, {}, false}, // not a key we bind
-        {event("nop kq press tabx"), false, {}, false},
-        {event("nop kq hold tab"), false, {}, false},
-        {event("exec kq press tab"), false, {}, false},
-        {R"({ "change": "reload" })", false, {}, false},
+    // The hotkey each event reports; none for an event that is not one of ours.
+    const std::pair<std::string, std::optional<SwayHotkey>> cases[] = {
+        {event("nop kq press tab"), SwayHotkey{Hotkey::Tab, false}},
+        {event("nop kq release f12"), SwayHotkey{Hotkey::F12, true}},
+        {event("nop kq press caps-lock"), SwayHotkey{Hotkey::CapsLock, false}},
+        {event("nop other press tab"), std::nullopt},
+        {event("nop kq press a"), std::nullopt}, // not a key we bind
+        {event("nop kq press tabx"), std::nullopt},
+        {event("nop kq hold tab"), std::nullopt},
+        {event("exec kq press tab"), std::nullopt},
+        {R"({ "change": "reload" })", std::nullopt},
     };
-    for (const auto& c : cases) {
-        const auto key = ParseSwayBindingEvent(c.json, "kq");
-        ASSERT_EQ(key.has_value(), c.ours) << c.json;
+    for (const auto& [json, want] : cases) {
+        const auto key = ParseSwayBindingEvent(json, "kq");
+        ASSERT_EQ(key.has_value(), want.has_value()) << json;
         if (!key) continue;
-        EXPECT_EQ(key->key, c.key) << c.json;
-        EXPECT_EQ(key->release, c.release) << c.json;
+        EXPECT_EQ(key->key, want->key) << json;
+        EXPECT_EQ(key->release, want->release) << json;
     }
 }
 
 TEST(SwayBindings, JsonStringsAndCommandRepliesAreRead) {
     EXPECT_EQ(JsonStringField(R"({"a": 1, "command" :  "say \"hi\" \\ \u00e9\n"})", "command"),
               "say \"hi\" \\ \xc3\xa9\n");
-    EXPECT_EQ(JsonStringField(R"({"command": 5})", "command"), std::nullopt);
-    EXPECT_EQ(JsonStringField(R"({"command": "open)", "command"), std::nullopt);
-    EXPECT_EQ(JsonStringField(R"({"change": "x"})", "command"), std::nullopt);
+    for (const char* json : {R"({"command": 5})", R"({"command": "open)", R"({"change": "x"})"})
+        EXPECT_EQ(JsonStringField(json, "command"), std::nullopt) << json;
     EXPECT_TRUE(SwayCommandSucceeded(R"([ { "success": true }, {"success":true} ])"));
     EXPECT_FALSE(SwayCommandSucceeded(R"([ { "success": true }, { "success": false, "error": "x" } ])"));
     EXPECT_FALSE(SwayCommandSucceeded("[ ]"));
@@ -97,8 +95,7 @@ TEST(VirtualKeymap, EveryKeysymTypesFromItsOwnKeyOffTheBoundKeycodes) {
     std::vector<uint32_t> syms;
     for (char32_t c : std::u32string(U" !\"#$%&'()*+,-./09:;<=>?@AZ[\\]^_`az{|}~éß€→日😀\t"))
         syms.push_back(xkb_utf32_to_keysym(c));
-    syms.push_back(XKB_KEY_Return);
-    syms.push_back(XKB_KEY_F1);
+    syms.insert(syms.end(), {XKB_KEY_Return, XKB_KEY_F1});
     keymap.place(syms);
     const Compiled c(keymap.text());
     ASSERT_TRUE(c.map) << keymap.text();

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 namespace kq::test {
 namespace {
@@ -52,22 +53,19 @@ void ExpectAlpha(Program& p, int alpha) {
 
 TEST(Translucency, ResultsAndWhatTheyChange) {
     QWidget w;
-    struct Case {
-        int alpha, result;
-        bool layered;
-        double opacity;
-    } cases[] = {{-1, 1, false, 1.0},
-                 {256, 1, false, 1.0},
-                 {0, 0, true, 0.0},
-                 {128, 0, true, 128 / 255.0},
-                 {255, 0, true, 1.0}};
+    // The alpha asked for, then the result and whether and how much the window is translucent.
+    const std::tuple<int, int, bool, double> cases[] = {{-1, 1, false, 1.0},
+                                                        {256, 1, false, 1.0},
+                                                        {0, 0, true, 0.0},
+                                                        {128, 0, true, 128 / 255.0},
+                                                        {255, 0, true, 1.0}};
     EXPECT_EQ(MakeTransparent(nullptr, 128), 2);
     EXPECT_EQ(MakeOpaque(nullptr), 2);
-    for (const Case& c : cases) {
+    for (const auto& [alpha, result, layered, opacity] : cases) {
         MakeOpaque(&w);
-        EXPECT_EQ(MakeTransparent(&w, static_cast<int16_t>(c.alpha)), c.result) << c.alpha;
-        EXPECT_EQ(IsLayered(&w), c.layered) << c.alpha;
-        EXPECT_NEAR(w.windowOpacity(), c.opacity, 0.01) << c.alpha;
+        EXPECT_EQ(MakeTransparent(&w, static_cast<int16_t>(alpha)), result) << alpha;
+        EXPECT_EQ(IsLayered(&w), layered) << alpha;
+        EXPECT_NEAR(w.windowOpacity(), opacity, 0.01) << alpha;
     }
     EXPECT_EQ(MakeOpaque(&w), 0);
     EXPECT_FALSE(IsLayered(&w));
