@@ -146,9 +146,11 @@ TEST_F(DesktopE2E, AHotkeyHeldByAnotherProgramIsReported) {
 // focused window closed. (Keyquill's grabs follow the focused window: the wait is for them to be
 // there, which another client's grab of TAB on that window, refused, shows.)
 TEST_F(DesktopE2E, UnderAWindowManagerTabTypesWhereverTheFocusGoes) {
-    helpers.push_back(spawn("openbox", {}));
     startKeyquill(KQ_KEYQUILL);
     loadAndEnable("a\r\n");
+    helpers.push_back(spawn("openbox", {}));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return runCapture("xprop -root _NET_SUPPORTING_WM_CHECK").find('#') != std::string::npos; }));
     Display* dpy = desk.display();
     const KeyCode tab = XKeysymToKeycode(dpy, XK_Tab);
     static int refusals = 0;
@@ -162,9 +164,11 @@ TEST_F(DesktopE2E, UnderAWindowManagerTabTypesWhereverTheFocusGoes) {
     };
     std::map<std::string, pid_t> targets;
     const auto typeInto = [&](const std::string& name) {
-        const Window w = desk.findWindow(name);
-        ASSERT_NE(w, 0u);
-        ASSERT_EQ(system(("xdotool windowactivate --sync " + std::to_string(w)).c_str()), 0);
+        // Framed by the window manager: found through it, and focused by it.
+        const std::string id = runCapture("timeout 10 xdotool search --sync --onlyvisible --name '^" + name +
+                                          "$' windowactivate --sync %@ getactivewindow 2>/dev/null");
+        ASSERT_FALSE(id.empty()) << name;
+        const Window w = std::stoul(id);
         ASSERT_TRUE(WaitUntil([&] { return heldByKeyquill(w); })) << "no grab on " << name;
         desk.key("Tab");
     };
