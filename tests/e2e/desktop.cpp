@@ -4,7 +4,6 @@
 #include "engine/playback.h"
 #include "platform/x11/x11keyboard.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -132,20 +131,11 @@ bool Desktop::type(const std::string& text) const {
 }
 
 int Desktop::opacity(Window w) const {
-    const Atom atom = XInternAtom(m_dpy, "_NET_WM_WINDOW_OPACITY", False);
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    int result = -1;
-    if (XGetWindowProperty(m_dpy, w, atom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
-            Success &&
-        data && count == 1) {
-        const unsigned long value = *reinterpret_cast<unsigned long*>(data) & 0xFFFFFFFFul;
-        result = static_cast<int>((value * 255.0) / 0xFFFFFFFFul + 0.5);
-    }
-    if (data) XFree(data);
-    return result;
+    // "_NET_WM_WINDOW_OPACITY(CARDINAL) = 3221225472", or "...:  not found."
+    const std::string out = runCapture("xprop -id " + std::to_string(w) + " _NET_WM_WINDOW_OPACITY");
+    const size_t at = out.find(" = ");
+    if (at == std::string::npos) return -1;
+    return static_cast<int>(std::stoul(out.substr(at + 3)) * 255.0 / 0xFFFFFFFFul + 0.5);
 }
 
 unsigned long Desktop::pixel(Window w, int x, int y) const {

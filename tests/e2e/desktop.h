@@ -41,6 +41,7 @@ public:
     unsigned long pixel(Window w, int x, int y) const;
     Rect geometry(Window w) const;
     void focus(Window w) const;
+    void pressReturnIn(Window w) const { focus(w), key("Return"); }
     // Asks the window to close, as its close box does (WM_DELETE_WINDOW).
     void closeWindow(Window w) const;
     void click(int x, int y, unsigned button = 1) const;
@@ -120,8 +121,7 @@ inline Window MainWindowPastNotice(const Desktop& desk) {
     std::vector<Window> shown;
     if (!WaitUntil([&] { return (shown = desk.windows("Keyquill")).size() == 2; })) return 0;
     const bool firstIsMain = desk.geometry(shown[0]).h > desk.geometry(shown[1]).h;
-    desk.focus(shown[firstIsMain ? 1 : 0]);
-    desk.key("Return");
+    desk.pressReturnIn(shown[firstIsMain ? 1 : 0]);
     Desktop::settle(200);
     return shown[firstIsMain ? 0 : 1];
 }

@@ -82,8 +82,7 @@ TEST_F(DesktopE2E, UnwritableSettingsAreReportedAndTheProgramStillEnds) {
     exitThroughTheMenu();
     const Window box = desk.findWindow("Keyquill", 5000);
     ASSERT_NE(box, 0u) << "a message names the file";
-    desk.focus(box);
-    desk.key("Return");
+    desk.pressReturnIn(box);
     EXPECT_TRUE(exited(5000));
 }
 
@@ -136,8 +135,7 @@ TEST_F(DesktopE2E, AHotkeyHeldByAnotherProgramIsReported) {
     loadAndEnable("a\r\n");
     const Window box = newKeyquillWindow(mainWindow);
     ASSERT_NE(box, 0u) << "no message about TAB";
-    desk.focus(box);
-    desk.key("Return");
+    desk.pressReturnIn(box);
     EXPECT_FALSE(exited(500));
 }
 

@@ -6,13 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "engine/utf8.h"
-#include "keyboard_test.h"
+#include "keyboard_world.h"
 
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -46,9 +47,26 @@ std::string longAsciiLine() {
     return line;
 }
 
-class KeyboardE2E : public KeyboardWorldTest {
+void setLayout(const std::string& layout) {
+    ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " " + layout).c_str()), 0);
+}
+
+// The engine and the real X11 keyboard against a recording target: no key may be left down and no
+// message left unread at the end.
+class KeyboardE2E : public ::testing::Test {
 protected:
-    void start(const std::vector<std::string>& target = {}) { KeyboardWorldTest::start(kTimings, target); }
+    void start(const std::vector<std::string>& target = {}) {
+        std::string error;
+        ASSERT_TRUE(world.start(&error, kTimings, target)) << error;
+        world.state.MacroEnabled = true;
+    }
+    void TearDown() override {
+        world.pump(100);
+        EXPECT_TRUE(world.keysDown().empty()) << "a key was left down";
+        EXPECT_TRUE(world.messages.empty()) << world.messages.front();
+    }
+    KeyboardWorld world;
+
     bool sawPress(const char* keysym) const {
         return world.events().find(std::string("P ") + keysym + " ") != std::string::npos;
     }

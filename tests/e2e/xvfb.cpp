@@ -74,21 +74,6 @@ std::filesystem::path RuntimeDir(const std::string& name) {
     return dir;
 }
 
-std::string StartPrivateBus(pid_t* pid) {
-    // No service directories: nothing the machine has (portals, input methods) starts on it.
-    const auto config = std::filesystem::temp_directory_path() / ("kq-bus-" + std::to_string(getpid()));
-    std::ofstream(config) << "<busconfig><listen>unix:tmpdir=/tmp</listen><policy context=\"default\">"
-                             "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                             "<allow own=\"*\"/></policy></busconfig>\n";
-    // The daemon prints its address and process id once it listens.
-    std::istringstream out(
-        runCapture("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + config.string()));
-    std::filesystem::remove(config);
-    std::string address;
-    out >> address >> *pid;
-    return address;
-}
-
 std::string runCapture(const std::string& command) {
     std::string out;
     FILE* p = popen(command.c_str(), "r");
@@ -151,16 +136,13 @@ struct XvfbEnvironment : ::testing::Environment {
     }
     void TearDown() override { g_xvfb.stop(); }
 };
+const bool g_registered = RegisterSharedXvfb();
 } // namespace
 
 bool RegisterSharedXvfb() {
     static const bool registered = (::testing::AddGlobalTestEnvironment(new XvfbEnvironment), true);
     return registered;
 }
-
-namespace {
-const bool g_registered = RegisterSharedXvfb();
-} // namespace
 
 const std::string& XvfbDisplay() {
     return g_xvfb.display();

@@ -1,5 +1,7 @@
 #pragma once
 // A private Xvfb for end-to-end tests: on a display number it picks itself, stopped at the end.
+#include "private_bus.h"
+
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -40,9 +42,6 @@ bool waitExit(pid_t pid, int ms);
 // single-instance lock). The compositor sessions make theirs with it too, before each test makes
 // its own.
 std::filesystem::path RuntimeDir(const std::string& name);
-// A D-Bus daemon of the test's own on which no service is started: its address ("" when it did
-// not start), and *pid.
-std::string StartPrivateBus(pid_t* pid);
 // Runs a shell command and returns its standard output.
 std::string runCapture(const std::string& command);
 // The same with these variables ("NAME=value") added to its environment.

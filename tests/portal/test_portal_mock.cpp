@@ -1,5 +1,6 @@
 // The GlobalShortcuts client against a stand-in portal (python-dbusmock, mock_portal.py) on a
 // private session bus, once for each desktop whose answers differ: GNOME, Plasma 6, Plasma 5.27.
+#include "../common/private_bus.h"
 #include "engine/hotkey.h"
 #include "platform/portal/portalbus.h"
 #include "platform/portal/portalshortcuts.h"
@@ -13,9 +14,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,18 +29,6 @@ using Keys = std::vector<std::pair<Hotkey, bool>>; // (key, release)
 constexpr char kControl[] = "org.keyquill.MockPortal";
 constexpr char kAppId[] = "keyquill";
 
-// Without the standard service directories: the machine's own xdg-desktop-portal must not be
-// activated on the test bus.
-constexpr char kBusConfig[] = R"(<busconfig>
-  <listen>unix:tmpdir=/tmp</listen>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-
 // A private session bus, and on it (when started) the mock portal playing one desktop.
 class MockPortal {
 public:
@@ -55,18 +41,11 @@ public:
     // An error, or "" once a bus runs as this process's session bus, with the mock portal playing
     // `desktop` on it unless that is null.
     std::string start(const char* desktop) {
-        const std::string config =
-            std::filesystem::temp_directory_path() / ("kq-portal-bus-" + std::to_string(getpid()));
-        std::ofstream(config) << kBusConfig;
-        // The daemon prints its address and process id once it listens, then leaves the pipe.
-        FILE* out = popen(
-            ("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" + config).c_str(), "r");
-        char address[512] = "";
-        const bool started = out && fscanf(out, "%511s %d", address, &m_daemon) == 2;
-        if (out) pclose(out);
-        std::filesystem::remove(config);
-        if (!started) return "dbus-daemon did not start";
-        setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+        // Without the standard service directories: the machine's own xdg-desktop-portal must not be
+        // activated on the test bus.
+        const std::string address = e2e::StartPrivateBus(&m_daemon);
+        if (address.empty()) return "dbus-daemon did not start";
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
         if (sd_bus_open_user(&m_bus) < 0) return "the test bus cannot be reached";
         if (!desktop) return "";
         const std::string parameters = std::string("{\"desktop\": \"") + desktop + "\"}";

@@ -23,13 +23,6 @@
 
 namespace kq::e2e {
 
-// The user of GNOME without Keyquill's extension, who answers GNOME's dialogs: how many so far, and
-// whether the next one that asks to let Keyquill type is refused.
-struct GnomeDialogs {
-    std::atomic<int> answered{0};
-    std::atomic<bool> refuseTyping{false};
-};
-
 class GnomeSession {
 public:
     ~GnomeSession() { stop(); }
@@ -97,7 +90,10 @@ public:
             << "[Desktop Entry]\nType=Application\nName=Keyquill\nExec=" << program << "\n";
         m_user = std::thread([this] { answerDialogs(); });
     }
-    GnomeDialogs dialogs;
+    // The dialogs answered so far, and whether the next one that asks to let Keyquill type is
+    // refused.
+    std::atomic<int> dialogsAnswered{0};
+    std::atomic<bool> refuseTyping{false};
 
     void stop() {
         m_stopping = true;
@@ -171,7 +167,7 @@ private:
             if (shortcuts || title.find("Remote Desktop") != std::string::npos) {
                 // Quirk: a dialog may miss the keys of its first moments; the user tries again
                 // while it is there.
-                const bool refuse = !shortcuts && dialogs.refuseTyping.exchange(false);
+                const bool refuse = !shortcuts && refuseTyping.exchange(false);
                 for (bool gone = false; !gone && !m_stopping;) {
                     if (refuse) {
                         key(kEscape, true), key(kEscape, false);
@@ -181,7 +177,7 @@ private:
                     }
                     gone = WaitUntil([&] { return focusTitle() != title; }, 1000);
                 }
-                ++dialogs.answered;
+                ++dialogsAnswered;
             }
             Desktop::settle(100);
         }

@@ -2,40 +2,22 @@
 
 #include "xvfb.h"
 
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <pwd.h>
-#include <thread>
+#include <sstream>
 #include <unistd.h>
 
 namespace kq::e2e {
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string firstMatch(const fs::path& dir, const std::string& prefix, const std::string& suffix) {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec)) {
-        const std::string name = e.path().filename().string();
-        if (name.rfind(prefix, 0) == 0 && name.size() >= suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-            name.find(".lock") == std::string::npos)
-            return e.path().string();
-    }
-    return {};
-}
-
-} // namespace
-
 bool SwaySession::start(std::string* error) {
     m_dir = RuntimeDir("kq-" + m_name);
-    // XWayland admits only sway's user; the tests' X11 clients run as root. The display name is
-    // written once they are let in, so it also says XWayland is up.
+    // XWayland admits only sway's user; the tests' X11 clients run as root. The display names and
+    // sway's socket are written once they are let in, so they also say XWayland is up.
     std::ofstream(m_dir / "config")
         << "xwayland enable\n"
-        << "exec sh -c 'xhost +si:localuser:root >/dev/null 2>&1; echo $DISPLAY > "
+        << "exec sh -c 'xhost +si:localuser:root >/dev/null 2>&1; echo $DISPLAY $WAYLAND_DISPLAY $SWAYSOCK > "
         << (m_dir / "display").string() << "'\n";
     std::vector<std::string> args;
     if (geteuid() == 0) {
@@ -62,20 +44,10 @@ bool SwaySession::start(std::string* error) {
                                            (m_dir / "log").string() + " 2>&1"};
     args.insert(args.end(), run.begin(), run.end());
     m_pid = geteuid() == 0 ? spawn("setpriv", args) : spawn("env", args);
-    for (int i = 0; i < 1000 && (m_wayland.empty() || m_ipc.empty() || m_xDisplay.empty()); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (waitExit(m_pid, 0)) break;
-        m_wayland = firstMatch(m_dir, "wayland-", "");
-        m_ipc = firstMatch(m_dir, "sway-ipc.", ".sock");
-        std::string x = readFile((m_dir / "display").string());
-        while (!x.empty() && (x.back() == '\n' || x.back() == ' '))
-            x.pop_back();
-        m_xDisplay = x;
-    }
-    if (m_wayland.empty() || m_ipc.empty() || m_xDisplay.empty()) {
-        *error = "sway did not start: " + readFile((m_dir / "log").string());
-        return false;
-    }
+    for (int i = 0; i < 1000 && m_ipc.empty() && !waitExit(m_pid, 10); ++i) // 10 s, or until sway ended
+        std::istringstream(readFile((m_dir / "display").string())) >> m_xDisplay >> m_wayland >> m_ipc;
+    if (m_ipc.empty()) return *error = "sway did not start: " + readFile((m_dir / "log").string()), false;
+    m_wayland = (m_dir / m_wayland).string(); // an absolute path (env)
     return true;
 }
 

@@ -19,9 +19,7 @@ protected:
     Backend& backend() const override { return TheDesktop(Desk::Kwin); }
     KwinSession& kwin() const { return TheKwinSession(); }
     void TearDown() override {
-        if (layoutsChanged) {
-            EXPECT_TRUE(kwin().setLayouts("us", 0));
-        }
+        EXPECT_TRUE(!layoutsChanged || kwin().setLayouts("us", 0));
         BackendE2E::TearDown();
     }
     bool layoutsChanged = false;
