@@ -7,7 +7,7 @@ TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils x11-xs
   kwin-wayland xdg-desktop-portal xdg-desktop-portal-kde qtwayland5 python3-dbusmock dbus-x11 wl-clipboard
   lintian dpkg-dev file gnome-shell gjs dconf-service dconf-gsettings-backend libglib2.0-bin gir1.2-gtk-4.0
   xserver-xephyr ibus ibus-libpinyin ibus-gtk3 fcitx5 fcitx5-chinese-addons fcitx5-frontend-gtk3
-  fcitx5-frontend-qt6"
+  fcitx5-frontend-qt6 wine64"
 # The fuzz targets and the sanitizer build.
 # The sanitizer runtime is named after the release's own clang (14 on Debian 12, 19 on Debian 13).
 clang_major=$(apt-cache depends clang 2>/dev/null | sed -n 's/.*Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1)

@@ -33,6 +33,7 @@ if(TARGET keyquill)
     KQ_BUILD_DIR="${CMAKE_BINARY_DIR}"
     KQ_E2E_GOLDEN="${CMAKE_CURRENT_SOURCE_DIR}/e2e/golden"
     KQ_E2E_XEPHYR_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/xephyr_target.sh"
+    KQ_E2E_CLIPBOARD="${CMAKE_CURRENT_SOURCE_DIR}/e2e/clipboard.py"
     KQ_E2E_GTK_TARGET="${CMAKE_CURRENT_SOURCE_DIR}/e2e/gtk_target.py")
   add_dependencies(kq_e2e_program kq_e2e_target keyquill)
   add_test(NAME e2e_program COMMAND kq_e2e_program)

@@ -23,19 +23,16 @@ SparePool::Entry* SparePool::entry(uint32_t sym) {
     return it == m_entries.end() ? nullptr : &*it;
 }
 
-const SparePool::Entry* SparePool::entry(uint32_t sym) const {
-    return const_cast<SparePool*>(this)->entry(sym);
+std::optional<SparePool::Slot> SparePool::find(uint32_t sym, int below) const {
+    for (const Entry& e : m_entries)
+        if (sym && e.sym == sym && e.slot.keycode < below) return e.slot;
+    return std::nullopt;
 }
 
-std::optional<SparePool::Slot> SparePool::find(uint32_t sym) const {
-    const Entry* e = sym ? entry(sym) : nullptr;
-    return e ? std::optional(e->slot) : std::nullopt;
-}
-
-std::optional<SparePool::Slot> SparePool::assign(uint32_t sym, Clock::time_point now) {
+std::optional<SparePool::Slot> SparePool::assign(uint32_t sym, Clock::time_point now, int below) {
     Entry* best = nullptr;
     for (Entry& e : m_entries) {
-        if (e.sym && now - e.used < m_grace) continue;
+        if ((e.sym && now - e.used < m_grace) || e.slot.keycode >= below) continue;
         // Free slots first, then the one unused longest.
         const bool better = !best || (best->sym && (!e.sym || e.used < best->used));
         if (better) best = &e;
@@ -51,9 +48,10 @@ void SparePool::touch(uint32_t sym, Clock::time_point now) {
     if (Entry* e = entry(sym)) e->used = now, m_lastUse = now;
 }
 
-SparePool::Clock::time_point SparePool::nextAvailable(Clock::time_point now) const {
+SparePool::Clock::time_point SparePool::nextAvailable(Clock::time_point now, int below) const {
     Clock::time_point soonest = Clock::time_point::max();
     for (const Entry& e : m_entries) {
+        if (e.slot.keycode >= below) continue;
         if (!e.sym) return now;
         soonest = std::min(soonest, e.used + m_grace);
     }
@@ -81,6 +79,12 @@ void SparePool::forgetAll() {
     for (Entry& e : m_entries)
         e.sym = 0;
     m_lastUse.reset();
+}
+
+uint8_t SparePool::emptyKeycode() const {
+    for (auto kc = m_keycodes.rbegin(); kc != m_keycodes.rend(); ++kc)
+        if (!holdsAnything(*kc)) return *kc;
+    return 0;
 }
 
 bool SparePool::empty() const {

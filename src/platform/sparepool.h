@@ -43,13 +43,19 @@ public:
     const std::vector<uint8_t>& keycodes() const { return m_keycodes; }
     size_t capacity() const { return m_keycodes.size() * kLevels; }
 
-    std::optional<Slot> find(uint32_t sym) const;
+    // Slots on keycodes from `below` up are left out where a reader cannot use them; a character
+    // may then hold a second slot below while its first keeps its grace.
+    static constexpr int kAllKeycodes = 256;
+
+    std::optional<Slot> find(uint32_t sym, int below = kAllKeycodes) const;
     // Gives `sym` (not bound yet) the slot that is free, or else unused longest past the grace
     // period; nullopt when every slot is still within its grace. The slot counts as used now.
-    std::optional<Slot> assign(uint32_t sym, Clock::time_point now);
+    std::optional<Slot> assign(uint32_t sym, Clock::time_point now, int below = kAllKeycodes);
     void touch(uint32_t sym, Clock::time_point now);
     // When the next slot in use leaves its grace period (now when one is free already).
-    Clock::time_point nextAvailable(Clock::time_point now) const;
+    Clock::time_point nextAvailable(Clock::time_point now, int below = kAllKeycodes) const;
+    // A keycode of the pool that holds nothing, the highest; 0 when every one holds something.
+    uint8_t emptyKeycode() const;
 
     // What a keycode holds, level by level (0 = nothing).
     std::vector<uint32_t> contents(uint8_t keycode) const;
@@ -67,7 +73,6 @@ private:
         Clock::time_point used{};
     };
     Entry* entry(uint32_t sym);
-    const Entry* entry(uint32_t sym) const;
 
     std::chrono::milliseconds m_grace;
     std::vector<uint8_t> m_keycodes;

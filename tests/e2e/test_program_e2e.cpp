@@ -155,4 +155,31 @@ TEST_F(ProgramE2E, AWindowThatPassesKeyCodesOnGetsWhatItsLayoutHasAndAMessageNam
     ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " us").c_str()), 0);
 }
 
+// A Windows program under Wine works out a key's character late, with the AltGr state of a later
+// key: on each layout its AltGr, Shift and spare-keycode characters still arrive exactly. The line
+// ends by selecting and copying what arrived (Ctrl+A, Ctrl+C), so the clipboard shows it once the
+// program has read every key.
+TEST_F(ProgramE2E, AWindowsProgramUnderWineGetsEveryCharacterOnEachLayout) {
+    const std::string expected = "[x] @q {y} |~\\ €e µm ß Ä é → ✓ Ω";
+    loadAndEnable("[x] @q {{}y{}} |{~}\\ €e µm ß Ä é → ✓ Ω^a^c\n");
+    const std::vector<std::string> wine = {"WINEPREFIX=" + path("wine"), "WINEDEBUG=-all",
+                                           "WINEDLLOVERRIDES=mscoree,mshtml="};
+    const std::string clipboard = "/usr/bin/python3 " KQ_E2E_CLIPBOARD " get";
+    for (const char* layout : {"us", "de", "fr"}) {
+        SCOPED_TRACE(layout);
+        ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " " + layout).c_str()), 0);
+        const pid_t notepad = spawnWith(wine, {"/usr/lib/wine/wine64", "notepad"});
+        const Window window = desk.findWindow("Untitled - Notepad", 60000); // a new prefix first
+        ASSERT_NE(window, 0u);
+        desk.focus(window);
+        desk.key("Tab");
+        std::string copied;
+        // Each look at the clipboard starts a program: a hundred of them take many seconds.
+        EXPECT_TRUE(WaitUntil([&] { return (copied = runCapture(clipboard)) == expected; }, 1000)) << copied;
+        terminate(notepad);
+        runCaptureWith(wine, "/usr/lib/wine/wineserver -k");
+    }
+    ASSERT_EQ(system(("setxkbmap -display " + XvfbDisplay() + " us").c_str()), 0);
+}
+
 } // namespace

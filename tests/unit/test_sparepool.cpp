@@ -51,5 +51,21 @@ TEST(SparePool, KeycodesThatLeaveTheKeymapTakeTheirBindingsWithThem) {
     EXPECT_FALSE(pool.lastUse());
 }
 
+// A reader that cannot use high keycodes (Wine) gets low ones only: a character bound high is bound
+// again below, the high slot keeping its grace; with every low slot in its grace, it waits for one.
+TEST(SparePool, BelowALimitOnlyLowKeycodesAreGivenAndWaitedFor) {
+    SparePool pool(5s);
+    pool.setKeycodes({93, 200});
+    ASSERT_TRUE(pool.assign(1, t0) && pool.assign(2, t0) && pool.assign(3, t0));
+    EXPECT_EQ(pool.find(3), (SparePool::Slot{200, 0}));
+    EXPECT_FALSE(pool.find(3, 150));
+    EXPECT_FALSE(pool.assign(3, t0 + 1s, 150)) << "both low slots are within their grace";
+    EXPECT_EQ(pool.nextAvailable(t0 + 1s, 150), t0 + 5s) << "the free high slot does not count";
+    EXPECT_EQ(pool.assign(3, t0 + 5s, 150), (SparePool::Slot{93, 0}));
+    EXPECT_EQ(pool.find(3), (SparePool::Slot{93, 0})) << "the low slot serves every reader now";
+    EXPECT_EQ(pool.contents(200), (std::vector<uint32_t>{3, 0})) << "the high slot keeps its grace";
+    EXPECT_EQ(pool.emptyKeycode(), 0) << "every keycode holds something";
+}
+
 } // namespace
 } // namespace kq

@@ -2,6 +2,8 @@
 
 #include "engine/utf8.h"
 #include "platform/namedkeys.h"
+#include "platform/x11/x11errors.h"
+#include "platform/x11/x11wine.h"
 
 #include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
@@ -210,11 +212,11 @@ size_t X11Typer::planPart(const std::vector<Press>& presses, size_t from, std::v
     for (; i < presses.size(); ++i) {
         const KeySym sym = presses[i].missing;
         if (sym == NoSymbol) continue;
-        if (pool.find(static_cast<uint32_t>(sym))) {
+        if (pool.find(static_cast<uint32_t>(sym), m_bindBelow)) {
             pool.touch(static_cast<uint32_t>(sym), now);
             continue;
         }
-        const auto slot = pool.assign(static_cast<uint32_t>(sym), now);
+        const auto slot = pool.assign(static_cast<uint32_t>(sym), now, m_bindBelow);
         if (!slot) break;
         if (std::find(changed.begin(), changed.end(), slot->keycode) == changed.end())
             changed.push_back(slot->keycode);
@@ -229,7 +231,7 @@ size_t X11Typer::bindPart(std::vector<Press>& presses, size_t from) {
     SparePool& pool = m_spare.pool();
     const bool allBound =
         std::all_of(presses.begin() + static_cast<long>(from), presses.end(), [&](const Press& p) {
-            return p.missing == NoSymbol || pool.find(static_cast<uint32_t>(p.missing));
+            return p.missing == NoSymbol || pool.find(static_cast<uint32_t>(p.missing), m_bindBelow);
         });
     size_t end = presses.size();
     if (allBound) {
@@ -247,7 +249,7 @@ size_t X11Typer::bindPart(std::vector<Press>& presses, size_t from) {
             XUngrabServer(m_dpy);
             XSync(m_dpy, False);
             if (end > from || !m_xkb || m_spare.pool().capacity() == 0) break;
-            const auto until = pool.nextAvailable(SparePool::Clock::now());
+            const auto until = pool.nextAvailable(SparePool::Clock::now(), m_bindBelow);
             while (SparePool::Clock::now() < until) {
                 pump();
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -257,7 +259,7 @@ size_t X11Typer::bindPart(std::vector<Press>& presses, size_t from) {
     for (size_t i = from; i < end; ++i) {
         Press& p = presses[i];
         if (p.missing == NoSymbol) continue;
-        const auto slot = pool.find(static_cast<uint32_t>(p.missing));
+        const auto slot = pool.find(static_cast<uint32_t>(p.missing), m_bindBelow);
         p.keycode = slot->keycode;
         if (slot->level == 1) p.mods |= ShiftMask;
     }
@@ -300,13 +302,15 @@ X11Typer::Target X11Typer::focusedTarget() {
     int revert = 0;
     XGetInputFocus(m_dpy, &focus, &revert);
     if (focus == m_checkedFocus) return m_focusedTarget;
-    m_checkedFocus = focus, m_focusedTarget = Target::Ordinary;
+    m_checkedFocus = focus, m_focusedTarget = Target::Ordinary, m_targetWindow = 0;
+    XErrorTrap trap(m_dpy); // the window may be gone already
     for (Window w = focus; w > PointerRoot;) {
         XClassHint hint{};
         if (XGetClassHint(m_dpy, w, &hint)) {
             const std::string instance = hint.res_name ? hint.res_name : "";
             const std::string windowClass = hint.res_class ? hint.res_class : "";
             XFree(hint.res_name), XFree(hint.res_class);
+            m_targetWindow = w;
             if (m_keyCodeWindows.matches(instance, windowClass))
                 m_focusedTarget = Target::ForwardsKeyCodes;
             else if (KeyCodeWindows::translatesLate(instance, windowClass))
@@ -320,6 +324,14 @@ X11Typer::Target X11Typer::focusedTarget() {
         w = parent == root ? 0 : parent;
     }
     return m_focusedTarget;
+}
+
+// A Windows program under Wine is woken up once per window before it is first given bindings.
+void X11Typer::wakeLateTranslator() {
+    if (m_wokenWindow == m_targetWindow) return;
+    const uint8_t empty = m_spare.pool().emptyKeycode();
+    // Quirk: it may be busy; after this long its keys are typed regardless.
+    if (empty && WakeWineKeymapReader(m_dpy, m_targetWindow, empty, 500)) m_wokenWindow = m_targetWindow;
 }
 
 // In a window that forwards key codes a spare keycode means nothing on the far side: a character
@@ -378,6 +390,11 @@ bool X11Typer::send(const KeyStrokes& strokes) {
         std::any_of(presses.begin(), presses.end(), [](const Press& p) { return p.mods & kLateStateMask; });
     const Target target = anyMissing || anyLevel3 ? focusedTarget() : Target::Ordinary;
     m_forwarding = target == Target::ForwardsKeyCodes, m_translatesLate = target == Target::TranslatesLate;
+    const auto& spare = m_spare.pool().keycodes();
+    m_bindBelow = m_translatesLate && !spare.empty() && spare.front() < kLateTranslatorKeycodes
+                      ? kLateTranslatorKeycodes
+                      : SparePool::kAllKeycodes;
+    if (m_translatesLate) wakeLateTranslator();
     if (m_forwarding) keepToLayout(strokes, presses, 0), anyMissing = false;
     for (size_t i = 0; m_translatesLate && i < strokes.size(); ++i)
         if (presses[i].mods & kLateStateMask) resolve(strokes[i], presses[i]), anyMissing = true;

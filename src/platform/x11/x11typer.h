@@ -89,6 +89,7 @@ private:
     bool resolveRest(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
     enum class Target { Ordinary, ForwardsKeyCodes, TranslatesLate };
     Target focusedTarget();
+    void wakeLateTranslator();
     void keepToLayout(const KeyStrokes& strokes, std::vector<Press>& presses, size_t from);
     void removeBindings();
     void pump();
@@ -106,7 +107,13 @@ private:
     std::unordered_map<KeySym, Place> m_places;
     std::vector<uint32_t> m_layoutKeysyms; // lower levels first
     KeyCodeWindows m_keyCodeWindows = KeyCodeWindows::load();
-    Window m_checkedFocus = 0;
+    // Quirk: Wine 8 gives the keys it has no Windows key for, spare keycodes among them, one of
+    // about 30 free Windows keys each, in keycode order; on the common (evdev) keymaps they run
+    // out between keycodes 152 and 161 (measured on us, de and fr). Its windows get bindings on
+    // keycodes below this only.
+    static constexpr int kLateTranslatorKeycodes = 150;
+    int m_bindBelow = SparePool::kAllKeycodes;
+    Window m_checkedFocus = 0, m_targetWindow = 0, m_wokenWindow = 0;
     Target m_focusedTarget = Target::Ordinary;
     bool m_forwarding = false, m_translatesLate = false;
     std::optional<DeadKeyCompositions> m_deadKeys;
