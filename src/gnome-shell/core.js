@@ -24,7 +24,7 @@ const EVDEV_LEFTSHIFT = 42, EVDEV_INSERT = 110;
 const SELECTIONS = [St.ClipboardType.CLIPBOARD, St.ClipboardType.PRIMARY];
 // A key nobody presses, typed after ours to learn when they have gone through.
 const MARKER_KEY = 'XF86Launch9', MARKER_KEYSYM = 0x1008ff49;
-const PASTE_SETTLE_MS = 150, PASTE_KEEP_MS = 2000;
+const PASTE_SETTLE_MS = 300, PASTE_KEEP_MS = 2000;
 // How long the rest of a line waits for the user to let go of a key it types.
 const HELD_KEY_WAIT_MS = 1000;
 
