@@ -151,6 +151,7 @@ struct X11Keyboard::Impl {
     // only that window hears of it. So the grabs follow the focus; where no window has it, they
     // sit on the root.
     void followFocus() {
+        typer->forgetFocus();
         Window focus = 0;
         int revert = 0;
         XGetInputFocus(dpy, &focus, &revert);

@@ -326,7 +326,8 @@ X11Typer::Target X11Typer::focusedTarget() {
     return m_focusedTarget;
 }
 
-// A Windows program under Wine is woken up once per window before it is first given bindings.
+// A Windows program under Wine is woken up before it is first given bindings after the focus came
+// to it.
 void X11Typer::wakeLateTranslator() {
     if (m_wokenWindow == m_targetWindow) return;
     const uint8_t empty = m_spare.pool().emptyKeycode();

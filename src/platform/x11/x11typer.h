@@ -63,6 +63,11 @@ public:
     // Gives the newest binding its settling time, then removes every binding (at exit).
     void removeBindingsAtExit();
 
+    // The focus may have moved: what the focused window is gets looked up again before the next
+    // line that needs it. Quirk: a new window can have the id of one just closed (a program
+    // restarted gets the same ids).
+    void forgetFocus() { m_checkedFocus = m_wokenWindow = 0; }
+
     // Keys sent between two reads of the connection.
     static constexpr size_t kKeysPerChunk = 64;
 
