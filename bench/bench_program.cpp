@@ -2,6 +2,8 @@
 // ticked, "Auto Backspace" off, and a window of another X client focused. XTest presses the hotkey;
 // the receiving window timestamps the first typed key.
 //  - latency, hotkey press to first character: TAB in the single list, F1 in the multi-slot window;
+//  - the same with nothing between, XTest to the receiving window: the floor the X server and one
+//    wake set on this machine;
 //  - throughput of a 10,000-character line, first to last key received, against
 //    `xdotool type --delay 0` of the same text into the same window in the same run;
 // all of it once without a window manager and once under openbox (with --use-display, once on
@@ -169,6 +171,28 @@ void printThroughput(const std::vector<double>& kq, const std::vector<double>& x
     std::printf("  ratio     %.1fx\n", median(kq) / std::max(1.0, median(xdo)));
 }
 
+// What no program can beat here: XTest presses of "x" read by the receiving window directly, with
+// nothing between (one pass of the X server, one wake of the receiver).
+void printFloor(Receiver& rx, const Options& opt) {
+    Display* dpy = XOpenDisplay(nullptr);
+    const KeyCode x = XKeysymToKeycode(dpy, XK_x);
+    std::vector<double> v;
+    for (int i = 0; i < opt.warmup + opt.presses; ++i) {
+        rx.drain();
+        const auto sent = Clock::now();
+        XTestFakeKeyEvent(dpy, x, True, CurrentTime);
+        XFlush(dpy);
+        const auto arrived = rx.awaitPress(XK_x, 2000);
+        XTestFakeKeyEvent(dpy, x, False, CurrentTime);
+        XSync(dpy, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // as between hotkey presses
+        if (i >= opt.warmup && arrived) v.push_back(micros(sent, *arrived));
+    }
+    XCloseDisplay(dpy);
+    std::printf("\nNothing between: XTest press of x to the key read, median %.0f us, p99 %.0f us\n",
+                median(v), percentile(v, 99));
+}
+
 // One pass: keyquill started, its latency and throughput measured, and stopped again.
 // `watched`: the processes besides keyquill and this one whose CPU time per press is reported.
 int pass(const Options& opt, Desktop& desk, Receiver& rx, const std::string& dir, const char* where,
@@ -216,6 +240,8 @@ int run(const Options& opt) {
     Receiver rx;
     Desktop desk;
     if (!rx.open() || !desk.ok()) return std::fprintf(stderr, "cannot open the display\n"), 1;
+    desk.focus(rx.window());
+    printFloor(rx, opt);
     if (opt.useDisplay) return pass(opt, desk, rx, dir, "as it is", {});
     if (const int r = pass(opt, desk, rx, dir, "without a window manager", {{"X server", xvfb.pid()}}))
         return r;

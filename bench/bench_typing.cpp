@@ -233,7 +233,8 @@ private:
                                    [&w, this, counting](const HotkeyDecision& d) {
                                        RunHotkeyActions(w.state, d, w);
                                        if (counting && d.action == HotkeyAction::SelectAndClear) ++m_keyUps;
-                                   }});
+                                   },
+                                   nullptr});
     }
     KeyboardWorld& m_world;
     std::thread m_thread;

@@ -26,8 +26,8 @@ void Session::attach(SingleListView& list, SlotRowsView& rows, UserInterface& ui
     m_list = &list;
     m_ui = &ui;
     m_windows = &windows;
-    m_playback = std::make_unique<Playback>(macro, list, rows,
-                                            m_platform.sender ? *m_platform.sender : *m_refusing, ui);
+    m_ahead = std::make_unique<TypeAhead>(m_platform.sender ? *m_platform.sender : *m_refusing);
+    m_playback = std::make_unique<Playback>(macro, list, rows, *m_ahead, ui);
 }
 
 bool Session::start(InstanceLock& lock) {
@@ -37,8 +37,13 @@ bool Session::start(InstanceLock& lock) {
     if (m_platform.capsLock && m_platform.capsLock->CapsLockOn()) m_platform.capsLock->switchCapsLockOff();
     if (m_platform.filter)
         m_platform.filter->install({[this](const KeyEvent& e) { return DecideHotkey(macro, e); },
-                                    [this](const HotkeyDecision& d) { RunHotkeyActions(macro, d, *this); }});
+                                    [this](const HotkeyDecision& d) {
+                                        RunHotkeyActions(macro, d, *this);
+                                        m_ahead->endPress();
+                                    },
+                                    [this](const HotkeyDecision& d) { m_ahead->typeFor(d); }});
     if (KeyboardBridge* bridge = m_bridge) {
+        bridge->setPrepare([this] { prepareTypeAhead(); });
         bridge->setRefusedHandler([this](Hotkey key) {
             m_ui->ShowMessage(HotkeyHeldElsewhere(HotkeyText(key)), MessageKind::Warning, kProgramTitle);
         });
@@ -113,6 +118,20 @@ void Session::NextCommand() {
 
 void Session::NextCommand2(int16_t functionkey) {
     m_playback->NextCommand2(functionkey);
+}
+
+void Session::prepareTypeAhead() {
+    std::vector<TypeAhead::Press> presses;
+    // A latched key types nothing until its release has been acted on.
+    if (!macro.HotkeyDown && !ShuttingDown)
+        for (Hotkey key : KeysThatMaySwallow(macro)) {
+            const HotkeyDecision d = DecideHotkey(macro, {key, false, false});
+            if (d.verdict != Verdict::Swallow || d.action != HotkeyAction::Playback) continue;
+            auto texts = d.mode == ModeSingleList ? m_playback->NextCommandTexts()
+                                                  : m_playback->NextCommand2Texts(d.functionKey);
+            if (texts) presses.push_back({d.mode, d.functionKey, std::move(*texts)});
+        }
+    m_ahead->prepare(std::move(presses));
 }
 
 void Session::SelectListIndex(int16_t index) {

@@ -4,6 +4,7 @@
 // services, is the host of the hotkey actions, and is the one place that starts the program up,
 // switches mode and shuts it down. The windows are views of it.
 #include "app/formrestrict.h"
+#include "engine/typeahead.h"
 #include "engine/dispatch.h"
 #include "engine/playback.h"
 #include "files/slotstore.h"
@@ -85,9 +86,13 @@ public:
     void YieldEvents() override;
 
 private:
+    // What each hotkey press would type now, for a backend that starts lines on its own thread.
+    void prepareTypeAhead();
+
     SessionPlatform m_platform;
     KeyboardBridge* m_bridge = nullptr;
     std::unique_ptr<KeystrokeSink> m_refusing;
+    std::unique_ptr<TypeAhead> m_ahead; // playback's sink: the platform's, or the refusing one
     std::unique_ptr<Playback> m_playback;
     SingleListView* m_list = nullptr;
     UserInterface* m_ui = nullptr;

@@ -97,14 +97,47 @@ void Playback::reportFailure() {
     m_ui.ShowMessage(kMsgIllegalCharacters, MessageKind::Critical, kProgramTitle);
 }
 
+std::string Playback::lineText() const {
+    const int index = m_state.CommandIndex;
+    if (index < 0 || index > m_state.upperBound()) throw PlaybackError("line index outside the list");
+    std::string text = EscapeParentheses(m_state.Commands[static_cast<size_t>(index)]);
+    if (m_list.AddEnterChecked()) text.push_back('\r');
+    return text;
+}
+
+std::optional<std::string> Playback::slotText(int16_t functionkey) const {
+    if (functionkey < 0 || functionkey > 11) throw PlaybackError("no such slot row");
+    if (m_rows.EnabledValue(functionkey) != 1) return std::nullopt;
+    std::string text = EscapeParentheses(m_rows.CommandText(functionkey));
+    if (m_rows.AddEnterValue(functionkey) == 1) text.push_back('\r');
+    return text;
+}
+
+std::optional<std::vector<std::string>> Playback::NextCommandTexts() const {
+    try {
+        std::vector<std::string> texts;
+        if (m_list.AutoBackspaceValue() == 1) texts.emplace_back("{DEL}");
+        texts.push_back(lineText());
+        return texts;
+    } catch (const PlaybackError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<std::string>> Playback::NextCommand2Texts(int16_t functionkey) const {
+    try {
+        auto text = slotText(functionkey);
+        if (!text) return std::nullopt;
+        return std::vector<std::string>{std::move(*text)};
+    } catch (const PlaybackError&) {
+        return std::nullopt;
+    }
+}
+
 void Playback::NextCommand() {
     try {
         if (m_list.AutoBackspaceValue() == 1) SendKeys(m_sink, "{DEL}");
-        const int index = m_state.CommandIndex;
-        if (index < 0 || index > m_state.upperBound()) throw PlaybackError("line index outside the list");
-        std::string text = EscapeParentheses(m_state.Commands[static_cast<size_t>(index)]);
-        if (m_list.AddEnterChecked()) text.push_back('\r');
-        SendKeys(m_sink, text);
+        SendKeys(m_sink, lineText());
         advance();
     } catch (const PlaybackError&) {
         // Skip the failing line. A failure while skipping (the rebuild at a wrap) must not escape
@@ -119,11 +152,7 @@ void Playback::NextCommand() {
 
 void Playback::NextCommand2(int16_t functionkey) {
     try {
-        if (functionkey < 0 || functionkey > 11) throw PlaybackError("no such slot row");
-        if (m_rows.EnabledValue(functionkey) != 1) return;
-        std::string text = EscapeParentheses(m_rows.CommandText(functionkey));
-        if (m_rows.AddEnterValue(functionkey) == 1) text.push_back('\r');
-        SendKeys(m_sink, text);
+        if (const auto text = slotText(functionkey)) SendKeys(m_sink, *text);
     } catch (const PlaybackError&) {
         reportFailure();
     }

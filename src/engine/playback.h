@@ -5,9 +5,11 @@
 #include "engine/messages.h"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kq {
 
@@ -65,8 +67,14 @@ public:
     void InitiateMacro(int16_t Dimention);
     void NextCommand();
     void NextCommand2(int16_t functionkey);
+    // What NextCommand / NextCommand2 would hand to SendKeys now, one text per call, changing
+    // nothing; nullopt where they would send nothing or fail before sending.
+    std::optional<std::vector<std::string>> NextCommandTexts() const;
+    std::optional<std::vector<std::string>> NextCommand2Texts(int16_t functionkey) const;
 
 private:
+    std::string lineText() const;                                   // throws PlaybackError
+    std::optional<std::string> slotText(int16_t functionkey) const; // nullopt: row not enabled
     void advance();
     void reportFailure();
 

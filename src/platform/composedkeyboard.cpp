@@ -30,7 +30,8 @@ bool ComposedKeyboard::install(Callbacks callbacks) {
                  m_callbacks.act(d);
                  if (d.verdict == Verdict::Pass && !m_deciding.release && m_source->retypesPassedKeys())
                      typeKey(m_deciding.key);
-             }};
+             },
+             nullptr};
     m_installed = true;
     bindNow();
     return true;

@@ -22,6 +22,10 @@ public:
         // Side effects of the decision (playback, selection, latch). Runs after the keyboard
         // has been released, so typing, yields and message boxes never find it frozen.
         std::function<void(const HotkeyDecision&)> act;
+        // Optional, for backends that read ahead (PlatformKeyboard::startReadingAhead): called on
+        // the backend's thread, while the UI thread waits, with a press that starts playback and
+        // is the first event to act on; it may type the press's line there. act follows as usual.
+        std::function<void(const HotkeyDecision&)> typeAhead;
     };
     virtual ~KeyFilter() = default;
     virtual bool install(Callbacks callbacks) = 0;
@@ -67,6 +71,18 @@ public:
     virtual LayoutName layoutName() { return {}; }
     // The compositor's window translucency, where the toolkit cannot set it; nullptr otherwise.
     virtual WindowOpacity* windowOpacity() { return nullptr; }
+
+    // Reading ahead: a thread of the backend's own reads the events while the UI thread waits in
+    // its event loop, settles hotkey presses and calls Callbacks::typeAhead, so a line's first
+    // keys go out without waking the UI thread first. From the start on, the UI thread must call
+    // waiting(true) just before each wait and waiting(false) just after it; in between, the
+    // backend's thread may use the program's state. `wake` is called from that thread when there
+    // are events for processPendingEvents(). False where the backend reads only on the UI thread.
+    virtual bool startReadingAhead(std::function<void()> /*wake*/) { return false; }
+    virtual void stopReadingAhead() {}
+    // `prepared`: Callbacks::typeAhead's data was brought up to date since the state last changed.
+    // waiting(false) returns once the backend's thread has let go.
+    virtual void waiting(bool /*now*/, bool /*prepared*/) {}
 };
 
 } // namespace kq

@@ -13,6 +13,9 @@ public:
     void push(T item) { m_items.push_back(std::move(item)); }
     void clear() { m_items.clear(); }
     bool empty() const { return m_items.empty(); }
+    const T& front() const { return m_items.front(); }
+    // An item's work is running further up the stack.
+    bool busy() const { return m_running > 0; }
 
     // Runs `each` on the queued items in order, unless an item's work is already running further
     // up the stack. `before` runs ahead of each item and may queue more.

@@ -21,7 +21,7 @@ bool KeyboardWorld::start(std::string* error, SpareTimings timings, const std::v
     if (!m_main.window) return error && (*error = "the target window did not appear", false);
     focus(m_main.window);
     keyboard->install({[this](const KeyEvent& e) { return DecideHotkey(state, e); },
-                       [this](const HotkeyDecision& d) { RunHotkeyActions(state, d, *this); }});
+                       [this](const HotkeyDecision& d) { RunHotkeyActions(state, d, *this); }, nullptr});
     state.MacroMode = ModeSingleList;
     state.BindKey = Hotkey::Tab;
     return true;

@@ -1,6 +1,7 @@
 #include "platform/x11/x11keyboard.h"
 
 #include "engine/hotkey.h"
+#include "platform/readahead.h"
 #include "platform/serialqueue.h"
 #include "platform/x11/x11capskey.h"
 #include "platform/x11/x11errors.h"
@@ -53,9 +54,18 @@ struct X11Keyboard::Impl {
     };
     SerialQueue<Queued> stash;
 
+    // Reading ahead (keyboard.h): the thread, what it calls when it leaves events to act on,
+    // whether the program's typeAhead data is current, and whether a press that starts
+    // playback keeps its freeze's release for the line's first keys.
+    std::unique_ptr<ReadAhead> reader;
+    std::function<void()> wake;
+    bool prepared = false;
+    bool holdRelease = false;
+
     void act(const HotkeyDecision& d) { callbacks.act(d); }
 
     ~Impl() {
+        reader.reset();
         if (typer) typer->removeBindingsAtExit();
         typer.reset();
         capsKey.reset();
@@ -63,10 +73,11 @@ struct X11Keyboard::Impl {
         if (dpy) XCloseDisplay(dpy);
     }
 
-    // Reads everything the connection has. `typing`: our own keys are being sent right now.
+    // Reads everything the connection has, without sending what is queued to go out (see
+    // settlePress). `typing`: our own keys are being sent right now.
     std::vector<X11Typer::RawKey> collect(bool typing) {
         std::vector<X11Typer::RawKey> added;
-        while (XPending(dpy)) {
+        while (XEventsQueued(dpy, QueuedAfterReading)) {
             Queued q;
             XNextEvent(dpy, &q.ev);
             XGenericEventCookie* cookie = &q.ev.xcookie;
@@ -242,7 +253,9 @@ struct X11Keyboard::Impl {
     }
 
     // A grabbed press froze the keyboard: decide, and release the freeze at once. The actions
-    // run later, from the stash.
+    // run later, from the stash. Read ahead, the release of a press whose line starts at once goes
+    // out with the line's first keys: one write, so the server is woken once, when the keys are
+    // there.
     std::optional<HotkeyDecision> settlePress(const XKeyEvent& ev, bool typing) {
         const auto kc = static_cast<KeyCode>(ev.keycode);
         const std::optional<Hotkey> key = hotkeyFor(kc);
@@ -272,6 +285,7 @@ struct X11Keyboard::Impl {
             // XInput event.
             XUngrabKeyboard(dpy, ev.time);
             awaitingRelease.insert(kc);
+            if (d.action == HotkeyAction::Playback && holdRelease) return d;
         }
         XFlush(dpy);
         return d;
@@ -303,6 +317,26 @@ struct X11Keyboard::Impl {
     }
 
     void dispatch(Queued& q);
+
+    // On the reading thread, the UI thread waiting: the events are read and the presses settled
+    // as the UI thread would; a press that starts playback, with nothing before it to act on, has
+    // its line started here and then.
+    void readAhead() {
+        const bool idle = prepared && stash.empty() && !stash.busy() && callbacks.typeAhead;
+        holdRelease = idle;
+        collect(false);
+        holdRelease = false;
+        if (idle && !stash.empty()) {
+            const Queued& q = stash.front();
+            if (!q.raw && q.ev.type == KeyPress && q.decision &&
+                q.decision->action == HotkeyAction::Playback) {
+                prepared = false; // the press changes the state its data was prepared from
+                callbacks.typeAhead(*q.decision);
+            }
+        }
+        XFlush(dpy);
+        if (!stash.empty() && wake) wake();
+    }
 
     // Raw key-ups bring the key-up of a swallowed hotkey after the ungrab. Raw presses are wanted
     // only while a line lifts held modifiers (the typer counts the user's presses of them then): at
@@ -396,6 +430,25 @@ X11Keyboard::~X11Keyboard() {
     remove();
 }
 
+bool X11Keyboard::startReadingAhead(std::function<void()> wake) {
+    Impl& d = *m_impl;
+    d.wake = std::move(wake);
+    if (!d.reader) d.reader = std::make_unique<ReadAhead>(ConnectionNumber(d.dpy), [&d] { d.readAhead(); });
+    return true;
+}
+
+void X11Keyboard::stopReadingAhead() {
+    m_impl->reader.reset();
+}
+
+void X11Keyboard::waiting(bool now, bool prepared) {
+    Impl& d = *m_impl;
+    if (!d.reader) return;
+    if (now) d.prepared = prepared;
+    d.reader->waiting(now);
+    if (!now) d.prepared = false;
+}
+
 int X11Keyboard::eventFd() const {
     return ConnectionNumber(m_impl->dpy);
 }
@@ -483,8 +536,11 @@ void X11Keyboard::processPendingEvents() {
     // hold the whole keyboard until the action before it ends.
     d.stash.run([&d](Impl::Queued& q) { d.dispatch(q); },
                 [&d] {
-                    if (XPending(d.dpy)) d.collect(false);
+                    if (XEventsQueued(d.dpy, QueuedAfterReading)) d.collect(false);
                 });
+    // Whatever the actions left queued (a freeze's release where the line typed nothing, a grab
+    // that followed the focus) goes out before the program waits again.
+    XFlush(d.dpy);
     d.typer->housekeeping();
 }
 

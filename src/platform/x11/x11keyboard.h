@@ -37,6 +37,10 @@ public:
     bool CapsLockOn() override;
     void switchCapsLockOff() override;
 
+    bool startReadingAhead(std::function<void()> wake) override;
+    void stopReadingAhead() override;
+    void waiting(bool now, bool prepared) override;
+
     struct Impl;
 
 private:

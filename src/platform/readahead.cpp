@@ -1,0 +1,56 @@
+#include "platform/readahead.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace kq {
+
+ReadAhead::ReadAhead(int fd, std::function<void()> onReadable)
+    : m_fd(fd), m_stopFd(eventfd(0, EFD_CLOEXEC)), m_onReadable(std::move(onReadable)) {
+    m_gate.lock();
+    m_thread = std::thread([this] { run(); });
+}
+
+ReadAhead::~ReadAhead() {
+    m_stopping = true;
+    const uint64_t one = 1;
+    (void)!::write(m_stopFd, &one, sizeof one);
+    if (!m_uiWaiting) m_gate.unlock(); // the thread may be waiting for the gate to see the stop
+    m_thread.join();
+    ::close(m_stopFd);
+}
+
+void ReadAhead::waiting(bool now) {
+    if (now == m_uiWaiting) return;
+    m_uiWaiting = now;
+    if (now)
+        m_gate.unlock();
+    else
+        m_gate.lock();
+}
+
+void ReadAhead::run() {
+    // Quirk: the X server writes the events of one press (the grab's focus events, then the key)
+    // one at a time. A thread woken by the first took the server's CPU from it (measured: the
+    // server preempted twice per press, the key read 40-80 us later). A batch thread does not
+    // preempt on waking: it runs once the server has sent them all, or on an idle CPU.
+    sched_param batch{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &batch);
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    while (!m_stopping) {
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if (m_stopping) return;
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        // Blocks while the UI thread runs: it reads the connection itself then, and whatever it
+        // left is read here once it waits again.
+        std::lock_guard<std::mutex> lock(m_gate);
+        if (m_stopping) return;
+        m_onReadable();
+    }
+}
+
+} // namespace kq
