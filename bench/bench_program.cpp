@@ -197,11 +197,14 @@ void printFloor(Receiver& rx, const Options& opt) {
 // `watched`: the processes besides keyquill and this one whose CPU time per press is reported.
 int pass(const Options& opt, Desktop& desk, Receiver& rx, const std::string& dir, const char* where,
          std::vector<Watched> watched) {
+    std::printf("\nOn display %s, %s", std::getenv("DISPLAY"), where);
+    desk.focus(rx.window());
+    printFloor(rx, opt);
     Session s(desk, rx, dir);
     if (!s.start(opt.keyquill)) return std::fprintf(stderr, "keyquill did not show its window\n"), 1;
     watched.insert(watched.begin(), {"keyquill", s.kq.pid()});
     watched.push_back({"this benchmark (presses, receiver)", getpid()});
-    std::printf("\nThe real keyquill on display %s, %s\n", std::getenv("DISPLAY"), where);
+    std::printf("The real keyquill:\n");
     s.kq.loadList("latency.txt", "x");
     s.kq.enableWithoutBackspace();
     printLatency("Single list: TAB to first character", s.latency(XK_Tab, opt, watched), watched);
@@ -240,8 +243,6 @@ int run(const Options& opt) {
     Receiver rx;
     Desktop desk;
     if (!rx.open() || !desk.ok()) return std::fprintf(stderr, "cannot open the display\n"), 1;
-    desk.focus(rx.window());
-    printFloor(rx, opt);
     if (opt.useDisplay) return pass(opt, desk, rx, dir, "as it is", {});
     if (const int r = pass(opt, desk, rx, dir, "without a window manager", {{"X server", xvfb.pid()}}))
         return r;

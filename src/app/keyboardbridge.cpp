@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <dlfcn.h>
+#include <thread>
 
 namespace kq {
 namespace {
@@ -33,6 +34,7 @@ MainLoopPoll FindMainLoopPoll() {
 
 KeyboardBridge* g_waitingBridge = nullptr; // the bridge whose backend reads ahead
 PollFunc g_loopPoll = nullptr;             // the poll the loop used before
+std::thread::id g_uiThread;                // the default loop is the UI thread's, but GLib does not say so
 
 } // namespace
 
@@ -73,6 +75,7 @@ bool KeyboardBridge::startReadingAhead() {
     void* context = glib.defaultContext();
     g_loopPoll = glib.getPoll(context);
     g_waitingBridge = this;
+    g_uiThread = std::this_thread::get_id();
     glib.setPoll(context, &KeyboardBridge::pollWaiting);
     return true;
 }
@@ -81,7 +84,8 @@ bool KeyboardBridge::startReadingAhead() {
 // processEvents) keep it out: the program is in the middle of something then.
 int KeyboardBridge::pollWaiting(void* fds, unsigned count, int timeout) {
     KeyboardBridge* bridge = g_waitingBridge;
-    if (timeout == 0 || !bridge) return g_loopPoll(fds, count, timeout);
+    if (timeout == 0 || !bridge || std::this_thread::get_id() != g_uiThread)
+        return g_loopPoll(fds, count, timeout);
     bridge->m_keyboard.waiting(true, std::exchange(bridge->m_prepared, false));
     const int ready = g_loopPoll(fds, count, timeout);
     bridge->m_keyboard.waiting(false, false);
