@@ -3,7 +3,7 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(X11DEPS REQUIRED IMPORTED_TARGET GLOBAL x11 x11-xcb xtst xi xkbcommon)
 
 add_library(kq_platform_x11 STATIC
-  platform/x11/x11keyboard.cpp platform/x11/x11typer.cpp platform/x11/x11sparekeys.cpp
+  platform/x11/x11keyboard.cpp platform/x11/x11hotkeygrabs.cpp platform/x11/x11typer.cpp platform/x11/x11sparekeys.cpp
   platform/x11/x11errors.cpp platform/x11/x11records.cpp platform/x11/x11capskey.cpp platform/x11/x11wine.cpp)
 target_link_libraries(kq_platform_x11 PUBLIC kq_platform_core PkgConfig::X11DEPS)
 

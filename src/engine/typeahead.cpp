@@ -7,6 +7,19 @@
 
 namespace kq {
 
+void TypeAhead::prepare(std::vector<Press> presses) {
+    // Most waits prepare the texts of the wait before: their parses are kept.
+    std::map<std::string, NotationResult> parsed;
+    for (const Press& p : presses)
+        for (const std::string& text : p.texts) {
+            if (parsed.count(text)) continue;
+            const auto before = m_parsed.find(text);
+            parsed.emplace(text, before != m_parsed.end() ? std::move(before->second) : ParseNotation(text));
+        }
+    m_parsed = std::move(parsed);
+    m_prepared = std::move(presses);
+}
+
 void TypeAhead::typeFor(const HotkeyDecision& decision) {
     const auto press = std::find_if(m_prepared.begin(), m_prepared.end(), [&](const Press& p) {
         return p.mode == decision.mode && (p.mode != ModeMultiSlot || p.functionKey == decision.functionKey);
@@ -18,7 +31,7 @@ void TypeAhead::typeFor(const HotkeyDecision& decision) {
     for (const std::string& text : texts) {
         // As SendKeys would: a line without pauses goes to the sender in one send. A paced one
         // sleeps between its keys, which is left to playback on the UI thread.
-        const NotationResult parsed = ParseNotation(text);
+        const NotationResult& parsed = m_parsed.at(text);
         const bool paced = std::any_of(parsed.strokes.begin(), parsed.strokes.end(),
                                        [](const KeyStroke& s) { return s.pace != Pace::Steady; });
         if (!parsed.ok() || paced) return;

@@ -5,8 +5,10 @@
 // get the results of what was typed already instead of typing it again.
 #include "engine/dispatch.h"
 #include "engine/keystroke.h"
+#include "engine/notation.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,8 +25,9 @@ public:
 
     explicit TypeAhead(KeystrokeSink& sender) : m_sender(sender) {}
 
-    // UI thread, when it is about to wait: what each press would type now.
-    void prepare(std::vector<Press> presses) { m_prepared = std::move(presses); }
+    // UI thread, when it is about to wait: what each press would type now. Parsed here, so that
+    // the backend's thread has only to type.
+    void prepare(std::vector<Press> presses);
     // Backend thread: types the prepared texts of the press with this decision, up to a text
     // that is paced, does not parse or fails; each send's result is kept for playback.
     void typeFor(const HotkeyDecision& decision);
@@ -37,6 +40,7 @@ public:
 private:
     KeystrokeSink& m_sender;
     std::vector<Press> m_prepared;
+    std::map<std::string, NotationResult> m_parsed; // each prepared text's
     std::vector<bool> m_typed;
     size_t m_taken = 0;
 };

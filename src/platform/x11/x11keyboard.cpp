@@ -5,6 +5,7 @@
 #include "platform/serialqueue.h"
 #include "platform/x11/x11capskey.h"
 #include "platform/x11/x11errors.h"
+#include "platform/x11/x11hotkeygrabs.h"
 #include "platform/x11/x11records.h"
 #include "platform/x11/x11typer.h"
 
@@ -16,7 +17,6 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <set>
 #include <utility>
@@ -26,7 +26,6 @@ namespace kq {
 struct X11Keyboard::Impl {
     Display* dpy = nullptr;
     Window root = 0;
-    Window grabWindow = 0; // where the keys are grabbed: the focused window, else the root
     int xiOpcode = 0;
     int xkbEventBase = 0;
     bool installed = false;
@@ -34,11 +33,7 @@ struct X11Keyboard::Impl {
     std::unique_ptr<X11CapsKey> capsKey;
     std::unique_ptr<X11Typer> typer;
     Callbacks callbacks;
-    std::vector<Hotkey> watched;            // keys wanted
-    std::map<KeyCode, Hotkey> grabbed;      // keycode -> key, as grabbed now
-    std::vector<unsigned> grabMods;         // the modifier sets they are grabbed under
-    std::set<Hotkey> reported;              // keys found held by another client, told once
-    std::vector<Hotkey> refused;            // of those, not yet handed to the owner
+    std::unique_ptr<X11HotkeyGrabs> grabs;
     std::multiset<KeyCode> awaitingRelease; // swallowed presses whose key-up is still owed
     std::optional<unsigned> capsLockBefore; // to put back at a swallowed Caps press's release
     XkbStateRec xkbState{};                 // as of the last XKB state notification read
@@ -50,6 +45,9 @@ struct X11Keyboard::Impl {
         XEvent ev{};
         bool raw = false;
         X11Typer::RawKey key{};
+        // The modifiers as of the raw event, by the state notifications read before it: a raw
+        // key-up read mid-line and acted on after it must not take the Alt the line held later.
+        unsigned mods = 0;
         std::optional<HotkeyDecision> decision;
     };
     SerialQueue<Queued> stash;
@@ -77,7 +75,10 @@ struct X11Keyboard::Impl {
     // settlePress). `typing`: our own keys are being sent right now.
     std::vector<X11Typer::RawKey> collect(bool typing) {
         std::vector<X11Typer::RawKey> added;
-        while (XEventsQueued(dpy, QueuedAfterReading)) {
+        // The connection is read again only once the queue is empty: each read is a system call,
+        // and most find nothing more.
+        for (int n = XEventsQueued(dpy, QueuedAfterReading); n > 0;
+             n = XQLength(dpy) > 0 ? XQLength(dpy) : XEventsQueued(dpy, QueuedAfterReading)) {
             Queued q;
             XNextEvent(dpy, &q.ev);
             XGenericEventCookie* cookie = &q.ev.xcookie;
@@ -86,6 +87,7 @@ struct X11Keyboard::Impl {
                     const auto* raw = static_cast<XIRawEvent*>(cookie->data);
                     q.raw = true;
                     q.key = {static_cast<KeyCode>(raw->detail), cookie->evtype == XI_RawKeyRelease};
+                    q.mods = xkbState.mods;
                     added.push_back(q.key);
                 }
                 XFreeEventData(dpy, cookie);
@@ -103,7 +105,7 @@ struct X11Keyboard::Impl {
             if (q.ev.type == KeyPress) q.decision = settlePress(q.ev.xkey, typing);
             // At once, not in turn: a hotkey pressed in the newly focused window before its grab
             // is there would reach the application.
-            if (focusMayHaveMoved(q.ev)) followFocus();
+            if (X11HotkeyGrabs::focusMayHaveMoved(q.ev)) grabs->followFocus();
             if (q.ev.type >= FocusIn && q.ev.type <= CirculateRequest) continue; // nothing else to do
             // Of the raw events (ours are thousands a line) only owed key-ups matter later.
             const bool owed = q.raw && q.key.release && awaitingRelease.count(q.key.keycode);
@@ -123,151 +125,27 @@ struct X11Keyboard::Impl {
         xkbState.locked_mods = e.locked_mods;
     }
 
-    static KeySym keysymFor(Hotkey key) {
-        if (key == Hotkey::Tab) return XK_Tab;
-        if (key == Hotkey::CapsLock) return XK_Caps_Lock;
-        return XK_F1 + FunctionKeyIndex(key);
-    }
-
-    // Quirk: a passive grab matches the exact modifier state, so every combination of the lock
-    // modifiers (Caps, Num, Scroll) must be grabbed too. Alt and Super are left out on purpose:
-    // those events belong to the applications and the window manager (Alt+F4).
-    std::vector<unsigned> grabModifierSets() const {
-        const unsigned num = XkbKeysymToModifiers(dpy, XK_Num_Lock);
-        const unsigned scroll = XkbKeysymToModifiers(dpy, XK_Scroll_Lock);
-        std::vector<unsigned> locks{0};
-        for (unsigned lockBit : {static_cast<unsigned>(LockMask), num, scroll}) {
-            if (!lockBit) continue;
-            const size_t n = locks.size();
-            for (size_t i = 0; i < n; ++i)
-                if (!(locks[i] & lockBit)) locks.push_back(locks[i] | lockBit);
-        }
-        std::set<unsigned> sets;
-        for (unsigned base : {0u, static_cast<unsigned>(ShiftMask), static_cast<unsigned>(ControlMask),
-                              static_cast<unsigned>(ShiftMask | ControlMask)})
-            for (unsigned l : locks)
-                sets.insert(base | l);
-        return {sets.begin(), sets.end()};
-    }
-
-    void ungrab(KeyCode kc, Window w) {
-        for (unsigned m : grabMods)
-            XUngrabKey(dpy, kc, m, w);
-    }
-
-    // Quirk: each grab a press starts and ends sends focus events (modes Grab and Ungrab) from the
-    // focused window to the grab window through every window between. Grabbed on the root, under a
-    // reparenting window manager they pass its frame, which woke the window manager on every
-    // hotkey (measured: more CPU per press than Keyquill's own). Grabbed on the focused window,
-    // only that window hears of it. So the grabs follow the focus; where no window has it, they
-    // sit on the root.
-    void followFocus() {
-        typer->forgetFocus();
-        Window focus = 0;
-        int revert = 0;
-        XGetInputFocus(dpy, &focus, &revert);
-        const Window want = (!installed || focus == None || focus == PointerRoot) ? root : focus;
-        if (want == grabWindow || moveGrabs(grabWindow, want) || want == root || grabWindow == root) return;
-        moveGrabs(grabWindow, root);
-    }
-
-    // The focused window's focus and structure events are selected: it may lose the focus without
-    // a focus event of its own when it is destroyed.
-    static bool focusMayHaveMoved(const XEvent& ev) {
-        if (ev.type == FocusIn || ev.type == FocusOut)
-            return ev.xfocus.mode == NotifyNormal || ev.xfocus.mode == NotifyWhileGrabbed;
-        return ev.type == UnmapNotify || ev.type == DestroyNotify;
-    }
-
-    // Grabs every grabbed key on `to` before letting go of them on `from`, so that no press falls
-    // between. False, with nothing changed, when `to` refuses a grab (gone, or a key another
-    // client grabbed there).
-    bool moveGrabs(Window from, Window to) {
-        XErrorTrap trap(dpy);
-        if (to != root) XSelectInput(dpy, to, FocusChangeMask | StructureNotifyMask);
-        for (const auto& [kc, key] : grabbed)
-            for (unsigned m : grabMods)
-                XGrabKey(dpy, kc, m, to, True, GrabModeAsync, GrabModeSync);
-        if (trap.errors()) {
-            if (to != root) {
-                for (const auto& [kc, key] : grabbed)
-                    ungrab(kc, to);
-                XSelectInput(dpy, to, NoEventMask);
-            }
-            return false;
-        }
-        for (const auto& [kc, key] : grabbed)
-            ungrab(kc, from);
-        if (from != root) XSelectInput(dpy, from, NoEventMask);
-        grabWindow = to;
-        trap.errors(); // the old window may be gone: its ungrab fails, harmlessly
-        return true;
-    }
-
-    // Grabs the watched keys where the keymap has them now, touching only what changed: a key
-    // ungrabbed even for a moment lets a press through to the application.
-    void syncGrabs() {
-        std::map<KeyCode, Hotkey> want;
-        if (installed)
-            for (Hotkey key : watched)
-                if (const KeyCode kc = XKeysymToKeycode(dpy, keysymFor(key)); kc && !want.count(kc))
-                    want[kc] = key;
-        const auto mods = installed ? grabModifierSets() : grabMods;
-        if (want == grabbed && mods == grabMods) return;
-        for (const auto& [kc, key] : grabbed)
-            if (mods != grabMods || !want.count(kc)) ungrab(kc, grabWindow);
-        for (auto it = want.begin(); it != want.end();) {
-            const auto [kc, key] = *it;
-            if (mods == grabMods && grabbed.count(kc)) {
-                ++it;
-                continue;
-            }
-            // Quirk: a key another client has grabbed already answers with BadAccess. That key
-            // is not ours: it stays out of the set (and is tried again when the keymap or the
-            // watched keys change), and the user is told once.
-            XErrorTrap trap(dpy);
-            for (unsigned m : mods)
-                XGrabKey(dpy, kc, m, grabWindow, True, GrabModeAsync, GrabModeSync);
-            if (trap.errors() == 0) {
-                ++it;
-                continue;
-            }
-            ungrab(kc, grabWindow);
-            if (reported.insert(key).second) refused.push_back(key);
-            it = want.erase(it);
-        }
-        grabbed = std::move(want);
-        grabMods = mods;
-        // In force before anything else happens: the user may press the key next.
-        XSync(dpy, False);
-    }
-
-    std::optional<Hotkey> hotkeyFor(KeyCode kc) const {
-        const auto it = grabbed.find(kc);
-        if (it != grabbed.end()) return it->second;
-        const KeySym sym = XkbKeycodeToKeysym(dpy, kc, 0, 0);
-        if (sym == XK_Tab) return Hotkey::Tab;
-        if (sym == XK_Caps_Lock) return Hotkey::CapsLock;
-        if (sym >= XK_F1 && sym <= XK_F12) return FunctionKey(static_cast<int>(sym - XK_F1));
-        return std::nullopt;
-    }
-
     // A grabbed press froze the keyboard: decide, and release the freeze at once. The actions
     // run later, from the stash. Read ahead, the release of a press whose line starts at once goes
     // out with the line's first keys: one write, so the server is woken once, when the keys are
     // there.
     std::optional<HotkeyDecision> settlePress(const XKeyEvent& ev, bool typing) {
         const auto kc = static_cast<KeyCode>(ev.keycode);
-        const std::optional<Hotkey> key = hotkeyFor(kc);
-        if (!installed || !key) {
+        const std::optional<Hotkey> key = grabs->hotkeyFor(kc);
+        // A hotkey that a line types itself is swallowed like any other, but starts nothing:
+        // otherwise a line holding its own hotkey would type the next one, and so on. Counted off
+        // here even when it goes on (Alt+Tab typed by a line), or the user's next press would be
+        // taken for it.
+        const bool own = key && typer->claimOwnPress(kc);
+        // Grabbed for any modifiers: a press with one the hotkeys do not take (Alt, Super, AltGr)
+        // goes on to the window, as if it had never been grabbed.
+        if (!installed || !key || !grabs->takes(ev.state)) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
             XFlush(dpy);
             return std::nullopt;
         }
         HotkeyDecision d = callbacks.decide({*key, false, (ev.state & Mod1Mask) != 0});
-        // A hotkey that a line types itself is swallowed like any other, but starts nothing:
-        // otherwise a line holding its own hotkey would type the next one, and so on.
-        if (typer->claimOwnPress(kc) && d.action == HotkeyAction::Playback) d.action = HotkeyAction::NoAction;
+        if (own && d.action == HotkeyAction::Playback) d.action = HotkeyAction::NoAction;
         if (d.verdict != Verdict::Swallow) {
             XAllowEvents(dpy, ReplayKeyboard, ev.time);
         } else {
@@ -283,7 +161,7 @@ struct X11Keyboard::Impl {
             // typed keys too, when the press came mid-line, and the keys pressed while this one
             // is held) to the focused window, in order. The key-up then reaches us as a raw
             // XInput event.
-            XUngrabKeyboard(dpy, ev.time);
+            grabs->ungrabUnheard(ev.time);
             awaitingRelease.insert(kc);
             if (d.action == HotkeyAction::Playback && holdRelease) return d;
         }
@@ -299,7 +177,7 @@ struct X11Keyboard::Impl {
     }
 
     void deliverRelease(KeyCode kc, unsigned state) {
-        const std::optional<Hotkey> key = hotkeyFor(kc);
+        const std::optional<Hotkey> key = grabs->hotkeyFor(kc);
         if (key == Hotkey::CapsLock && capsLockBefore)
             XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, *std::exchange(capsLockBefore, std::nullopt));
         if (!installed || !key) return;
@@ -311,9 +189,9 @@ struct X11Keyboard::Impl {
         if (takeAwaited(kc)) deliverRelease(kc, ev.state);
     }
 
-    void onRawKey(const X11Typer::RawKey& key) {
-        if (!key.release || !takeAwaited(key.keycode)) return;
-        deliverRelease(key.keycode, xkbState.mods);
+    void onRawKey(const Queued& q) {
+        if (!q.key.release || !takeAwaited(q.key.keycode)) return;
+        deliverRelease(q.key.keycode, q.mods);
     }
 
     void dispatch(Queued& q);
@@ -359,7 +237,7 @@ struct X11Keyboard::Impl {
         typer->invalidate();
         // A new keymap brings the Caps Lock key's action back, and keycodes may have moved.
         if (installed && mayTouchCapsKey(ev)) capsKey->neutralise();
-        syncGrabs();
+        grabs->sync();
     }
 
     // Whether a keymap change can have reached the Caps Lock key: not the changes of our own
@@ -396,9 +274,6 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     if (XIQueryVersion(impl->dpy, &xiMajor, &xiMinor) != Success || xiMinor < 2)
         return fail("the X server has no XInput 2.2");
     impl->root = DefaultRootWindow(impl->dpy);
-    impl->grabWindow = impl->root;
-    // Focus moving to the root, or to no window, is seen here; elsewhere, on the focused window.
-    XSelectInput(impl->dpy, impl->root, FocusChangeMask);
     InstallSurvivableErrorHandler();
     // Held hotkeys must not look like release+press pairs (each would be a new press).
     XkbSetDetectableAutoRepeat(impl->dpy, True, nullptr);
@@ -417,8 +292,9 @@ std::unique_ptr<X11Keyboard> X11Keyboard::open(const char* displayName, std::str
     impl->typer->removeLeftovers();
     impl->capsKey->removeLeftovers();
     Impl* raw = impl.get();
+    impl->grabs = std::make_unique<X11HotkeyGrabs>(impl->dpy, [raw] { raw->typer->forgetFocus(); });
     impl->typer->setPump([raw] { return raw->collect(true); });
-    impl->typer->setGrabbed([raw](KeyCode kc) { return raw->grabbed.count(kc) > 0; });
+    impl->typer->setGrabbed([raw](KeyCode kc) { return raw->grabs->grabbed(kc); });
     impl->typer->setStateSource([raw] { return raw->xkbState; });
     impl->typer->setLineObserver([raw](bool inLine) { raw->selectRawKeys(inLine); });
     return std::unique_ptr<X11Keyboard>(new X11Keyboard(std::move(impl)));
@@ -497,10 +373,11 @@ bool X11Keyboard::install(Callbacks callbacks) {
     Impl& d = *m_impl;
     d.callbacks = std::move(callbacks);
     d.installed = true;
+    d.grabs->setActive(true);
     d.capsKey->neutralise();
     d.selectRawKeys(false);
-    d.syncGrabs();
-    d.followFocus();
+    d.grabs->sync();
+    d.grabs->followFocus();
     XSync(d.dpy, False);
     return true;
 }
@@ -509,8 +386,9 @@ void X11Keyboard::remove() {
     Impl& d = *m_impl;
     if (!d.installed) return;
     d.installed = false;
-    d.followFocus();
-    d.syncGrabs();
+    d.grabs->setActive(false);
+    d.grabs->followFocus();
+    d.grabs->sync();
     d.capsKey->restore();
     d.awaitingRelease.clear();
     d.selectRawKeys(false);
@@ -521,9 +399,7 @@ void X11Keyboard::setWatchedKeys(const std::vector<Hotkey>& keys) {
     Impl& d = *m_impl;
     std::vector<Hotkey> sorted = keys;
     std::sort(sorted.begin(), sorted.end());
-    if (sorted == d.watched) return;
-    d.watched = std::move(sorted);
-    d.syncGrabs();
+    if (d.grabs->watch(std::move(sorted))) d.grabs->sync();
 }
 
 void X11Keyboard::processPendingEvents() {
@@ -545,7 +421,7 @@ void X11Keyboard::processPendingEvents() {
 }
 
 void X11Keyboard::Impl::dispatch(Queued& q) {
-    if (q.raw) return onRawKey(q.key);
+    if (q.raw) return onRawKey(q);
     switch (q.ev.type) {
     case KeyPress:
         if (q.decision) act(*q.decision);
@@ -565,7 +441,7 @@ void X11Keyboard::Impl::dispatch(Queued& q) {
 }
 
 std::vector<Hotkey> X11Keyboard::takeRefusedKeys() {
-    return std::exchange(m_impl->refused, {});
+    return m_impl->grabs->takeRefused();
 }
 
 int X11Keyboard::msUntilHousekeeping() const {
