@@ -9,14 +9,18 @@
 
 namespace kq {
 
-ReadAhead::ReadAhead(int fd, std::function<void()> onReadable)
+ReadAhead::ReadAhead(int fd, std::function<bool()> onReadable)
     : m_fd(fd), m_stopFd(eventfd(0, EFD_CLOEXEC)), m_onReadable(std::move(onReadable)) {
     m_gate.lock();
     m_thread = std::thread([this] { run(); });
 }
 
 ReadAhead::~ReadAhead() {
-    m_stopping = true;
+    {
+        std::lock_guard<std::mutex> lock(m_waitsMutex);
+        m_stopping = true;
+    }
+    m_waitsChanged.notify_one();
     const uint64_t one = 1;
     (void)!::write(m_stopFd, &one, sizeof one);
     if (!m_uiWaiting) m_gate.unlock(); // the thread may be waiting for the gate to see the stop
@@ -27,10 +31,16 @@ ReadAhead::~ReadAhead() {
 void ReadAhead::waiting(bool now) {
     if (now == m_uiWaiting) return;
     m_uiWaiting = now;
-    if (now)
+    if (now) {
+        {
+            std::lock_guard<std::mutex> lock(m_waitsMutex);
+            ++m_waits;
+        }
+        m_waitsChanged.notify_one();
         m_gate.unlock();
-    else
+    } else {
         m_gate.lock();
+    }
 }
 
 void ReadAhead::run() {
@@ -47,9 +57,22 @@ void ReadAhead::run() {
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         // Blocks while the UI thread runs: it reads the connection itself then, and whatever it
         // left is read here once it waits again.
-        std::lock_guard<std::mutex> lock(m_gate);
-        if (m_stopping) return;
-        m_onReadable();
+        unsigned waitsBefore = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_gate);
+            if (m_stopping) return;
+            {
+                std::lock_guard<std::mutex> waits(m_waitsMutex);
+                waitsBefore = m_waits;
+            }
+            if (!m_onReadable()) continue;
+        }
+        // Polled meanwhile, the socket would wake this thread for every event that follows our
+        // keys (the key-ups of our own keys, the hotkey's own), each in the moment the server
+        // wakes the receiving window, which on a machine with few CPUs must then wait for an idle
+        // one; and the thread could only wait for the gate.
+        std::unique_lock<std::mutex> waits(m_waitsMutex);
+        m_waitsChanged.wait(waits, [&] { return m_stopping || m_waits != waitsBefore; });
     }
 }
 

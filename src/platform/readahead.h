@@ -4,7 +4,12 @@
 // thread holds a gate from the start and lets go of it only between waiting(true) and
 // waiting(false), so the two never run the backend's code (or the program's state) at once, and
 // a press read while the UI thread sleeps is handled without waking it first.
+//
+// When `onReadable` hands work to the UI thread (returns true), the thread does not watch the
+// socket again until the UI thread has waited anew: whatever the server sends meanwhile is the UI
+// thread's to read, and a thread woken for it could not act on it anyway.
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -14,7 +19,7 @@ namespace kq {
 class ReadAhead {
 public:
     // Called on the UI thread, which holds the gate from here on.
-    ReadAhead(int fd, std::function<void()> onReadable);
+    ReadAhead(int fd, std::function<bool()> onReadable);
     // Lets the thread finish what it does and stops it.
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
@@ -29,9 +34,12 @@ private:
 
     int m_fd;
     int m_stopFd = -1;
-    std::function<void()> m_onReadable;
+    std::function<bool()> m_onReadable;
     std::mutex m_gate;
     bool m_uiWaiting = false; // touched by the UI thread only
+    std::mutex m_waitsMutex;
+    std::condition_variable m_waitsChanged;
+    unsigned m_waits = 0; // the UI thread's waits begun so far
     std::atomic<bool> m_stopping{false};
     std::thread m_thread;
 };

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <future>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace kq {
@@ -128,13 +129,14 @@ TEST(ReadAhead, ReadsOnlyWhileTheUiThreadWaitsWhichWaitsForIt) {
     {
         ReadAhead reader(pipeFds[0], [&] {
             char c = 0;
-            ASSERT_EQ(read(pipeFds[0], &c, 1), 1);
+            EXPECT_EQ(read(pipeFds[0], &c, 1), 1);
             if (!uiWaiting) ++outsideWait;
-            if (++reads == 1) return first.set_value();
+            if (++reads == 1) return first.set_value(), false;
             second.set_value();
             while (!release)
                 std::this_thread::yield();
             if (!uiWaiting) ++outsideWait; // the UI thread came back before this ended
+            return false;
         });
         ASSERT_EQ(write(pipeFds[1], "a", 1), 1); // the UI thread runs: not read yet
         uiWaiting = true;
@@ -150,6 +152,44 @@ TEST(ReadAhead, ReadsOnlyWhileTheUiThreadWaitsWhichWaitsForIt) {
     close(pipeFds[0]), close(pipeFds[1]);
     EXPECT_EQ(reads, 2);
     EXPECT_EQ(outsideWait, 0);
+}
+
+// Once it has handed work to the UI thread, the thread leaves what the socket brings next to it
+// until the UI thread has waited again; then it reads on.
+TEST(ReadAhead, AfterHandingOverWaitsForTheUiThreadsNextWait) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    std::promise<void> first, second;
+    int reads = 0;
+    {
+        ReadAhead reader(pipeFds[0], [&] {
+            char c = 0;
+            EXPECT_EQ(read(pipeFds[0], &c, 1), 1);
+            if (++reads == 1) {
+                EXPECT_EQ(write(pipeFds[1], "b", 1), 1); // there before this returns
+                first.set_value();
+                return true;
+            }
+            second.set_value();
+            return false;
+        });
+        ASSERT_EQ(write(pipeFds[1], "a", 1), 1);
+        reader.waiting(true);
+        first.get_future().wait();
+        // The UI thread is slow to wake: a thread that read on would have read "b" by now (no
+        // correct one ever does, however long this takes).
+        for (int i = 0; i < 10000; ++i)
+            std::this_thread::yield();
+        reader.waiting(false); // the UI thread wakes for what was handed over
+        int unread = 0;
+        ASSERT_EQ(ioctl(pipeFds[0], FIONREAD, &unread), 0);
+        EXPECT_EQ(unread, 1) << "read while the UI thread had not yet taken over";
+        reader.waiting(true);
+        second.get_future().wait();
+        reader.waiting(false);
+    }
+    close(pipeFds[0]), close(pipeFds[1]);
+    EXPECT_EQ(reads, 2);
 }
 
 } // namespace

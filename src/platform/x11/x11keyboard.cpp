@@ -198,8 +198,8 @@ struct X11Keyboard::Impl {
 
     // On the reading thread, the UI thread waiting: the events are read and the presses settled
     // as the UI thread would; a press that starts playback, with nothing before it to act on, has
-    // its line started here and then.
-    void readAhead() {
+    // its line started here and then. True when the UI thread was woken to act on what was read.
+    bool readAhead() {
         const bool idle = prepared && stash.empty() && !stash.busy() && callbacks.typeAhead;
         holdRelease = idle;
         collect(false);
@@ -213,7 +213,9 @@ struct X11Keyboard::Impl {
             }
         }
         XFlush(dpy);
-        if (!stash.empty() && wake) wake();
+        if (stash.empty() || !wake) return false;
+        wake();
+        return true;
     }
 
     // Raw key-ups bring the key-up of a swallowed hotkey after the ungrab. Raw presses are wanted
@@ -309,7 +311,8 @@ X11Keyboard::~X11Keyboard() {
 bool X11Keyboard::startReadingAhead(std::function<void()> wake) {
     Impl& d = *m_impl;
     d.wake = std::move(wake);
-    if (!d.reader) d.reader = std::make_unique<ReadAhead>(ConnectionNumber(d.dpy), [&d] { d.readAhead(); });
+    if (!d.reader)
+        d.reader = std::make_unique<ReadAhead>(ConnectionNumber(d.dpy), [&d] { return d.readAhead(); });
     return true;
 }
 
