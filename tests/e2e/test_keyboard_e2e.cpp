@@ -332,6 +332,31 @@ TEST_F(KeyboardE2E, KeysWithAltSuperOrAltGrHeldPassThrough) {
     }
 }
 
+// A short line goes out in one write, so it needs no mark on the root window saying Keyquill is
+// typing (a mark is there for a copy killed mid-line): the press disturbs no client that watches
+// the root. A line too long for one write is marked.
+TEST_F(KeyboardE2E, OnlyALineThatTakesSeveralWritesMarksTheRoot) {
+    start();
+    Display* watcher = XOpenDisplay(nullptr);
+    ASSERT_NE(watcher, nullptr);
+    XSelectInput(watcher, DefaultRootWindow(watcher), PropertyChangeMask);
+    XSync(watcher, False);
+    for (const auto& [line, marks] :
+         {std::pair{std::string("short line, Shifted: ABC!"), false}, std::pair{std::string(200, 'x'), true}}) {
+        SCOPED_TRACE(line.size());
+        world.use(ModeSingleList, {line});
+        world.tap(XK_Tab);
+        ASSERT_TRUE(world.waitForText(line)) << world.text();
+        world.catchUp();
+        XSync(watcher, False);
+        int changes = 0;
+        for (XEvent ev; XPending(watcher);)
+            XNextEvent(watcher, &ev), changes += ev.type == PropertyNotify;
+        EXPECT_EQ(changes > 0, marks) << changes << " changes of the root's properties";
+    }
+    XCloseDisplay(watcher);
+}
+
 // A line that types Alt+Tab itself hands it on to the window, and the user's next TAB still types
 // the next line: it must not be taken for the line's own Tab, nor the key-up before it, read while
 // the line held Alt, for a key-up with Alt held (which would leave the key latched).

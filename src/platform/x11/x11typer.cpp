@@ -12,6 +12,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <numeric>
@@ -366,6 +367,20 @@ bool X11Typer::resolveRest(const KeyStrokes& strokes, std::vector<Press>& presse
     return true;
 }
 
+// Whether the line's keys leave in one write. A Keyquill killed meanwhile cannot then leave a key of
+// it held (the server gets the whole write or none of it), so the root window needs no mark saying
+// it was typing: every change of that mark is told to every client that watches the root (the
+// window manager, panels, most toolkits), on the first press after a pause, before its keys.
+bool X11Typer::leavesInOneWrite(const std::vector<Press>& presses, bool anyMissing, unsigned heldMods) {
+    if (anyMissing || heldMods || presses.size() > kKeysPerChunk) return false;
+    // Each key event is one XTest request of 36 bytes; Xlib writes its buffer of 16 KB when full.
+    constexpr size_t requestBytes = 36, oneWriteBytes = 8192;
+    size_t events = 0;
+    for (const Press& p : presses)
+        events += (p.dead.keycode ? 2u : 1u) * 2u * (1u + static_cast<size_t>(std::popcount(p.mods & 0xFFu)));
+    return events * requestBytes <= oneWriteBytes;
+}
+
 bool X11Typer::send(const KeyStrokes& strokes) {
     if (strokes.empty()) return true;
     // Anything queued so far predates the line: read it first, so the keyboard state is current
@@ -407,7 +422,7 @@ bool X11Typer::send(const KeyStrokes& strokes) {
     // The last line's own presses have all been read by now (it ended with a round trip).
     m_seenPresses.fill(0), m_seenReleases.fill(0), m_ownPresses.fill(0), m_ownReleases.fill(0);
     m_unclaimed.fill(0);
-    m_spare.markTyping();
+    if (!leavesInOneWrite(presses, anyMissing, st.base_mods)) m_spare.markTyping();
     const std::vector<KeyCode> held = releaseHeldModifiers(st.base_mods);
     // Only with modifiers lifted are the user's presses worth counting during the line.
     if (m_lineObserver && !held.empty()) m_lineObserver(true);

@@ -84,6 +84,7 @@ private:
         bool leftOut = false;      // no key of the layout gives it, in a window that forwards key codes
     };
 
+    static bool leavesInOneWrite(const std::vector<Press>& presses, bool anyMissing, unsigned heldMods);
     void refresh();
     bool resolve(const KeyStroke& stroke, Press& out) const;
     size_t bindPart(std::vector<Press>& presses, size_t from);
