@@ -35,8 +35,9 @@ set_tests_properties(e2e_wayland PROPERTIES TIMEOUT 600 LABELS "e2e;wayland" RES
 add_test(NAME e2e_gnome COMMAND kq_e2e_wayland --gtest_filter=*GNOME*:Gnome*)
 set_tests_properties(e2e_gnome PROPERTIES TIMEOUT 600 LABELS "e2e;wayland;gnome" RESOURCE_LOCK kq_typing_timing)
 
-# The GlobalShortcuts client against a mock portal (python-dbusmock) on a private session bus.
-add_executable(kq_portal_mock_tests portal/test_portal_mock.cpp)
+# The GlobalShortcuts client against a mock portal (python-dbusmock), and the input-method switch
+# against stand-ins, on a private session bus.
+add_executable(kq_portal_mock_tests portal/test_portal_mock.cpp portal/test_inputmethod_bus.cpp)
 target_link_libraries(kq_portal_mock_tests PRIVATE kq_platform_portal GTest::gtest_main)
 target_compile_definitions(kq_portal_mock_tests PRIVATE
   KQ_MOCK_PORTAL="${CMAKE_CURRENT_SOURCE_DIR}/portal/mock_portal.py")

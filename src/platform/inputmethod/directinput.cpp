@@ -69,10 +69,43 @@ std::optional<Engine> ReadEngine(sd_bus_message* m) {
     return e;
 }
 
+// A bus connection kept between lines. What the other side announces (signals) is read at the
+// start of each line, from what has arrived meanwhile: no round trip before the first key.
+class WatchedBus {
+public:
+    bool open() const { return m_bus != nullptr; }
+    sd_bus* get() const { return m_bus.get(); }
+    void reset() { m_bus.reset(); }
+    // Without a connection, made again at most every two seconds (it costs round trips).
+    bool dueToConnect() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now < m_lookAgain) return false;
+        m_lookAgain = now + std::chrono::seconds(2);
+        return true;
+    }
+    void adopt(sd_bus* bus) { m_bus.reset(bus); }
+    // Hands every message that has arrived to its handler; false (and the connection dropped)
+    // when the other side went away.
+    bool catchUp() {
+        for (int r = 1; r > 0;) {
+            r = sd_bus_process(m_bus.get(), nullptr);
+            if (r < 0 || sd_bus_is_open(m_bus.get()) <= 0) return m_bus.reset(), false;
+        }
+        return true;
+    }
+
+private:
+    Bus m_bus;
+    std::chrono::steady_clock::time_point m_lookAgain{};
+};
+
 class IBusSwitch {
 public:
     bool direct(const std::function<LayoutName()>& layout) {
-        if (!connect()) return false;
+        if (!connect() || !m_bus.catchUp()) return false;
+        // The engine IBus announced last: a keyboard engine (most desktops with IBus, GNOME's
+        // among them) or none needs nothing, and costs the line no call to IBus.
+        if (m_engineName.empty() || m_engineName.rfind("xkb:", 0) == 0) return false;
         const auto engine = globalEngine();
         if (!engine || engine->name.rfind("xkb:", 0) == 0) return false;
         // The keyboard engine of the layout the keys are typed in, so nothing else changes.
@@ -85,35 +118,45 @@ public:
         return true;
     }
     void restore() {
-        if (!m_previous.empty()) setGlobalEngine(m_previous);
+        if (!m_previous.empty() && m_bus.open()) setGlobalEngine(m_previous);
         m_previous.clear();
     }
 
 private:
-    // The connection is kept, and dropped when a call fails (IBus went away). Without one, IBus
-    // is looked for at most every two seconds, so a line costs nothing where there is none.
+    // Connected, the engine is followed through IBus's announcements of each change, asked once.
     bool connect() {
-        if (m_bus) return true;
-        const auto now = std::chrono::steady_clock::now();
-        if (now < m_lookAgain) return false;
-        m_lookAgain = now + std::chrono::seconds(2);
+        if (m_bus.open()) return true;
+        if (!m_bus.dueToConnect()) return false;
         const std::string address = IBusAddress();
         sd_bus* bus = nullptr;
         if (address.empty() || sd_bus_new(&bus) < 0) return false;
-        m_bus.reset(bus);
+        m_bus.adopt(bus);
         if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 ||
-            sd_bus_start(bus) < 0)
+            sd_bus_start(bus) < 0 ||
+            sd_bus_match_signal(bus, nullptr, nullptr, kIBusObject, kIBus, "GlobalEngineChanged",
+                                &IBusSwitch::engineChanged, this) < 0)
             return m_bus.reset(), false;
-        return true;
+        const auto engine = globalEngine();
+        m_engineName = engine ? engine->name : "";
+        return m_bus.open();
+    }
+    static int engineChanged(sd_bus_message* m, void* self, sd_bus_error*) {
+        const char* name = nullptr;
+        if (sd_bus_message_read(m, "s", &name) > 0) static_cast<IBusSwitch*>(self)->m_engineName = name;
+        return 0;
     }
     std::optional<Engine> globalEngine() {
         sd_bus_message* reply = nullptr;
+        sd_bus_error error = SD_BUS_ERROR_NULL;
         std::optional<Engine> e;
-        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "GetGlobalEngine", nullptr, &reply,
+        if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "GetGlobalEngine", &error, &reply,
                                "") >= 0)
             e = ReadEngine(reply);
+        // IBus went away; an answer of no engine yet keeps the connection.
+        else if (!sd_bus_error_has_name(&error, SD_BUS_ERROR_FAILED))
+            m_bus.reset();
+        sd_bus_error_free(&error);
         sd_bus_message_unref(reply);
-        if (!e) m_bus.reset(); // IBus went away, or has no engine yet
         return e;
     }
     // Switched, and confirmed by asking which engine is in use now.
@@ -121,7 +164,7 @@ private:
         if (sd_bus_call_method(m_bus.get(), kIBus, kIBusObject, kIBus, "SetGlobalEngine", nullptr, nullptr,
                                "s", name.c_str()) < 0)
             return false;
-        const auto now = globalEngine();
+        const auto now = m_bus.open() ? globalEngine() : std::nullopt;
         return now && now->name == name;
     }
     std::string keyboardEngine(const LayoutName& layout) {
@@ -141,9 +184,9 @@ private:
         return found;
     }
 
-    Bus m_bus;
+    WatchedBus m_bus;
+    std::string m_engineName; // as IBus announced it; "" for none
     std::string m_previous;
-    std::chrono::steady_clock::time_point m_lookAgain{};
 };
 
 // Fcitx5 keeps an on/off state per window: off is direct input.
@@ -162,31 +205,45 @@ public:
         return m_wasOn;
     }
     void restore() {
-        if (m_wasOn) call("Activate");
+        if (m_wasOn && m_bus.open()) call("Activate");
         m_wasOn = false;
     }
     bool seenRunning() const { return m_running; }
 
 private:
-    // Asked without starting it (the bus would start Fcitx5 for a call to its name), and at most
-    // every two seconds while it is not running, so a line costs nothing where there is none.
+    // Whether Fcitx5 has its name on the session bus, followed through the bus's announcements of
+    // its owner changing: asked once, and without starting it (the bus would start Fcitx5 for a
+    // call to its name).
     bool running() {
-        const auto now = std::chrono::steady_clock::now();
-        if (now < m_askAgain) return false;
-        m_askAgain = now + std::chrono::seconds(2);
-        if (!m_bus) {
-            sd_bus* bus = nullptr;
-            if (sd_bus_open_user(&bus) < 0) return false;
-            m_bus.reset(bus);
-        }
+        if (!m_bus.open() && !connect()) return m_running = false;
+        if (!m_bus.catchUp()) return m_running = false;
+        return m_running;
+    }
+    bool connect() {
+        if (!m_bus.dueToConnect()) return false;
+        sd_bus* bus = nullptr;
+        if (sd_bus_open_user(&bus) < 0) return false;
+        m_bus.adopt(bus);
+        if (sd_bus_add_match(
+                bus, nullptr,
+                "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+                "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='org.fcitx.Fcitx5'",
+                &FcitxSwitch::ownerChanged, this) < 0)
+            return m_bus.reset(), false;
         int has = 0;
         sd_bus_message* reply = nullptr;
-        if (sd_bus_call_method(m_bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s", kFcitx) >= 0)
+        if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                               "NameHasOwner", nullptr, &reply, "s", kFcitx) >= 0)
             sd_bus_message_read(reply, "b", &has);
         sd_bus_message_unref(reply);
-        if (has) m_askAgain = {};
-        return m_running = has;
+        m_running = has;
+        return true;
+    }
+    static int ownerChanged(sd_bus_message* m, void* self, sd_bus_error*) {
+        const char *name = nullptr, *before = nullptr, *now = nullptr;
+        if (sd_bus_message_read(m, "sss", &name, &before, &now) > 0)
+            static_cast<FcitxSwitch*>(self)->m_running = now && *now;
+        return 0;
     }
 
     static constexpr char kFcitx[] = "org.fcitx.Fcitx5";
@@ -205,9 +262,8 @@ private:
         sd_bus_message_unref(reply);
         return state == want;
     }
-    Bus m_bus;
+    WatchedBus m_bus;
     bool m_wasOn = false, m_running = false;
-    std::chrono::steady_clock::time_point m_askAgain{};
 };
 
 class BothSwitches : public InputMethodSwitch {
