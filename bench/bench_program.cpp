@@ -6,8 +6,9 @@
 //    wake set on this machine;
 //  - throughput of a 10,000-character line, first to last key received, against
 //    `xdotool type --delay 0` of the same text into the same window in the same run;
-// all of it once without a window manager and once under openbox (with --use-display, once on
-// that display as it is).
+// all of it once without a window manager, once under openbox, and once more under openbox with
+// IBus running on a keyboard engine, as GNOME runs it (with --use-display, once on that display as
+// it is).
 // Usage: kq_bench_program [--use-display] [--presses N] [--runs N] [--keyquill PROGRAM]
 //   --keyquill  start this instead of the built keyquill (a wrapper that profiles it, say)
 // Quirk: gtest (through desktop.h) must come before the X11 headers, whose macros break it.
@@ -19,7 +20,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -241,6 +244,32 @@ Window parentOf(Display* dpy, Window w) {
     return parent;
 }
 
+// IBus on a keyboard engine, on a bus of its own, for the keyquill started next: what GNOME runs
+// on X11 for each layout the user has. 0 when IBus is not installed or did not start.
+pid_t StartIBus(const std::string& dir, pid_t* bus) {
+    if (!std::filesystem::exists("/usr/bin/ibus-daemon")) return 0;
+    const std::string address = e2e::StartPrivateBus(bus);
+    if (address.empty()) return 0;
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    // IBus writes its own address in the configuration folder.
+    const std::string folder = dir + "/ibus-config";
+    std::filesystem::create_directories(folder);
+    const pid_t daemon = e2e::spawnWith({"XDG_CONFIG_HOME=" + folder, "GSETTINGS_BACKEND=memory"},
+                                        {"ibus-daemon", "--panel=disable"});
+    std::string ibus;
+    e2e::WaitUntil([&] {
+        ibus = e2e::runCapture("sed -n 's/^IBUS_ADDRESS=//p' " + folder + "/ibus/bus/* 2>/dev/null");
+        return !ibus.empty();
+    });
+    if (ibus.empty()) return e2e::terminate(daemon), 0;
+    setenv("IBUS_ADDRESS", ibus.substr(0, ibus.find('\n')).c_str(), 1);
+    const bool keyboardEngine = e2e::WaitUntil([] {
+        e2e::runCapture("ibus engine xkb:us::eng 2>/dev/null");
+        return e2e::runCapture("ibus engine 2>/dev/null") == "xkb:us::eng\n";
+    });
+    return keyboardEngine ? daemon : (e2e::terminate(daemon), 0);
+}
+
 // On a private Xvfb: once without a window manager and once under openbox, as users have one.
 int run(const Options& opt) {
     e2e::PrivateXvfb xvfb;
@@ -257,7 +286,16 @@ int run(const Options& opt) {
     const Window root = DefaultRootWindow(desk.display());
     if (!e2e::WaitUntil([&] { return parentOf(desk.display(), rx.window()) != root; }))
         return std::fprintf(stderr, "openbox did not frame the receiving window\n"), e2e::terminate(wm), 1;
-    const int r = pass(opt, desk, rx, dir, "under openbox", {{"X server", xvfb.pid()}, {"openbox", wm}});
+    int r = pass(opt, desk, rx, dir, "under openbox", {{"X server", xvfb.pid()}, {"openbox", wm}});
+    pid_t bus = 0;
+    if (const pid_t ibus = r == 0 ? StartIBus(dir, &bus) : 0) {
+        r = pass(opt, desk, rx, dir, "under openbox, with IBus on a keyboard engine (as GNOME runs it)",
+                 {{"X server", xvfb.pid()}, {"openbox", wm}, {"IBus", ibus}});
+        e2e::terminate(ibus);
+    } else if (r == 0) {
+        std::printf("\nIBus did not start: no pass with it\n");
+    }
+    if (bus > 0) kill(bus, SIGTERM);
     e2e::terminate(wm);
     return r;
 }
