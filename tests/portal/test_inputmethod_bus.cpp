@@ -76,14 +76,8 @@ int ListEngines(sd_bus_message* m, void*, sd_bus_error*) {
     });
 }
 
-// The test's handles: what a user does (switch the engine, start or stop Fcitx5) and what the
-// stand-ins saw.
-int UserSwitches(sd_bus_message* m, void*, sd_bus_error*) {
-    const char* name = nullptr;
-    if (sd_bus_message_read(m, "s", &name) < 0) return -EINVAL;
-    SwitchEngine(m, name);
-    return Reply(m, nullptr);
-}
+// The test's handles: Fcitx5 started or stopped, and what the stand-ins saw. (The user switches
+// IBus's engine as its panel does, with SetGlobalEngine.)
 int FcitxRuns(sd_bus_message* m, void*, sd_bus_error*) {
     int runs = 0;
     if (sd_bus_message_read(m, "b", &runs) < 0) return -EINVAL;
@@ -118,9 +112,7 @@ const sd_bus_vtable kFcitxTable[] = {
     SD_BUS_METHOD(
         "Deactivate", "", "", [](sd_bus_message* m, void*, sd_bus_error*) { return FcitxSet(m, 1); }, 0),
     SD_BUS_VTABLE_END};
-const sd_bus_vtable kFakeTable[] = {SD_BUS_VTABLE_START(0),
-                                    SD_BUS_METHOD("UserSwitches", "s", "", UserSwitches, 0),
-                                    SD_BUS_METHOD("FcitxRuns", "b", "", FcitxRuns, 0),
+const sd_bus_vtable kFakeTable[] = {SD_BUS_VTABLE_START(0), SD_BUS_METHOD("FcitxRuns", "b", "", FcitxRuns, 0),
                                     SD_BUS_METHOD("Seen", "", "sui", Seen, 0), SD_BUS_VTABLE_END};
 
 [[noreturn]] void ServeFakes() {
@@ -175,9 +167,14 @@ protected:
         sd_bus_message_unref(reply);
         return out;
     }
-    void user(const char* method, const char* types, auto arg) {
-        ASSERT_GE(sd_bus_call_method(m_bus, kFake, kFakePath, kFake, method, nullptr, nullptr, types, arg),
+    void userSwitches(const char* engine) {
+        ASSERT_GE(sd_bus_call_method(m_bus, kIBus, kIBusPath, kIBus, "SetGlobalEngine", nullptr, nullptr, "s",
+                                     engine),
                   0);
+    }
+    void fcitxRuns(bool runs) {
+        ASSERT_GE(
+            sd_bus_call_method(m_bus, kFake, kFakePath, kFake, "FcitxRuns", nullptr, nullptr, "b", runs), 0);
     }
     // A line's switch, tried until what the stand-ins announced has reached it (a signal on its way).
     static bool directSoon(InputMethodSwitch& s) {
@@ -202,7 +199,7 @@ TEST_F(InputMethodBus, IBusIsAskedOnceAndItsEngineFollowed) {
         EXPECT_FALSE(sw->direct([] { return LayoutName{"us", ""}; })) << "line " << line;
     EXPECT_EQ(seen()->engineAsked, 1u);
 
-    user("UserSwitches", "s", "libpinyin");
+    userSwitches("libpinyin");
     ASSERT_TRUE(directSoon(*sw)) << "the switch to Pinyin was not followed";
     EXPECT_EQ(seen()->engine, "xkb:us::eng");
     sw->restore();
@@ -210,7 +207,7 @@ TEST_F(InputMethodBus, IBusIsAskedOnceAndItsEngineFollowed) {
 
     // Back to a keyboard engine: a line before the announcement arrives asks IBus (and finds the
     // keyboard engine), none after.
-    user("UserSwitches", "s", "xkb:de::ger");
+    userSwitches("xkb:de::ger");
     const auto de = [] { return LayoutName{"de", ""}; };
     bool quiet = false;
     for (int i = 0; i < 1000 && !quiet; ++i) {
@@ -229,19 +226,19 @@ TEST_F(InputMethodBus, IBusIsAskedOnceAndItsEngineFollowed) {
 // Fcitx5 started and stopped while Keyquill runs is followed from the bus's announcements; on, it
 // is turned off for the line and on again after.
 TEST_F(InputMethodBus, FcitxIsFollowedAsItStartsAndStops) {
-    user("UserSwitches", "s", "xkb:us::eng"); // IBus out of the way
+    userSwitches("xkb:us::eng"); // IBus out of the way
     const auto sw = OpenInputMethodSwitch();
     EXPECT_FALSE(sw->direct({}));
     EXPECT_EQ(sw->keyGap().count(), 0);
 
-    user("FcitxRuns", "b", 1);
+    fcitxRuns(true);
     ASSERT_TRUE(directSoon(*sw)) << "Fcitx5 starting was not followed";
     EXPECT_EQ(seen()->fcitxState, 1);
     EXPECT_GT(sw->keyGap().count(), 0);
     sw->restore();
     EXPECT_EQ(seen()->fcitxState, 2);
 
-    user("FcitxRuns", "b", 0);
+    fcitxRuns(false);
     for (int i = 0; i < 1000 && sw->keyGap().count() > 0; ++i) {
         sw->direct({}), sw->restore();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
