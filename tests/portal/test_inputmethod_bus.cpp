@@ -141,12 +141,14 @@ protected:
         setenv("IBUS_ADDRESS", address.c_str(), 1);
         if ((m_fakes = fork()) == 0) ServeFakes();
         ASSERT_GE(sd_bus_open_user(&m_bus), 0);
+        ASSERT_TRUE(watchQuestions(address));
         for (int i = 0; i < 200 && !seen(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(seen()) << "the stand-ins did not start";
     }
     void TearDown() override {
         if (m_bus) sd_bus_flush_close_unref(m_bus);
+        if (m_monitor) sd_bus_close_unref(m_monitor);
         if (m_fakes > 0) kill(m_fakes, SIGTERM), waitpid(m_fakes, nullptr, 0);
         if (m_daemon > 0) kill(m_daemon, SIGTERM);
     }
@@ -186,8 +188,42 @@ protected:
         return false;
     }
 
+    // Each NameHasOwner call on the bus costs a line a round trip before its first key: a monitor
+    // of the bus counts them. A question of the test's own marks where a count ends (every call
+    // the switch made returned before it was asked).
+    static constexpr char kMark[] = "org.keyquill.Mark";
+    bool watchQuestions(const std::string& address) {
+        if (sd_bus_new(&m_monitor) < 0 || sd_bus_set_address(m_monitor, address.c_str()) < 0 ||
+            sd_bus_set_bus_client(m_monitor, 1) < 0 || sd_bus_set_monitor(m_monitor, 1) < 0 ||
+            sd_bus_start(m_monitor) < 0 ||
+            sd_bus_add_filter(m_monitor, nullptr, &InputMethodBus::heard, this) < 0)
+            return false;
+        return sd_bus_call_method(m_monitor, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                  "org.freedesktop.DBus.Monitoring", "BecomeMonitor", nullptr, nullptr, "asu",
+                                  1, "type='method_call',member='NameHasOwner'", 0u) >= 0;
+    }
+    static int heard(sd_bus_message* m, void* self, sd_bus_error*) {
+        auto* t = static_cast<InputMethodBus*>(self);
+        const char* name = nullptr;
+        if (sd_bus_message_is_method_call(m, nullptr, "NameHasOwner") &&
+            sd_bus_message_read(m, "s", &name) > 0)
+            ++(std::string(name) == kMark ? t->m_marks : t->m_questions);
+        return 1;
+    }
+    uint32_t nameOwnerQuestions() {
+        const uint32_t mark = m_marks + 1;
+        sd_bus_call_method(m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", nullptr, nullptr, "s", kMark);
+        for (int i = 0; i < 1000 && m_marks < mark;)
+            if (sd_bus_process(m_monitor, nullptr) == 0) sd_bus_wait(m_monitor, 10000), ++i;
+        EXPECT_EQ(m_marks, mark) << "the monitor did not hear the mark";
+        return m_questions;
+    }
+
     pid_t m_daemon = 0, m_fakes = 0;
     sd_bus* m_bus = nullptr;
+    sd_bus* m_monitor = nullptr;
+    uint32_t m_questions = 0, m_marks = 0;
 };
 
 // GNOME and most desktops with IBus run it with a keyboard engine: each line used to ask IBus which
@@ -237,6 +273,14 @@ TEST_F(InputMethodBus, FcitxIsFollowedAsItStartsAndStops) {
     EXPECT_GT(sw->keyGap().count(), 0);
     sw->restore();
     EXPECT_EQ(seen()->fcitxState, 2);
+    // Running, it is not asked about again line after line.
+    const uint32_t asked = nameOwnerQuestions();
+    EXPECT_EQ(asked, 1u) << "asked once, when it connected";
+    for (int line = 0; line < 5; ++line) {
+        EXPECT_TRUE(sw->direct({}));
+        sw->restore();
+    }
+    EXPECT_EQ(nameOwnerQuestions(), asked) << "lines asked the bus whether Fcitx5 runs";
 
     fcitxRuns(false);
     for (int i = 0; i < 1000 && sw->keyGap().count() > 0; ++i) {
