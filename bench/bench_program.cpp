@@ -6,9 +6,9 @@
 //    wake set on this machine;
 //  - throughput of a 10,000-character line, first to last key received, against
 //    `xdotool type --delay 0` of the same text into the same window in the same run;
-// all of it once without a window manager, once under openbox, and once more under openbox with
-// IBus running on a keyboard engine, as GNOME runs it (with --use-display, once on that display as
-// it is).
+// all of it without a window manager, under openbox, under openbox with IBus running on a
+// keyboard engine (as GNOME runs it), and under xfwm4 where it is installed (with --use-display,
+// once on that display as it is).
 // Usage: kq_bench_program [--use-display] [--presses N] [--runs N] [--keyquill PROGRAM]
 //   --keyquill  start this instead of the built keyquill (a wrapper that profiles it, say)
 // Quirk: gtest (through desktop.h) must come before the X11 headers, whose macros break it.
@@ -270,7 +270,44 @@ pid_t StartIBus(const std::string& dir, pid_t* bus) {
     return keyboardEngine ? daemon : (e2e::terminate(daemon), 0);
 }
 
-// On a private Xvfb: once without a window manager and once under openbox, as users have one.
+// A window manager started, once it has framed the receiving window; 0 when it did not.
+pid_t StartWindowManager(Desktop& desk, Receiver& rx, const char* name) {
+    const pid_t wm = e2e::spawn(name, {});
+    const Window root = DefaultRootWindow(desk.display());
+    if (e2e::WaitUntil([&] { return parentOf(desk.display(), rx.window()) != root; })) return wm;
+    std::fprintf(stderr, "%s did not frame the receiving window\n", name);
+    e2e::terminate(wm);
+    return 0;
+}
+
+// Stopped, once it has given the receiving window back to the root.
+void StopWindowManager(Desktop& desk, Receiver& rx, pid_t wm) {
+    e2e::terminate(wm);
+    const Window root = DefaultRootWindow(desk.display());
+    e2e::WaitUntil([&] { return parentOf(desk.display(), rx.window()) == root; });
+}
+
+// Under openbox, alone and with IBus on a keyboard engine.
+int underOpenbox(const Options& opt, Desktop& desk, Receiver& rx, const std::string& dir, pid_t server) {
+    const pid_t wm = StartWindowManager(desk, rx, "openbox");
+    if (!wm) return 1;
+    int r = pass(opt, desk, rx, dir, "under openbox", {{"X server", server}, {"openbox", wm}});
+    pid_t bus = 0;
+    if (const pid_t ibus = r == 0 ? StartIBus(dir, &bus) : 0) {
+        r = pass(opt, desk, rx, dir, "under openbox, with IBus on a keyboard engine (as GNOME runs it)",
+                 {{"X server", server}, {"openbox", wm}, {"IBus", ibus}});
+        e2e::terminate(ibus);
+    } else if (r == 0) {
+        std::printf("\nIBus did not start: no pass with it\n");
+    }
+    if (bus > 0) kill(bus, SIGTERM);
+    unsetenv("IBUS_ADDRESS"), unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    StopWindowManager(desk, rx, wm);
+    return r;
+}
+
+// On a private Xvfb: without a window manager, under openbox (also with IBus), and under xfwm4
+// (Xfce's) where it is installed, as users have them.
 int run(const Options& opt) {
     e2e::PrivateXvfb xvfb;
     std::string error;
@@ -282,21 +319,13 @@ int run(const Options& opt) {
     if (opt.useDisplay) return pass(opt, desk, rx, dir, "as it is", {});
     if (const int r = pass(opt, desk, rx, dir, "without a window manager", {{"X server", xvfb.pid()}}))
         return r;
-    const pid_t wm = e2e::spawn("openbox", {});
-    const Window root = DefaultRootWindow(desk.display());
-    if (!e2e::WaitUntil([&] { return parentOf(desk.display(), rx.window()) != root; }))
-        return std::fprintf(stderr, "openbox did not frame the receiving window\n"), e2e::terminate(wm), 1;
-    int r = pass(opt, desk, rx, dir, "under openbox", {{"X server", xvfb.pid()}, {"openbox", wm}});
-    pid_t bus = 0;
-    if (const pid_t ibus = r == 0 ? StartIBus(dir, &bus) : 0) {
-        r = pass(opt, desk, rx, dir, "under openbox, with IBus on a keyboard engine (as GNOME runs it)",
-                 {{"X server", xvfb.pid()}, {"openbox", wm}, {"IBus", ibus}});
-        e2e::terminate(ibus);
-    } else if (r == 0) {
-        std::printf("\nIBus did not start: no pass with it\n");
-    }
-    if (bus > 0) kill(bus, SIGTERM);
-    e2e::terminate(wm);
+    if (const int r = underOpenbox(opt, desk, rx, dir, xvfb.pid())) return r;
+    if (!std::filesystem::exists("/usr/bin/xfwm4"))
+        return std::printf("\nxfwm4 is not installed: no pass under it\n"), 0;
+    const pid_t wm = StartWindowManager(desk, rx, "xfwm4");
+    if (!wm) return 1;
+    const int r = pass(opt, desk, rx, dir, "under xfwm4", {{"X server", xvfb.pid()}, {"xfwm4", wm}});
+    StopWindowManager(desk, rx, wm);
     return r;
 }
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-ensure_packages $BUILD_PACKAGES $TEST_PACKAGES
+ensure_packages $BUILD_PACKAGES $TEST_PACKAGES $BENCH_PACKAGES
 target=$1
 shift
 build="${KQ_BUILD_DIR:-build}"

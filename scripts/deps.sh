@@ -12,6 +12,8 @@ TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils x11-xs
 # The sanitizer runtime is named after the release's own clang (14 on Debian 12, 19 on Debian 13).
 clang_major=$(apt-cache depends clang 2>/dev/null | sed -n 's/.*Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1)
 FUZZ_PACKAGES="clang libclang-rt-${clang_major:-14}-dev cmake make"
+# What only the benchmarks use: a second window manager to measure under.
+BENCH_PACKAGES="xfwm4"
 DEMO_PACKAGES="xvfb xauth x11-utils x11-xkb-utils xkb-data imagemagick fonts-wine fonts-dejavu-core"
 
 ensure_packages() {
