@@ -46,6 +46,14 @@ var KeyquillShell = class {
         this._marker = 0;
         this._markerWaits = []; // in the order of their markers
         this._inputMethodHeld = 0;
+        // Quirk: the shell's input method takes its source back whenever the source is announced
+        // again, as it is when the engine registers or updates its properties (at a window's
+        // focus, say); while keys of ours are on their way, it is taken away again at once.
+        const sources = Main.inputMethod?._inputSourceManager;
+        this._sourceWatch = sources?.connect('current-source-changed', () => {
+            if (this._inputMethodHeld > 0)
+                Main.inputMethod._currentSource = null;
+        }) ?? 0;
         this._keyboard = seatOf().create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // GNOME 48 and later report a grabbed key's release; before, none is seen anywhere, so the
         // release is reported with the press (a held key repeats nothing: repeats are dropped).
@@ -64,6 +72,8 @@ var KeyquillShell = class {
         this._upWait = null;
         this._markerWaits.forEach(w => w.timeout && GLib.source_remove(w.timeout));
         this._markerWaits = [];
+        if (this._sourceWatch)
+            Main.inputMethod._inputSourceManager.disconnect(this._sourceWatch);
         if (this._inputMethodHeld > 0)
             Main.inputMethod._currentSource = Main.inputMethod._inputSourceManager.currentSource;
         this._release();
@@ -244,7 +254,8 @@ var KeyquillShell = class {
     // source: it has none while keys of ours are on their way, and gets it back once they are past.
     _pastInputMethod(send) {
         const im = Main.inputMethod;
-        const hold = im?._context && '_currentSource' in im;
+        // From the moment IBus is connected: the shell's context with it may come mid-line.
+        const hold = (im?._context || im?._ibus?.is_connected()) && '_currentSource' in im;
         if (hold && this._inputMethodHeld++ === 0)
             im._currentSource = null;
         send();

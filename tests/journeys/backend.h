@@ -52,6 +52,10 @@ public:
     // Where an input method converts the user's keys: whether its engine is on in the focused
     // window, switched on first when asked.
     virtual bool engineOn(bool /*switchOn*/) { return true; }
+    // Where the desktop follows its engine's state: the engine announces a change of it without
+    // pause (as engines do when a window gains the focus or the user switches their mode), or
+    // stops.
+    virtual void engineRestless(bool /*on*/) {}
 
 protected:
     virtual bool start(std::string* error) = 0;

@@ -349,6 +349,14 @@ public:
         return std::filesystem::exists("/usr/share/ibus/component/libpinyin.xml");
     }
     bool start(std::string* error) override { return session.start(KQ_GNOME_EXTENSION, error, true); }
+    // What the shell does when the engine registers or updates its properties: it announces its
+    // input source again, and its input method takes the source back.
+    void engineRestless(bool on) override {
+        session.eval(on ? "const GLib = imports.gi.GLib, m = imports.ui.main.inputMethod._inputSourceManager;"
+                          "globalThis.kqRestless = GLib.timeout_add(GLib.PRIORITY_DEFAULT, 1, () =>"
+                          " (m.emit(\"current-source-changed\", null), GLib.SOURCE_CONTINUE));"
+                        : "imports.gi.GLib.source_remove(globalThis.kqRestless);");
+    }
 };
 
 // A headless labwc: its own bindings run the command-line trigger.
